@@ -1,0 +1,18 @@
+/* libvantrel: the one header clients include. */
+#ifndef VANTREL_H
+#define VANTREL_H
+
+#include "vantrel/export.h"
+#include "vantrel/version.h"
+#include "vantrel/vbase.h"
+#include "vantrel/vrc.h"
+
+#include "vantrel/vlist.h"
+#include "vantrel/vhash.h"
+#include "vantrel/vtree.h"
+#include "vantrel/vhashlist.h"
+#include "vantrel/vdhash.h"
+#include "vantrel/vincralloc.h"
+#include "vantrel/vsort.h"
+
+#endif /* VANTREL_H */

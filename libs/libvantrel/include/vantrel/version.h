@@ -1,0 +1,10 @@
+/* Version of the libvantrel headers. */
+#ifndef VANTREL_VERSION_H
+#define VANTREL_VERSION_H
+
+#define VANTREL_VERSION_MAJOR 1
+#define VANTREL_VERSION_MINOR 0
+#define VANTREL_VERSION_PATCH 0
+#define VANTREL_VERSION_STRING "1.0.0"
+
+#endif /* VANTREL_VERSION_H */
