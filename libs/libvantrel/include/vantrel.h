@@ -15,4 +15,6 @@
 #include "vantrel/vincralloc.h"
 #include "vantrel/vsort.h"
 
+#include "vantrel/vtime.h"
+
 #endif /* VANTREL_H */
