@@ -15,6 +15,9 @@
 #include "vantrel/vincralloc.h"
 #include "vantrel/vsort.h"
 
+#include "vantrel/venv.h"
+#include "vantrel/vi18n.h"
+#include "vantrel/vstring.h"
 #include "vantrel/vtime.h"
 
 #endif /* VANTREL_H */

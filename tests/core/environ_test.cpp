@@ -1,0 +1,165 @@
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "support/alloc_sweep.h"
+#include "vantrel/venv.h"
+
+namespace {
+
+// Expands a copy of text held in a block of exactly its size, so that
+// reading past the terminator is caught by the address sanitizer.
+std::string Expand(const std::string &text) {
+  char *exact = static_cast<char *>(malloc(text.size() + 1));
+  memcpy(exact, text.c_str(), text.size() + 1);
+  char *result = nullptr;
+  EXPECT_EQ(VEnvExpandString(exact, &result), 0);
+  free(exact);
+  std::string out = result != nullptr ? result : "<null>";
+  free(result);
+  return out;
+}
+
+struct ExpandCase {
+  const char *text;
+  const char *expected;
+};
+
+void ExpectExpansions(std::initializer_list<ExpandCase> cases) {
+  for (const auto &c : cases) EXPECT_EQ(Expand(c.text), c.expected) << c.text;
+}
+
+class VEnvTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XH", "/h", 1);
+    setenv("A", "1", 1);
+    setenv("A_B9", "ab", 1);
+    setenv("EMPTY", "", 1);
+    setenv("REF", "$A%A%${A}", 1);
+    unsetenv("UNSET_VAR");
+  }
+};
+
+TEST_F(VEnvTest, GetSetAndIsSet) {
+  EXPECT_STREQ(VEnvGet("XH"), "/h");
+  EXPECT_EQ(VEnvGet("UNSET_VAR"), nullptr);
+  EXPECT_STREQ(VEnvGetWithDefault("UNSET_VAR", "d"), "d");
+  EXPECT_STREQ(VEnvGetWithDefault("EMPTY", "d"), "");
+  EXPECT_EQ(VEnvIsSet("EMPTY"), 1);
+  EXPECT_EQ(VEnvIsSet("UNSET_VAR"), 0);
+  EXPECT_EQ(VEnvSet("VT_SET", "a=b"), 0);
+  EXPECT_STREQ(getenv("VT_SET"), "a=b");
+}
+
+TEST_F(VEnvTest, SetFailsWithoutMemoryAndLeavesTheEnvironment) {
+  int round = 0;  // a new name each time: set strings are never released
+  vtest::SweepAllocations([&](vtest::Fault &f) {
+    std::string name = "VT_SWEEP_" + std::to_string(round++);
+    f.Arm();
+    VRC rc = VEnvSet(name.c_str(), "v");
+    if (f.Disarm()) {
+      EXPECT_EQ(rc, ENOMEM);
+      EXPECT_EQ(getenv(name.c_str()), nullptr);
+    } else {
+      EXPECT_EQ(rc, 0);
+      EXPECT_STREQ(getenv(name.c_str()), "v");
+    }
+  });
+}
+
+TEST_F(VEnvTest, ExpandsReferencesByTheRules) {
+  ExpectExpansions({{"$XH/x", "/h/x"},
+                    {"${XH}/x", "/h/x"},
+                    {"%XH%/x", "/h/x"},
+                    {"$A$A", "11"},
+                    {"$A_B9-", "ab-"},
+                    {"x$A.y", "x1.y"},
+                    {"$A}", "1"},
+                    {"$A%", "1"},
+                    {"$A%x%", "1x"},
+                    {"${A B}", ""},
+                    {"$UNSET_VAR/y", "/y"},
+                    {"$EMPTY|", "|"},
+                    {"%UNSET_VAR%", ""},
+                    {"plain", "plain"},
+                    {"", ""}});
+  // Values go in as they are.
+  ExpectExpansions({{"$REF", "$A%A%${A}"}, {"[%REF%]", "[$A%A%${A}]"}});
+  // Empty names vanish; unterminated references run to the end.
+  ExpectExpansions({{"50%", "50"},
+                    {"cost $ 5", "cost  5"},
+                    {"$", ""},
+                    {"a%%b", "ab"},
+                    {"${}", ""},
+                    {"$}x", "x"},
+                    {"$%x", "x"},
+                    {"${A", "1"},
+                    {"%A", "1"},
+                    {"${A%", ""}});
+  // A backslash takes the next character with it.
+  ExpectExpansions({{"\\$XH", "\\$XH"},
+                    {"\\${XH}", "\\${XH}"},
+                    {"\\%XH%", "\\%XH"},  // the last "%" opens an empty name
+                    {"\\\\$A", "\\\\1"},
+                    {"end\\", "end\\"},
+                    {"\\", "\\"},
+                    {"$\\A", "\\A"}});
+  std::string name(5000, 'N');
+  setenv(name.c_str(), "long", 1);
+  EXPECT_EQ(Expand("$" + name + "!"), "long!");
+  EXPECT_EQ(Expand("x%" + name), "xlong");
+  unsetenv(name.c_str());
+}
+
+TEST_F(VEnvTest, ExpandFailsWithoutMemoryAndStoresNoResult) {
+  std::string name(300, 'L');  // too long for the stack copy of a name
+  setenv(name.c_str(), "value", 1);
+  std::string tail(400, 'z');
+  std::string text = "a $A b ${" + name + "} %A% " + tail;
+  vtest::SweepAllocations([&](vtest::Fault &f) {
+    char sentinel = 0;
+    char *result = &sentinel;
+    f.Arm();
+    VRC rc = VEnvExpandString(text.c_str(), &result);
+    if (f.Disarm()) {
+      EXPECT_EQ(rc, ENOMEM);
+      EXPECT_EQ(result, &sentinel);
+    } else {
+      ASSERT_EQ(rc, 0);
+      EXPECT_EQ(result, "a 1 b value 1 " + tail);
+      free(result);
+    }
+  });
+  unsetenv(name.c_str());
+}
+
+TEST_F(VEnvTest, ReadsMultibyteCharactersOfTheLocale) {
+  if (setlocale(LC_CTYPE, "C.UTF-8") == nullptr) GTEST_SKIP();
+  setenv("A\xc3\xa9", "accent", 1);
+  EXPECT_EQ(Expand("$A\xc3\xa9!"), "accent!");
+  // Invalid and incomplete sequences are copied byte by byte.
+  ExpectExpansions({{"\xff$A\xfe",
+                     "\xff"
+                     "1\xfe"},
+                    {"$A\xc3", "1\xc3"},
+                    {"$A\xe2\x82", "1\xe2\x82"},
+                    {"\xc3$A",
+                     "\xc3"
+                     "1"},
+                    {"\\\xc3\xa9$A",
+                     "\\\xc3\xa9"
+                     "1"},
+                    {"\\\xe2\x82", "\\\xe2\x82"},
+                    {"${\xff}", ""},
+                    {"%\xe2\x82", ""}});
+  setlocale(LC_CTYPE, "C");
+  EXPECT_EQ(Expand("$A\xc3\xa9!"), "1\xc3\xa9!");
+}
+
+}  // namespace
