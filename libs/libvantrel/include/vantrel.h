@@ -15,6 +15,8 @@
 #include "vantrel/vincralloc.h"
 #include "vantrel/vsort.h"
 
+#include "vantrel/vstrbuf.h"
+#include "vantrel/vastring.h"
 #include "vantrel/venv.h"
 #include "vantrel/vi18n.h"
 #include "vantrel/vstring.h"

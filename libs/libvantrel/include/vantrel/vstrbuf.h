@@ -1,0 +1,74 @@
+/* vb_buffer: a growable, terminated string buffer held by the caller.
+ *
+ * The record lives in the caller's storage (usually on the stack); only the
+ * data area is allocated, through the buffer's allocate function, and
+ * replaced areas go back through its release function.  Capacity starts at
+ * 128 bytes and doubles.  Content may hold zero bytes (vb_append,
+ * vb_strncat): length, not the first zero, is its size.  Except after
+ * vb_append, data[length] is a terminating zero whenever data is not null.
+ * Failed operations leave the buffer unchanged.  Nothing here locks. */
+#ifndef VANTREL_VSTRBUF_H
+#define VANTREL_VSTRBUF_H
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include "vantrel/vbase.h"
+
+VANTREL_BEGIN_DECLS
+
+/* Lets the compiler check vb_sprintf's arguments against its format. */
+#if defined(__GNUC__) && !defined(VANTREL_VB_PRINTF)
+#define VANTREL_VB_PRINTF __attribute__((format(printf, 2, 3)))
+#elif !defined(VANTREL_VB_PRINTF)
+#define VANTREL_VB_PRINTF
+#endif
+
+typedef struct vb_buffer {
+  char *data;           /* null until the first growth */
+  uint32_t capacity;    /* bytes allocated for data; 0 while null */
+  uint32_t length;      /* bytes in use, terminator not counted */
+  VAllocFunc allocate;  /* used for every growth */
+  VReleaseFunc release; /* releases replaced and finished data areas */
+} vb_buffer;
+
+/* vb_init_with with malloc and free. */
+VANTREL_API void vb_init(vb_buffer *buffer);
+/* Empty buffer without a data area that grows with allocate and release. */
+VANTREL_API void vb_init_with(vb_buffer *buffer, VAllocFunc allocate,
+                              VReleaseFunc release);
+/* Releases the data area and leaves the buffer empty with the same two
+ * functions, ready for reuse without a new vb_init. */
+VANTREL_API void vb_free(vb_buffer *buffer);
+
+/* Appends text.  0, or 12 (ENOMEM) when the data area cannot grow. */
+VANTREL_API VRC vb_strcat(vb_buffer *buffer, const char *text);
+/* Appends exactly count bytes: the text's first count characters, padded
+ * with zeros when it is shorter; then terminates.  0 or 12. */
+VANTREL_API VRC vb_strncat(vb_buffer *buffer, const char *text, size_t count);
+/* Appends count raw bytes without terminating them.  0 or 12. */
+VANTREL_API VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count);
+/* Appends printf-formatted text.  0, 12, or the C library's error number
+ * when the C formatter rejects the format (EINVAL when it gives none). */
+VANTREL_API VRC vb_sprintf(vb_buffer *buffer, const char *format,
+                           ...) VANTREL_VB_PRINTF;
+VANTREL_API VRC vb_vsprintf(vb_buffer *buffer, const char *format,
+                            va_list args);
+/* Sets the length to n: cuts the content, or pads it with spaces when n is
+ * greater.  0, 12, or 22 (EINVAL) for a negative n. */
+VANTREL_API VRC vb_strtrunc(vb_buffer *buffer, int32_t n);
+/* Appends one line from the stream, its line feed included.  0 after a line
+ * feed or at end of file (the content read so far stays, terminated), 12,
+ * or the C library's error number after a read error. */
+VANTREL_API VRC vb_fgets(vb_buffer *buffer, FILE *stream);
+/* vb_fgets reading single bytes from a file descriptor. */
+VANTREL_API VRC vb_reads(vb_buffer *buffer, int descriptor);
+/* The terminated content; allocates the first 128-byte area of an empty
+ * buffer.  Null when that allocation fails. */
+VANTREL_API char *vb_strval(vb_buffer *buffer);
+VANTREL_API uint32_t vb_strlen(const vb_buffer *buffer);
+VANTREL_API uint32_t vb_strsize(const vb_buffer *buffer);
+
+VANTREL_END_DECLS
+
+#endif /* VANTREL_VSTRBUF_H */
