@@ -15,6 +15,9 @@
 #include "vantrel/vincralloc.h"
 #include "vantrel/vsort.h"
 
+#include "vantrel/vtypes.h"
+#include "vantrel/vvalue.h"
+
 #include "vantrel/vstrbuf.h"
 #include "vantrel/vastring.h"
 #include "vantrel/venv.h"
