@@ -17,7 +17,7 @@ VANTREL_API void VDHashFreeWith(void *item, VReleaseFunc release);
 VANTREL_API void VDHashFree(void *item);
 
 /* Creates an empty table whose `buckets` count serves both keys; null when
- * alloc fails. */
+ * alloc fails or buckets is 0. */
 VANTREL_API VDHash *VDHashCreateWith(VAllocFunc alloc, uint32_t buckets,
                                      VHashFunc hash1, void *hash1_arg,
                                      VCompareFunc compare1, void *cmp1_arg,
@@ -40,8 +40,9 @@ VANTREL_API void VDHashFlush(VDHash *table, VVisitFunc visitor, void *arg);
 VANTREL_API void VDHashDestroyWith(VDHash *table, VVisitFunc visitor,
                                    void *arg, VReleaseFunc release);
 /* Visits the items until the visitor returns non-zero; in ascending order
- * of order(a, b, order_arg) when sorted is non-zero.  Returns 0, or 12 when
- * the sorted walk cannot allocate its array. */
+ * of order(a, b, order_arg) when sorted is non-zero (of compare1(a, b,
+ * cmp1_arg) when order is null).  Returns 0, or 12 when the sorted walk
+ * cannot allocate its array (nothing is visited then). */
 VANTREL_API int VDHashWalk(VDHash *table, VVisitFunc visitor, void *arg,
                            int sorted, VCompareFunc order, void *order_arg);
 /* Cursor over every item; null when out of memory. */

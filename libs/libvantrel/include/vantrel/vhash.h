@@ -28,8 +28,8 @@ VANTREL_API void *VHashIncrAlloc(VIncrAllocator *allocator, size_t size);
 VANTREL_API void VHashFreeWith(void *item, VReleaseFunc release);
 VANTREL_API void VHashFree(void *item);
 
-/* Creates an empty table with `buckets` chains (at least 1); null when
- * alloc fails.  hash(item or key, hash_arg); compare(key, item, cmp_arg)
+/* Creates an empty table with `buckets` chains; null when alloc fails or
+ * buckets is 0.  hash(item or key, hash_arg); compare(key, item, cmp_arg)
  * is 0 on a match. */
 VANTREL_API VHash *VHashCreateWith(VAllocFunc alloc, uint32_t buckets,
                                    VHashFunc hash, void *hash_arg,
@@ -66,7 +66,9 @@ VANTREL_API void *VHashCursorNext(VHashCursor *cursor);
 VANTREL_API void VHashCursorClose(VHashCursor *cursor);
 
 /* New table (with malloc) with the same buckets and functions, holding the
- * non-null results of copy(item, arg); null if the table cannot be made. */
+ * non-null results of copy(item, arg) called in bucket order; null only if
+ * the table cannot be made.  Each copy is inserted like VHashInsert, so
+ * duplicates of a key stand in reverse order in the new table. */
 VANTREL_API VHash *VHashCopy(VHash *table, VHashCopyFunc copy, void *arg);
 
 /* Sum of the string's bytes (unsigned). */
