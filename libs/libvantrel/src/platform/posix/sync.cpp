@@ -1,0 +1,87 @@
+// POSIX locks: pthread mutexes (recursive where asked) and condition
+// variables bound to CLOCK_MONOTONIC, so that setting the date moves no
+// deadline.
+#include "platform/sync.h"
+
+#include <errno.h>
+#include <pthread.h>
+#include <time.h>
+
+#include "platform/clock.h"
+
+namespace vantrel::platform {
+namespace {
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(Mutex));
+static_assert(alignof(pthread_mutex_t) <= alignof(Mutex));
+static_assert(sizeof(pthread_cond_t) <= sizeof(CondVar));
+static_assert(alignof(pthread_cond_t) <= alignof(CondVar));
+
+pthread_mutex_t *Native(Mutex *m) {
+  return reinterpret_cast<pthread_mutex_t *>(m->opaque);
+}
+
+pthread_cond_t *Native(CondVar *c) {
+  return reinterpret_cast<pthread_cond_t *>(c->opaque);
+}
+
+constexpr int64_t kNanosPerSecond = 1000000000;
+
+// Constant-initialised: no constructor runs and nothing is torn down at
+// exit, so it stays usable to the very end of the process.
+union ProcessLock {
+  pthread_mutex_t native;
+  Mutex wrapped;
+};
+ProcessLock g_process_lock = {PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP};
+
+}  // namespace
+
+bool MutexInit(Mutex *m, MutexKind kind) {
+  if (kind == MutexKind::kPlain) {
+    return pthread_mutex_init(Native(m), nullptr) == 0;
+  }
+  pthread_mutexattr_t attr;
+  if (pthread_mutexattr_init(&attr) != 0) return false;
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  int rc = pthread_mutex_init(Native(m), &attr);
+  pthread_mutexattr_destroy(&attr);
+  return rc == 0;
+}
+
+void MutexDestroy(Mutex *m) { pthread_mutex_destroy(Native(m)); }
+void MutexLock(Mutex *m) { pthread_mutex_lock(Native(m)); }
+void MutexUnlock(Mutex *m) { pthread_mutex_unlock(Native(m)); }
+bool MutexTryLock(Mutex *m) { return pthread_mutex_trylock(Native(m)) == 0; }
+
+Mutex *ProcessMutex() { return &g_process_lock.wrapped; }
+
+bool CondInit(CondVar *c) {
+  pthread_condattr_t attr;
+  if (pthread_condattr_init(&attr) != 0) return false;
+  int rc = pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+  if (rc == 0) rc = pthread_cond_init(Native(c), &attr);
+  pthread_condattr_destroy(&attr);
+  return rc == 0;
+}
+
+void CondDestroy(CondVar *c) { pthread_cond_destroy(Native(c)); }
+
+void CondWait(CondVar *c, Mutex *m) { pthread_cond_wait(Native(c), Native(m)); }
+
+bool CondWaitUntil(CondVar *c, Mutex *m, int64_t deadline) {
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(deadline / kNanosPerSecond);
+  ts.tv_nsec = static_cast<long>(deadline % kNanosPerSecond);
+  return pthread_cond_timedwait(Native(c), Native(m), &ts) != ETIMEDOUT;
+}
+
+void CondSignal(CondVar *c) { pthread_cond_signal(Native(c)); }
+void CondBroadcast(CondVar *c) { pthread_cond_broadcast(Native(c)); }
+
+int64_t DeadlineAfter(uint32_t milliseconds) {
+  return MonotonicNanoseconds() +
+         static_cast<int64_t>(milliseconds) * (kNanosPerSecond / 1000);
+}
+
+}  // namespace vantrel::platform

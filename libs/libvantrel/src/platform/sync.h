@@ -1,0 +1,59 @@
+// The operating system's locks and condition variables, embedded by value
+// in the library's synchronisation records.  The storage is opaque here so
+// that portable code never sees the system headers; each implementation
+// checks that its objects fit.
+#ifndef VANTREL_PLATFORM_SYNC_H
+#define VANTREL_PLATFORM_SYNC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace vantrel::platform {
+
+inline constexpr size_t kMutexBytes = sizeof(void *) == 8 ? 40 : 24;
+inline constexpr size_t kCondVarBytes = 48;
+
+struct Mutex {
+  alignas(8) unsigned char opaque[kMutexBytes];
+};
+
+struct CondVar {
+  alignas(8) unsigned char opaque[kCondVarBytes];
+};
+
+enum class MutexKind {
+  kPlain,      // may not be locked again by its holder
+  kRecursive,  // its holder may lock it again and unlocks as often
+};
+
+// False when the system cannot make the object.
+bool MutexInit(Mutex *m, MutexKind kind);
+void MutexDestroy(Mutex *m);
+void MutexLock(Mutex *m);
+void MutexUnlock(Mutex *m);
+// True when the mutex was obtained without waiting.
+bool MutexTryLock(Mutex *m);
+
+// A recursive mutex that exists for the whole process without set-up; for
+// the rare path that must lock something when nothing could be made.
+Mutex *ProcessMutex();
+
+// Condition variables wait on the monotonic clock.  False when the system
+// cannot make one.
+bool CondInit(CondVar *c);
+void CondDestroy(CondVar *c);
+// m is held exactly once by the caller; it is released while waiting and
+// held again on return.  Wake-ups may be spurious.
+void CondWait(CondVar *c, Mutex *m);
+// As CondWait, until the monotonic time `deadline` (from DeadlineAfter);
+// false when the deadline passed.
+bool CondWaitUntil(CondVar *c, Mutex *m, int64_t deadline);
+void CondSignal(CondVar *c);
+void CondBroadcast(CondVar *c);
+
+// The monotonic deadline `milliseconds` from now, in nanoseconds.
+int64_t DeadlineAfter(uint32_t milliseconds);
+
+}  // namespace vantrel::platform
+
+#endif  // VANTREL_PLATFORM_SYNC_H

@@ -1,0 +1,88 @@
+// VGate: open, closed, or pulsed.  A release advances a generation, which
+// lets through exactly the threads waiting at that moment and leaves the
+// gate closed.
+#include <errno.h>
+
+#include "internal/alloc.h"
+#include "platform/sync.h"
+#include "threads/sync_internal.h"
+#include "vantrel/vsync.h"
+
+namespace vantrel::internal {
+namespace {
+
+VRC CreateGate(VGate *out) {
+  auto *g = static_cast<VGateRecord *>(Malloc(sizeof(VGateRecord)));
+  if (g == nullptr) return ENOMEM;
+  if (!InitGuarded(&g->guard, &g->cond)) {
+    Free(g);
+    return VRC_FAILURE;
+  }
+  g->generation = 0;
+  g->waiters = 0;
+  g->open = 0;
+  *out = g;
+  return 0;
+}
+
+// Sets the open flag and, when `pulse`, lets the present waiters through.
+void Change(VGateRecord *g, int32_t open, bool pulse) {
+  platform::MutexLock(&g->guard);
+  g->open = open;
+  if (pulse) g->generation++;
+  if ((open || pulse) && g->waiters > 0) platform::CondBroadcast(&g->cond);
+  platform::MutexUnlock(&g->guard);
+}
+
+void Pass(VGateRecord *g) {
+  platform::MutexLock(&g->guard);
+  uint32_t generation = g->generation;
+  g->waiters++;
+  while (!g->open && g->generation == generation) {
+    platform::CondWait(&g->cond, &g->guard);
+  }
+  g->waiters--;
+  platform::MutexUnlock(&g->guard);
+}
+
+}  // namespace
+
+int32_t GateWaiterCount(VGate g) {
+  platform::MutexLock(&g->guard);
+  int32_t n = g->waiters;
+  platform::MutexUnlock(&g->guard);
+  return n;
+}
+
+}  // namespace vantrel::internal
+
+extern "C" VANTREL_API VRC VGateCreate(VGate *out) {
+  return vantrel::internal::CreateGate(out);
+}
+
+extern "C" VANTREL_API VRC VGateDestroy(VGate g) {
+  vantrel::internal::DestroyGuarded(&g->guard, &g->cond);
+  vantrel::internal::Free(g);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VGateOpen(VGate g) {
+  vantrel::internal::Change(g, 1, false);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VGateClose(VGate g) {
+  vantrel::internal::Change(g, 0, false);
+  return 0;
+}
+
+// A release also closes an open gate, as pulsing a manual-reset event does.
+extern "C" VANTREL_API VRC VGateRelease(VGate g) {
+  vantrel::internal::Change(g, 0, true);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VGateWait(VGate g) {
+  vantrel::internal::Pass(g);
+  return 0;
+}

@@ -1,0 +1,108 @@
+// VMutex: a named, re-entrant lock that records its last owner; also the
+// small helpers the other synchronisation objects share.
+#include <errno.h>
+#include <string.h>
+
+#include <new>
+
+#include "internal/alloc.h"
+#include "platform/sync.h"
+#include "platform/thread.h"
+#include "threads/sync_internal.h"
+#include "vantrel/vsync.h"
+
+namespace vantrel::internal {
+
+void CopySyncName(char *field, const char *name) {
+  strncpy(field, name, kSyncNameSize - 1);
+  field[kSyncNameSize - 1] = '\0';
+}
+
+WaitLimit StartWait(uint32_t milliseconds) {
+  if (milliseconds == VSYNC_INFINITE) return WaitLimit{true, 0};
+  return WaitLimit{false, platform::DeadlineAfter(milliseconds)};
+}
+
+bool WaitOnce(platform::CondVar *cond, platform::Mutex *guard,
+              const WaitLimit &limit) {
+  if (!limit.infinite)
+    return platform::CondWaitUntil(cond, guard, limit.deadline);
+  platform::CondWait(cond, guard);
+  return true;
+}
+
+bool InitGuarded(platform::Mutex *guard, platform::CondVar *cond) {
+  if (!platform::MutexInit(guard, platform::MutexKind::kPlain)) return false;
+  if (platform::CondInit(cond)) return true;
+  platform::MutexDestroy(guard);
+  return false;
+}
+
+void DestroyGuarded(platform::Mutex *guard, platform::CondVar *cond) {
+  platform::CondDestroy(cond);
+  platform::MutexDestroy(guard);
+}
+
+void MutexAcquire(VMutexRecord *m) {
+  platform::MutexLock(&m->lock);
+  m->owner.store(platform::CurrentThreadId(), std::memory_order_relaxed);
+}
+
+// The owner goes first: once the system lock is released another thread
+// may already have recorded itself.
+void MutexRelease(VMutexRecord *m) {
+  m->owner.store(0, std::memory_order_relaxed);
+  platform::MutexUnlock(&m->lock);
+}
+
+namespace {
+
+VRC CreateMutex(const char *name, VMutex *out) {
+  auto *m = static_cast<VMutexRecord *>(Malloc(sizeof(VMutexRecord)));
+  if (m == nullptr) return ENOMEM;
+  CopySyncName(m->name, name);
+  if (!platform::MutexInit(&m->lock, platform::MutexKind::kRecursive)) {
+    Free(m);
+    return VRC_FAILURE;
+  }
+  new (&m->owner) std::atomic<uint32_t>(0);
+  *out = m;
+  return 0;
+}
+
+VRC TryLockMutex(VMutexRecord *m) {
+  if (!platform::MutexTryLock(&m->lock)) return VRC_MUTEX_BUSY;
+  m->owner.store(platform::CurrentThreadId(), std::memory_order_relaxed);
+  return 0;
+}
+
+}  // namespace
+}  // namespace vantrel::internal
+
+extern "C" VANTREL_API VRC VMutexCreate(const char *name, VMutex *out) {
+  return vantrel::internal::CreateMutex(name, out);
+}
+
+extern "C" VANTREL_API VRC VMutexDestroy(VMutex m) {
+  vantrel::platform::MutexDestroy(&m->lock);
+  vantrel::internal::Free(m);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VMutexLock(VMutex m) {
+  vantrel::internal::MutexAcquire(m);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VMutexUnlock(VMutex m) {
+  vantrel::internal::MutexRelease(m);
+  return 0;
+}
+
+extern "C" VANTREL_API VRC VMutexTryLock(VMutex m) {
+  return vantrel::internal::TryLockMutex(m);
+}
+
+extern "C" VANTREL_API int VMutexIsLocked(VMutex m) {
+  return m->owner.load(std::memory_order_relaxed) != 0 ? 1 : 0;
+}
