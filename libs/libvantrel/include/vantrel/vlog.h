@@ -1,0 +1,136 @@
+/* Logging: levelled, catalog-numbered messages written through a log
+ * object's driver.
+ *
+ * The process's log (the log manager) is one VLogFile owned by the library;
+ * VLog writes to it.  Until VInitialise brings it up it writes to standard
+ * error with threshold 3 (warn) and without locking.  Programs may open log
+ * objects of their own with VLogFileOpen and write to them with VLogToFile.
+ *
+ * A message is written when its level is at least the object's threshold;
+ * debug messages (level 1) are also dropped when their facility is 0.
+ * Formatting and the catalog lookup run outside the object's lock; only the
+ * driver's write is serialised.  A fatal message (level 5) ends the process
+ * with exit status 1 after it has been written, unless the object's fatal
+ * flag was set with ...SetFatalDoesNotExit.
+ *
+ * Destinations: "stdout"/"stdout:" and "stderr"/"stderr:" write dated lines
+ * to that stream; "file:PATH", or any other text, writes to the file PATH
+ * (with the rotation and pool settings read from VDE_LOGFILE_...);
+ * "system:", "eventlog:" and "TYPE://..." keep the standard-error default.
+ *
+ * Environment: VDE_DEFAULT_LOG_LEVEL (a level name) sets the initial
+ * threshold; VDE_FORCE_LOG_MODULE overrides the destination given to
+ * VInitialise. */
+#ifndef VANTREL_VLOG_H
+#define VANTREL_VLOG_H
+
+#include <stdarg.h>
+
+#include "vantrel/vbase.h"
+#include "vantrel/vi18n.h"
+
+VANTREL_BEGIN_DECLS
+
+/* Levels. */
+#define VLOG_DEBUG 1
+#define VLOG_INFO 2
+#define VLOG_WARN 3
+#define VLOG_ERROR 4
+#define VLOG_FATAL 5
+#define VLOG_UNKNOWN (-1)
+
+/* Message sets of messages without a catalog number (number 0). */
+#define VLOG_SET_FATAL 101
+#define VLOG_SET_ERROR 102
+#define VLOG_SET_WARN 103
+#define VLOG_SET_INFO 104
+#define VLOG_SET_DEBUG 105
+
+/* Lets the compiler check the arguments against the default format. */
+#if defined(__GNUC__) && !defined(VANTREL_LOG_PRINTF)
+#define VANTREL_LOG_PRINTF(f, a) __attribute__((format(printf, f, a)))
+#elif !defined(VANTREL_LOG_PRINTF)
+#define VANTREL_LOG_PRINTF(f, a)
+#endif
+
+/* Handle of a log object. */
+typedef struct VLogFileData *VLogFile;
+
+/* Writes a message to the process's log.  The text is the catalog's text of
+ * (set, number), `format` by default, formatted with the arguments.
+ * Returns 0 (also for a discarded message); the formatter's code (the
+ * failure is reported on standard error and nothing is written); -19
+ * (VRC_FAILURE) when the object has no formatter; or the driver's write
+ * code.  Does not return for a fatal message unless the fatal flag is
+ * set. */
+VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
+                     int number, const char *format, ...)
+    VANTREL_LOG_PRINTF(6, 7);
+/* VLog under a second name. */
+VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
+                        int number, const char *format, ...)
+    VANTREL_LOG_PRINTF(6, 7);
+VANTREL_API VRC VLogAP(int level, int facility, VI18nCatalog catalog, int set,
+                       int number, const char *format, va_list args);
+
+/* VLog on the given object. */
+VANTREL_API VRC VLogToFile(VLogFile log, int level, int facility,
+                           VI18nCatalog catalog, int set, int number,
+                           const char *format, ...) VANTREL_LOG_PRINTF(7, 8);
+VANTREL_API VRC VLogToFileAP(VLogFile log, int level, int facility,
+                             VI18nCatalog catalog, int set, int number,
+                             const char *format, va_list args);
+
+/* Opens a log object on the destination, threshold 3 or
+ * VDE_DEFAULT_LOG_LEVEL.  *log is set to null first.  Returns 0; 12
+ * (ENOMEM) or the lock's code, with *log left null; or the destination's
+ * code, in which case *log still receives an object that writes to
+ * standard error. */
+VANTREL_API VRC VLogFileOpen(const char *destination, VLogFile *log);
+/* Closes the destination and releases the object.  Returns 0, or the
+ * driver's close code, in which case the object is left as it was. */
+VANTREL_API VRC VLogFileClose(VLogFile log);
+VANTREL_API void VLogFileSetLevel(VLogFile log, int level);
+VANTREL_API int VLogFileGetLevel(VLogFile log);
+/* Sets the threshold of the level whose name the text starts with, ignoring
+ * case ("Warning" and "WARN" give 3).  Returns 0, or -19 (VRC_FAILURE)
+ * when no name matches (the threshold is unchanged). */
+VANTREL_API VRC VLogFileSetLevelFromString(VLogFile log, const char *text);
+/* Non-zero keeps the process alive after fatal messages. */
+VANTREL_API void VLogFileSetFatalDoesNotExit(VLogFile log, int flag);
+
+/* The same operations on the process's log. */
+VANTREL_API void VLogMgrSetLevel(int level);
+VANTREL_API int VLogMgrGetLevel(void);
+VANTREL_API VRC VLogMgrSetLevelFromString(const char *text);
+VANTREL_API void VLogMgrSetFatalDoesNotExit(int flag);
+/* Closes the process's destination and opens the given one.  Returns 0, or
+ * the destination's code; the log then writes to standard error. */
+VANTREL_API VRC VLogMgrSwitch(const char *destination);
+
+/* The level whose name the text starts with (ignoring case), or -1. */
+VANTREL_API int VLogLevelFromString(const char *text);
+/* "fatal", "error", "warn", "info", "debug", or "unknown!". */
+VANTREL_API const char *VLogLevelToString(int level);
+
+/* Adds a header line to the process's log and logs it at debug level with
+ * facility 1.  Headers are logged again at the top of every new log file.
+ * Returns 0 (also before VInitialise, when nothing is done), the
+ * formatter's code, or -19 (VRC_FAILURE) when the line cannot be stored. */
+VANTREL_API VRC VLogHeaderAdd(const char *format, ...) VANTREL_LOG_PRINTF(1, 2);
+VANTREL_API VRC VLogHeaderAddAP(const char *format, va_list args);
+/* Logs every header line again between begin and end markers.  Returns 0. */
+VANTREL_API VRC VLogHeaderLog(void);
+
+/* Debug facilities and assertions: kept for compatibility; they do nothing.
+ * Register stores 0 (no facility) in *facility and returns 0. */
+VANTREL_API VRC VDebugFacilityRegister(const char *name, int *facility);
+VANTREL_API VRC VDebugFacilityUnregister(int facility);
+VANTREL_API VRC VDebugFacilitySet(const char *name, int enabled);
+VANTREL_API VRC VDebugFacilityPrint(void);
+VANTREL_API void _v_DebugAssert(const char *expression, const char *file,
+                                int line);
+
+VANTREL_END_DECLS
+
+#endif /* VANTREL_VLOG_H */

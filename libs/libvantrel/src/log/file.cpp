@@ -1,0 +1,461 @@
+// The stream driver (stdout, stderr) and the file driver with size and
+// daily rotation, the pool of files used in turn, and the fall-backs to
+// standard error.  Driver functions run under the log object's lock; the
+// file driver's state is not locked otherwise.
+#include "platform/file.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "internal/alloc.h"
+#include "log/log_record.h"
+#include "platform/clock.h"
+#include "time/time_internal.h"
+#include "vantrel/vlist.h"
+#include "vantrel/vrc.h"
+#include "vantrel/vstring.h"
+
+namespace vantrel::internal {
+namespace {
+
+constexpr size_t kStampSize = 64;
+// Rotation suffixes are cut to 260 bytes.
+constexpr size_t kSuffixSize = 261;
+constexpr int32_t kDefaultPoolSize = 10;
+constexpr int32_t kMinPoolSize = 2;
+constexpr int32_t kMaxPoolSize = 99;
+// Pool files are numbered 1 to 99.
+constexpr int kPoolIndexLimit = 100;
+
+// ---- Line format shared by both drivers: "date time: Word: text".
+
+// The date-and-time text changes once a second; each thread keeps the last
+// one it made, so most lines skip the local-time conversion.
+struct StampCache {
+  time_t second;
+  size_t length;
+  char text[kStampSize];
+};
+thread_local constinit StampCache t_stamp{-1, 0, {}};
+
+const StampCache &CurrentStamp() {
+  time_t now = LogNow();
+  StampCache &cache = t_stamp;
+  if (cache.second == now && cache.length != 0) return cache;
+  struct tm tm;
+  size_t n = 0;
+  if (platform::LocalTime(now, &tm)) {
+    n = strftime(cache.text, sizeof cache.text, "%x %X", &tm);
+  }
+  if (n == 0) {
+    FormatLocalDateTime(cache.text, sizeof cache.text);
+    n = strlen(cache.text);
+  }
+  cache.second = now;
+  cache.length = n;
+  return cache;
+}
+
+VRC FormatLine(VLogFile, int level, VI18nCatalog, int, int, const char *text,
+               char **line) {
+  const StampCache &stamp = CurrentStamp();
+  const char *word = LogLevelWord(level);
+  size_t word_length = strlen(word);
+  size_t text_length = strlen(text);
+  char *out =
+      static_cast<char *>(Malloc(stamp.length + word_length + text_length + 5));
+  if (out == nullptr) return ENOMEM;
+  char *p = out;
+  memcpy(p, stamp.text, stamp.length);
+  p += stamp.length;
+  memcpy(p, ": ", 2);
+  memcpy(p + 2, word, word_length);
+  p += 2 + word_length;
+  memcpy(p, ": ", 2);
+  memcpy(p + 2, text, text_length + 1);
+  *line = out;
+  return 0;
+}
+
+// ---- Stream driver.
+
+VRC StreamOpen(const char *path, void **handle) {
+  if (strcmp(path, "stdout") == 0) {
+    *handle = stdout;
+  } else if (strcmp(path, "stderr") == 0) {
+    *handle = stderr;
+  } else {
+    return VRC_FAILURE;
+  }
+  return 0;
+}
+
+VRC StreamWrite(void *handle, int, const char *line) {
+  platform::FileWriteLine(static_cast<FILE *>(handle), line, strlen(line));
+  return 0;
+}
+
+// ---- File driver state.
+
+struct PoolEntry {
+  FILE *stream;
+  int descriptor;
+};
+
+struct FileState {
+  time_t openedTime;  // when the current file was opened or switched to
+  char *path;
+  FILE *current;  // null when none is open; may be stderr
+  VList *pool;    // of PoolEntry, or null without a pool
+  int32_t poolSize;
+  int32_t rotated;  // the next write moves to the next pool file
+  // Bytes in the current file as far as this driver knows (-1: unknown).
+  // Only this driver appends to the file in the usual case, so the size is
+  // confirmed with the system only when a line would pass the limit.
+  int64_t knownSize;
+  int32_t loggingHeaders;  // writes made while logging the headers
+};
+
+// Set to anything but `value`; unset does not count.
+bool EnvSetOtherThan(const char *name, const char *value) {
+  const char *text = getenv(name);
+  return text != nullptr && strcmp(text, value) != 0;
+}
+
+int32_t PoolSizeFromEnvironment() {
+  const char *text = getenv("VDE_LOGFILE_POOLSIZE");
+  if (text == nullptr) return kDefaultPoolSize;
+  long size = strtol(text, nullptr, 10);
+  return size >= kMinPoolSize && size <= kMaxPoolSize ? int32_t(size)
+                                                      : kDefaultPoolSize;
+}
+
+int64_t MaxSizeFromEnvironment() {
+  const char *text = getenv("VDE_LOGFILE_MAXSIZE");
+  int64_t size = 0;
+  if (text == nullptr || VStringToInteger64(text, &size) != 0) return 0;
+  return size;
+}
+
+// Seconds after midnight of the daily boundary, from "HHMM".
+time_t RotationOffsetFromEnvironment() {
+  const char *text = getenv("VDE_LOGFILE_ROTATION_TIME");
+  if (text == nullptr) return 0;
+  long hhmm = strtol(text, nullptr, 10);
+  return time_t((hhmm / 100) * 60 + hhmm % 100) * 60;
+}
+
+bool IsFile(const FILE *stream) {
+  return stream != nullptr && stream != stderr;
+}
+
+void MakeCurrent(FileState *state, FILE *stream) {
+  state->current = stream;
+  state->knownSize = -1;
+}
+
+FILE *OpenLogFile(const char *name, int *descriptor) {
+  FILE *stream = platform::FileOpenAppend(name, descriptor);
+  if (stream == nullptr) fprintf(stderr, "Error Opening Log File %s\n", name);
+  return stream;
+}
+
+// ---- The pool.
+
+PoolEntry *EntryOfStream(const FileState *state, const FILE *stream) {
+  if (state->pool == nullptr || stream == nullptr) return nullptr;
+  for (void *item = VListFirst(state->pool); item != nullptr;
+       item = VListNext(item)) {
+    auto *entry = static_cast<PoolEntry *>(item);
+    if (entry->stream == stream) return entry;
+  }
+  return nullptr;
+}
+
+int CloseEntry(void *item, void *) {
+  platform::FileClose(static_cast<PoolEntry *>(item)->stream);
+  VListFreeWith(item, Free);
+  return 0;
+}
+
+void ReleasePool(FileState *state) {
+  if (state->pool == nullptr) return;
+  if (EntryOfStream(state, state->current) != nullptr)
+    MakeCurrent(state, nullptr);
+  VListDestroyWith(state->pool, CloseEntry, nullptr, Free);
+  state->pool = nullptr;
+}
+
+// Opens pool file `index` and appends it; false only when its entry cannot
+// be allocated.
+bool AddPoolFile(FileState *state, char *name, size_t path_length, int index) {
+  snprintf(name + path_length, 4, "_%02d", index);
+  int descriptor;
+  FILE *stream = OpenLogFile(name, &descriptor);
+  if (stream == nullptr) return true;
+  auto *entry =
+      static_cast<PoolEntry *>(VListAllocWith(Malloc, sizeof(PoolEntry)));
+  if (entry == nullptr) {
+    platform::FileClose(stream);
+    return false;
+  }
+  *entry = PoolEntry{stream, descriptor};
+  VListInsertAfter(state->pool, entry, VListTail(state->pool));
+  return true;
+}
+
+// Opens up to poolSize files "path_NN".  With fewer than two the pool is
+// given up for standard error.  12 when memory runs out (standard error is
+// then current).
+VRC SetUpPool(FileState *state) {
+  if (state->pool == nullptr) state->pool = VListCreateWith(Malloc);
+  if (state->pool == nullptr) return ENOMEM;
+  size_t path_length = strlen(state->path);
+  char *name = static_cast<char *>(Malloc(path_length + 4));
+  bool ok = name != nullptr;
+  if (ok) memcpy(name, state->path, path_length);
+  for (int i = 1; ok && VListNumItems(state->pool) < state->poolSize &&
+                  i < kPoolIndexLimit;
+       ++i) {
+    ok = AddPoolFile(state, name, path_length, i);
+  }
+  Free(name);
+  if (!ok) {
+    MakeCurrent(state, stderr);
+    return ENOMEM;
+  }
+  if (VListNumItems(state->pool) < 2) {
+    fputs("Failed to open enough files, using stderr\n", stderr);
+    ReleasePool(state);
+    MakeCurrent(state, stderr);
+  }
+  return 0;
+}
+
+// Moves to the pool file after the current one (the first after the last,
+// or when none is current) and empties it.
+void MoveToNextPoolFile(FileState *state) {
+  PoolEntry *entry = EntryOfStream(state, state->current);
+  void *next = entry != nullptr ? VListNext(entry) : nullptr;
+  if (next == nullptr) next = VListFirst(state->pool);
+  entry = static_cast<PoolEntry *>(next);
+  if (entry == nullptr || platform::FileEmpty(entry->descriptor) != 0) {
+    fprintf(stderr,
+            "Failed trying to change to file pool - switching to stderr - "
+            "%d\n",
+            VRC_FAILURE);
+    MakeCurrent(state, stderr);
+    return;
+  }
+  MakeCurrent(state, entry->stream);
+  state->knownSize = 0;
+}
+
+void OpenCurrentFile(FileState *state) {
+  if (state->pool != nullptr) {
+    MoveToNextPoolFile(state);
+  } else {
+    int descriptor;
+    FILE *stream = OpenLogFile(state->path, &descriptor);
+    if (stream != nullptr) {
+      MakeCurrent(state, stream);
+    } else {
+      // Carry on in the pool files right away.
+      SetUpPool(state);
+      if (state->pool != nullptr && state->current == nullptr) {
+        MoveToNextPoolFile(state);
+      }
+    }
+  }
+  state->openedTime = LogNow();
+}
+
+void ReleaseState(FileState *state) {
+  if (IsFile(state->current) &&
+      EntryOfStream(state, state->current) == nullptr) {
+    platform::FileClose(state->current);
+  }
+  ReleasePool(state);
+  Free(state->path);
+  Free(state);
+}
+
+// ---- Rotation.
+
+bool SameLocalDate(time_t a, time_t b) {
+  struct tm ta;
+  struct tm tb;
+  if (!platform::LocalTime(a, &ta) || !platform::LocalTime(b, &tb)) {
+    return true;
+  }
+  return ta.tm_mday == tb.tm_mday && ta.tm_mon == tb.tm_mon &&
+         ta.tm_year == tb.tm_year;
+}
+
+bool SizeLimitReached(FileState *state, size_t length) {
+  int64_t limit = MaxSizeFromEnvironment();
+  if (limit <= 0) return false;
+  int64_t needed = static_cast<int64_t>(length);
+  if (state->knownSize < 0 || state->knownSize + needed > limit) {
+    int64_t size;
+    int error = platform::FileSize(state->current, &size);
+    if (error != 0) {
+      char text[128];
+      fprintf(stderr, "_VLogFileCheckRotate: fstat failed: %s\n",
+              platform::ErrorText(error, text, sizeof text));
+      return false;
+    }
+    state->knownSize = size;
+  }
+  return state->knownSize + needed > limit;
+}
+
+bool RotationDue(FileState *state, size_t length) {
+  if (!IsFile(state->current)) return false;
+  if (getenv("VDE_LOGFILE_ROTATION_FORMAT") != nullptr) {
+    time_t offset = RotationOffsetFromEnvironment();
+    return !SameLocalDate(LogNow() - offset, state->openedTime - offset);
+  }
+  return SizeLimitReached(state, length);
+}
+
+// "path_suffix" in new storage, or null.
+char *RotatedName(const FileState *state) {
+  char suffix[kSuffixSize] = "old";
+  const char *format = getenv("VDE_LOGFILE_ROTATION_FORMAT");
+  if (format != nullptr) {
+    struct tm tm;
+    if (!platform::LocalTime(LogNow(), &tm) ||
+        strftime(suffix, sizeof suffix, format, &tm) == 0) {
+      suffix[0] = '\0';
+    }
+  }
+  size_t path_length = strlen(state->path);
+  size_t suffix_length = strlen(suffix);
+  char *name = static_cast<char *>(Malloc(path_length + suffix_length + 2));
+  if (name == nullptr) return nullptr;
+  memcpy(name, state->path, path_length);
+  name[path_length] = '_';
+  memcpy(name + path_length + 1, suffix, suffix_length + 1);
+  return name;
+}
+
+void RenameFailed(FileState *state, int error) {
+  fprintf(stderr, "Rename Failed - Error = %d\n", error);
+  if (EnvSetOtherThan("VDE_LOGFILE_USESTDERR", "FALSE")) {
+    fputs("Switching logging to stderr\n", stderr);
+    MakeCurrent(state, stderr);
+    return;
+  }
+  VRC rc = SetUpPool(state);
+  if (rc != 0) {
+    fprintf(stderr, "Failed to initialise file pool - Error = %d\n", rc);
+    fputs("Stderr is disabled - stopped logging", stderr);
+  }
+}
+
+// Without memory for the new name the file is kept and the next write
+// tries again.
+void Rotate(FileState *state) {
+  if (!IsFile(state->current)) return;
+  char *rotated = RotatedName(state);
+  if (rotated == nullptr) return;
+  platform::FileRemove(rotated);
+  if (state->pool != nullptr) {
+    state->rotated = 1;
+    Free(rotated);
+    return;
+  }
+  platform::FileClose(state->current);
+  MakeCurrent(state, nullptr);
+  int error = platform::FileRename(state->path, rotated);
+  Free(rotated);
+  if (error != 0) RenameFailed(state, error);
+}
+
+// ---- File driver functions.
+
+VRC FileOpen(const char *path, void **handle) {
+  auto *state = static_cast<FileState *>(Calloc(1, sizeof(FileState)));
+  if (state == nullptr) return ENOMEM;
+  state->path = Strdup(path);
+  if (state->path == nullptr) {
+    Free(state);
+    return ENOMEM;
+  }
+  state->knownSize = -1;
+  if (EnvSetOtherThan("VDE_LOGFILE_USESTDERR", "TRUE")) {
+    platform::StderrToNullDevice();
+  }
+  state->poolSize = PoolSizeFromEnvironment();
+  if (EnvSetOtherThan("VDE_LOGFILE_USEPOOL", "FALSE")) {
+    VRC rc = SetUpPool(state);
+    if (rc != 0) {
+      ReleaseState(state);
+      return rc;
+    }
+  }
+  OpenCurrentFile(state);
+  *handle = state;
+  return 0;
+}
+
+// Headers go through the log manager, which may come back here: those
+// nested writes neither rotate nor reopen, so the headers land whole at the
+// top of the new file.
+void StartNewFile(FileState *state) {
+  state->rotated = 0;
+  OpenCurrentFile(state);
+  state->loggingHeaders = 1;
+  VLogHeaderLog();
+  state->loggingHeaders = 0;
+}
+
+VRC FileWrite(void *handle, int, const char *line) {
+  auto *state = static_cast<FileState *>(handle);
+  size_t length = strlen(line);
+  if (state->loggingHeaders == 0) {
+    if (RotationDue(state, length)) Rotate(state);
+    if (state->current == nullptr || state->rotated != 0) StartNewFile(state);
+  }
+  if (state->current == nullptr) return 0;
+  if (platform::FileWriteLine(state->current, line, length) != 0) {
+    state->knownSize = -1;
+  } else if (state->knownSize >= 0) {
+    state->knownSize += static_cast<int64_t>(length) + 1;
+  }
+  return 0;
+}
+
+VRC FileClose(void *handle) {
+  ReleaseState(static_cast<FileState *>(handle));
+  return 0;
+}
+
+}  // namespace
+
+const char *LogLevelWord(int level) {
+  switch (level) {
+    case VLOG_DEBUG:
+      return "Debug";
+    case VLOG_INFO:
+      return "Information";
+    case VLOG_WARN:
+      return "Warning";
+    case VLOG_ERROR:
+      return "Error";
+    case VLOG_FATAL:
+      return "Fatal";
+    default:
+      return "Unknown";
+  }
+}
+
+constinit const LogDriver kLogStreamDriver{StreamOpen, FormatLine, StreamWrite,
+                                           LogDefaultClose};
+constinit const LogDriver kLogFileDriver{FileOpen, FormatLine, FileWrite,
+                                         FileClose};
+
+}  // namespace vantrel::internal

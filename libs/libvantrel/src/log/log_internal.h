@@ -1,0 +1,28 @@
+// The log manager's entry points for the rest of the library.
+#ifndef VANTREL_LOG_LOG_INTERNAL_H
+#define VANTREL_LOG_LOG_INTERNAL_H
+
+#include <time.h>
+
+#include "vantrel/vbase.h"
+
+namespace vantrel::internal {
+
+// Brings up the process's log with the caller's destination (or the one
+// VDE_FORCE_LOG_MODULE names): its lock "LogFileSubsystem", threshold 3 or
+// VDE_DEFAULT_LOG_LEVEL, the destination (a destination that cannot be
+// opened leaves standard error in place), the close at exit and the header
+// list.  Returns 0; the lock's code; -19 when the header list cannot be
+// made ("Failed to create log header list" on standard error).  A repeated
+// call keeps the lock, the header list and the exit handler it already has
+// and switches to the destination again.
+VRC LogMgrInitialise(const char *destination);
+
+// Test hook: the clock the log drivers read for line stamps, rotation
+// suffixes and the daily boundary.  Null restores the wall clock.
+using LogClockFunc = time_t (*)();
+void LogSetClockForTest(LogClockFunc clock);
+
+}  // namespace vantrel::internal
+
+#endif  // VANTREL_LOG_LOG_INTERNAL_H
