@@ -3,11 +3,13 @@
  *
  *   wordfreq FILE [TOP]
  *
- * Words are counted in a VHash keyed by the word itself, ordered
- * alphabetically in a VTree, and ranked by count with VQuickSort. */
+ * The library is started first; failures are reported through its log
+ * (standard error).  Words are counted in a VHash keyed by the word itself,
+ * ordered alphabetically in a VTree, and ranked by count with VQuickSort. */
 #include <vantrel.h>
 
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -113,24 +115,31 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: %s FILE [TOP]\n", argv[0]);
     return 2;
   }
+  rc = VInitialise("wordfreq", "stderr");
+  if (rc != 0) {
+    fprintf(stderr, "wordfreq: start-up failed: %s\n", VRCToString(rc));
+    return 1;
+  }
+  rc = 1;
   in = fopen(argv[1], "r");
   if (in == NULL) {
-    perror(argv[1]);
+    VLog(VLOG_ERROR, 1, NULL, VLOG_SET_ERROR, 0, "cannot open %s: %s", argv[1],
+         VRCToString(errno));
     return 1;
   }
   table = VHashCreateWith(malloc, 1021, VHashString2, NULL, CompareWord, NULL);
   c.tree = VTreeCreateWith(malloc, CompareItems, NULL);
   if (table == NULL || c.tree == NULL || CountWords(in, table) != 0) {
-    fprintf(stderr, "out of memory\n");
+    VLog(VLOG_ERROR, 1, NULL, VLOG_SET_ERROR, 0, "%s", VRCToString(12));
     goto done;
   }
   c.ranked = (WordCount **)malloc((VHashNumItems(table) + 1) * sizeof(*c.ranked));
   if (c.ranked == NULL || VHashWalk(table, CollectWord, &c, 0, NULL) != 0) {
-    fprintf(stderr, "out of memory\n");
+    VLog(VLOG_ERROR, 1, NULL, VLOG_SET_ERROR, 0, "%s", VRCToString(12));
     goto done;
   }
   if (VQuickSort(c.ranked, c.n, sizeof(*c.ranked), CompareRank, NULL) != 0) {
-    fprintf(stderr, "out of memory\n");
+    VLog(VLOG_ERROR, 1, NULL, VLOG_SET_ERROR, 0, "%s", VRCToString(12));
     goto done;
   }
 

@@ -25,4 +25,10 @@
 #include "vantrel/vstring.h"
 #include "vantrel/vtime.h"
 
+#include "vantrel/vsync.h"
+#include "vantrel/vthread.h"
+#include "vantrel/vexcept.h"
+#include "vantrel/vlog.h"
+#include "vantrel/vservices.h"
+
 #endif /* VANTREL_H */
