@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <algorithm>
-#include <iterator>
 #include <list>
 #include <random>
 #include <vector>
@@ -15,8 +14,7 @@
 namespace {
 
 struct Rec {
-  int key;
-  int id;
+  int key, id;
 };
 
 Rec *NewRec(int key, int id) {
@@ -24,15 +22,14 @@ Rec *NewRec(int key, int id) {
   *r = {key, id};
   return r;
 }
-
-int FreeVisitor(void *item, void *) {
-  VListFree(item);
-  return 0;
-}
-
+int FreeVisitor(void *item, void *) { return VListFree(item), 0; }
 int ByKey(const void *a, const void *b, void *compares) {
   ++*static_cast<long *>(compares);
   return static_cast<const Rec *>(a)->key - static_cast<const Rec *>(b)->key;
+}
+bool SelfLinked(void *item) {
+  auto *link = vantrel::internal::ListLinkOf(item);
+  return link->next == link && link->prev == link;
 }
 
 // Count, both walks and the tail pseudo-item must agree with the model.
@@ -42,155 +39,99 @@ void ExpectMatches(VList *list, const std::list<Rec *> &model) {
   for (void *p = VListFirst(list); p != nullptr; p = VListNext(p))
     fwd.push_back(p);
   for (void *p = VListLast(list); p != nullptr; p = VListPrev(p))
-    back.push_back(p);
+    back.insert(back.begin(), p);
   std::vector<void *> want(model.begin(), model.end());
   ASSERT_EQ(fwd, want);
-  std::reverse(want.begin(), want.end());
   ASSERT_EQ(back, want);
   EXPECT_EQ(VListTail(list), model.empty() ? VListHead(list) : model.back());
 }
 
-class VListTest : public testing::Test {
- protected:
-  void SetUp() override { list_ = VListCreateWith(malloc); }
-  void TearDown() override {
-    VListDestroyWith(list_, FreeVisitor, nullptr, free);
-  }
-  VList *list_ = nullptr;
-};
-
-TEST_F(VListTest, EndsAndPseudoItems) {
-  EXPECT_EQ(VListFirst(list_), nullptr);
-  EXPECT_EQ(VListLast(list_), nullptr);
-  EXPECT_EQ(VListNth(list_, 0), nullptr);
-  ExpectMatches(list_, {});
-  auto *head = vantrel::internal::ListLinkOf(VListHead(list_));
-  EXPECT_EQ(head, &list_->head_sentinel);
-  EXPECT_EQ(head->prev, head);
-  EXPECT_EQ(list_->tail_sentinel.next, &list_->tail_sentinel);
-
-  Rec *a = NewRec(1, 0), *b = NewRec(2, 1), *c = NewRec(3, 2);
-  for (Rec *r : {a, b, c}) VListInsertAfter(list_, r, VListHead(list_));
-  ExpectMatches(list_, {c, b, a});
-  EXPECT_EQ(VListNth(list_, 3), nullptr);
-  EXPECT_EQ(VListNth(list_, -1), nullptr);
-  EXPECT_EQ(VListDeleteNext(list_, VListHead(list_)), c);
-  auto *link = vantrel::internal::ListLinkOf(c);
-  EXPECT_TRUE(link->next == link && link->prev == link);
-  VListInsertAfter(list_, c, VListTail(list_));
-  ExpectMatches(list_, {b, a, c});
-}
-
-// Random inserts and removals anywhere, checked against std::list after
-// every step.
-TEST_F(VListTest, RandomOperationsMatchModel) {
+TEST(VListTest, RandomOperationsMatchModel) {
   std::mt19937 rng(20240611);
+  VList *list = VListCreateWith(malloc);
   std::list<Rec *> model;
   for (int step = 0; step < 4000; ++step) {
     size_t n = model.size();
     size_t pos = std::uniform_int_distribution<size_t>(0, n)(rng);
     auto at = std::next(model.begin(), static_cast<long>(pos));
-    // The head pseudo-item stands in front of position 0.
-    void *anchor = pos == 0 ? VListHead(list_) : *std::prev(at);
+    void *anchor = pos == 0 ? VListHead(list) : *std::prev(at);
     unsigned op = rng() % (n > 60 ? 4 : 3);
     if (op < 2) {
       Rec *r = NewRec(0, step);
       if (op == 0 || pos == n) {
-        VListInsertAfter(list_, r, anchor);
+        VListInsertAfter(list, r, anchor);
       } else {
-        VListInsertBefore(list_, r, *at);
+        VListInsertBefore(list, r, *at);
       }
       model.insert(at, r);
     } else if (pos < n) {
       Rec *gone = *at;
       if (op == 2) {
-        ASSERT_EQ(VListDeleteNext(list_, anchor), gone);
+        ASSERT_EQ(VListDeleteNext(list, anchor), gone);
       } else {
-        VListDelete(list_, gone);
+        VListDelete(list, gone);
       }
+      EXPECT_TRUE(SelfLinked(gone));
       model.erase(at);
       VListFree(gone);
     }
-    ASSERT_NO_FATAL_FAILURE(ExpectMatches(list_, model));
-    if (!model.empty()) {
-      size_t k = rng() % model.size();
-      ASSERT_EQ(VListNth(list_, static_cast<int32_t>(k)),
-                *std::next(model.begin(), static_cast<long>(k)));
-    }
+    ASSERT_NO_FATAL_FAILURE(ExpectMatches(list, model));
+    size_t k = rng() % (model.size() + 1);  // the last is out of range
+    ASSERT_EQ(VListNth(list, static_cast<int32_t>(k)),
+              k < model.size() ? *std::next(model.begin(), k) : nullptr);
   }
+  EXPECT_EQ(VListNth(list, -1), nullptr);
+  std::vector<void *> seen;  // in order, each unlinked before its visit
+  auto record = [](void *item, void *arg) {
+    EXPECT_TRUE(SelfLinked(item));
+    static_cast<std::vector<void *> *>(arg)->push_back(item);
+    return FreeVisitor(item, nullptr);
+  };
+  VListFlush(list, record, &seen);
+  EXPECT_EQ(seen, std::vector<void *>(model.begin(), model.end()));
+  ExpectMatches(list, {});
+  Rec *r = NewRec(9, 9);
+  VListInsertAfter(list, r, VListTail(list));
+  ExpectMatches(list, {r});
+  VListDestroyWith(list, FreeVisitor, nullptr, free);
 }
 
-// Few distinct keys (stability), ascending and descending runs, sizes around
-// powers of two: compared with std::stable_sort, both walks, no allocation,
-// at most n * ceil(log2 n) comparisons.
-TEST_F(VListTest, MergeSortIsStableAndAllocatesNothing) {
-  std::mt19937 rng(7);
-  std::vector<int> sizes = {0, 1, 2, 3, 5, 100, 1000};
-  for (int p = 4; p <= 1024; p *= 2)
+// Few distinct keys, ascending and descending runs, sizes around powers of
+// two: as std::stable_sort, no allocation, at most n * ceil(log2 n) compares.
+TEST(VListTest, MergeSortIsStableAndAllocatesNothing) {
+  VList *list = VListCreateWith(malloc);
+  std::vector<int> sizes = {0, 1, 2, 3, 5, 100, 1000, 2500};
+  for (int p = 4; p <= 1024; p *= 4)
     sizes.insert(sizes.end(), {p - 1, p, p + 1});
-  for (int i = 0; i < 10; ++i) sizes.push_back(static_cast<int>(rng() % 3000));
+  std::mt19937 rng(7);
   for (int pattern = 0; pattern < 3; ++pattern) {
     for (int size : sizes) {
-      SCOPED_TRACE(testing::Message()
-                   << "size " << size << " pattern " << pattern);
+      SCOPED_TRACE(testing::Message() << size << " pattern " << pattern);
       std::vector<Rec *> model;
       for (int i = 0; i < size; ++i) {
-        int key = pattern == 0 ? static_cast<int>(rng() % 7)
-                               : (pattern == 1 ? i / 3 : -i / 3);
+        int key = pattern == 0 ? rng() % 7 : (pattern == 1 ? i / 3 : -i / 3);
         model.push_back(NewRec(key, i));
-        VListInsertAfter(list_, model.back(), VListTail(list_));
+        VListInsertAfter(list, model.back(), VListTail(list));
       }
-      long compares = 0;
+      long compares = 0, bound = 0;
       uint64_t before = vtest::AllocationCount();
-      VListMergeSort(list_, ByKey, &compares);
+      VListMergeSort(list, ByKey, &compares);
       EXPECT_EQ(vtest::AllocationCount(), before);
       std::stable_sort(model.begin(), model.end(),
                        [](Rec *a, Rec *b) { return a->key < b->key; });
       ASSERT_NO_FATAL_FAILURE(
-          ExpectMatches(list_, std::list<Rec *>(model.begin(), model.end())));
-      long bound = 0;
+          ExpectMatches(list, std::list<Rec *>(model.begin(), model.end())));
       for (int s = 1; s < size; s *= 2) bound += size;
       EXPECT_LE(compares, bound);
-      VListFlush(list_, FreeVisitor, nullptr);
+      VListFlush(list, FreeVisitor, nullptr);
     }
   }
+  VListDestroyWith(list, FreeVisitor, nullptr, free);
 }
 
-TEST_F(VListTest, FlushSelfLinksVisitsInOrderAndLeavesUsableList) {
-  for (int i = 0; i < 5; ++i)
-    VListInsertAfter(list_, NewRec(i, i), VListTail(list_));
-  std::vector<int> seen;
-  VListFlush(
-      list_,
-      [](void *item, void *arg) {
-        auto *link = vantrel::internal::ListLinkOf(item);
-        EXPECT_TRUE(link->next == link && link->prev == link);
-        static_cast<std::vector<int> *>(arg)->push_back(
-            static_cast<Rec *>(item)->id);
-        VListFree(item);
-        return 0;
-      },
-      &seen);
-  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4}));
-  ExpectMatches(list_, {});
-  Rec *r = NewRec(9, 9);
-  VListInsertAfter(list_, r, VListTail(list_));
-  ExpectMatches(list_, {r});
-}
-
-TEST(VListAllocTest, AllocatorsAreAskedOnceAndFailuresGiveNull) {
-  static size_t asked;
-  void *item = VListAllocWith(
-      [](size_t n) {
-        asked = n;
-        return malloc(n);
-      },
-      24);
-  EXPECT_EQ(asked, 24 + sizeof(vantrel::internal::ListLink));
-  VListFreeWith(item, free);
+TEST(VListAllocTest, FailuresGiveNull) {
   EXPECT_EQ(VListAllocWith(vtest::NullMalloc, 8), nullptr);
   EXPECT_EQ(VListCreateWith(vtest::NullMalloc), nullptr);
-
   vtest::SweepAllocations([](vtest::Fault &f) {
     f.Arm();
     void *a = VListAlloc(16);
@@ -198,9 +139,8 @@ TEST(VListAllocTest, AllocatorsAreAskedOnceAndFailuresGiveNull) {
     VList *list = VListCreateWith(vtest::FunnelMalloc);
     EXPECT_EQ(f.Disarm(), a == nullptr || b == nullptr || list == nullptr);
     if (list == nullptr) list = VListCreateWith(malloc);
-    for (void *p : {a, b}) {
-      if (p != nullptr) VListInsertAfter(list, p, VListTail(list));
-    }
+    if (a != nullptr) VListInsertAfter(list, a, VListTail(list));
+    if (b != nullptr) VListFreeWith(b, vtest::FunnelFree);
     VListDestroyWith(list, FreeVisitor, nullptr, free);
   });
 }
