@@ -23,14 +23,18 @@
 
 namespace {
 
+namespace vi = vantrel::internal;
+
 const char *MainThreadName() { return VThreadGetName(VThreadGetID()); }
 
-TEST(VServicesTest, InitialiseRunsEveryStepOnce) {
+TEST(VServicesTest, InitialiseRunsEveryStepOnceAndKeepsNames) {
   unsetenv("LC_ALL");
   unsetenv("LC_MESSAGES");
   unsetenv("LANG");
   setenv("LC_CTYPE", "C.UTF-8", 1);
   EXPECT_EQ(VGetAppName(), nullptr);
+  EXPECT_EQ(VGetProcName(), nullptr);
+  EXPECT_EQ(VSetProcName("early"), 0);
 
   ASSERT_EQ(VInitialise("app", "stderr"), 0);
   EXPECT_STREQ(setlocale(LC_CTYPE, nullptr), "C.UTF-8");
@@ -38,32 +42,45 @@ TEST(VServicesTest, InitialiseRunsEveryStepOnce) {
   EXPECT_STREQ(MainThreadName(), "MAIN");
   EXPECT_STREQ(VGetAppName(), "app");
   EXPECT_STREQ(VRCToString(VRC_FAILURE), "General failure");
+  // The process name falls back to the application name.
+  EXPECT_STREQ(VGetProcName(), "early");
+  EXPECT_EQ(VSetProcName(nullptr), 0);
+  EXPECT_STREQ(VGetProcName(), "app");
 
   // Later calls, also after VShutdown, keep the first name and the record.
-  uint32_t records = vantrel::internal::ThreadTableCount();
+  uint32_t records = vi::ThreadTableCount();
   EXPECT_EQ(VInitialise("other", "stdout"), 0);
   VShutdown();
   EXPECT_EQ(VInitialise("third", "stdout"), 0);
   EXPECT_STREQ(VGetAppName(), "app");
-  EXPECT_EQ(vantrel::internal::ThreadTableCount(), records);
+  EXPECT_EQ(vi::ThreadTableCount(), records);
+
+  vtest::SweepAllocations([&](vtest::Fault &f) {
+    ASSERT_EQ(VSetProcName("old"), 0);
+    f.Arm();
+    VRC rc = VSetProcName("proc");
+    bool failed = f.Disarm();
+    EXPECT_EQ(rc, failed ? ENOMEM : 0);
+    // A failure loses the old name too.
+    EXPECT_STREQ(VGetProcName(), failed ? "app" : "proc");
+  });
+  EXPECT_EQ(VSetProcName(nullptr), 0);
 }
 
 TEST(VServicesTest, FailedLocalisationStillRegistersBuiltinTexts) {
   unsetenv("LC_ALL");
   // Setting LC_ALL is the first allocation of start-up.
-  vantrel::internal::AllocFailArm(1, false);
+  vi::AllocFailArm(1, false);
   VRC rc = VInitialise("app", "stderr");
-  ASSERT_TRUE(vantrel::internal::AllocFailDisarm());
+  ASSERT_TRUE(vi::AllocFailDisarm());
   EXPECT_EQ(rc, VRC_FAILURE);
   EXPECT_STREQ(VGetAppName(), "app");
-  EXPECT_EQ(vantrel::internal::ThreadTableCount(), 0u);
-
+  EXPECT_EQ(vi::ThreadTableCount(), 0u);
   // The first table to hold a code wins, so the built-ins must be in
   // already for -19 to keep its own text.
   static const VRCEntry kLate[] = {{VRC_FAILURE, 3, 1, "late"}};
   ASSERT_EQ(VRCRegister(nullptr, 1, kLate), 0);
   EXPECT_STREQ(VRCToString(VRC_FAILURE), "General failure");
-
   // The flag stayed clear: the next call runs the sequence again.
   EXPECT_EQ(VInitialise("again", "stderr"), 0);
   EXPECT_STREQ(VGetAppName(), "again");
@@ -81,9 +98,9 @@ enum Outcome {
 
 Outcome TryInitialise(uint64_t nth, bool repeat) {
   unsetenv("LC_ALL");
-  vantrel::internal::AllocFailArm(nth, repeat);
+  vi::AllocFailArm(nth, repeat);
   VRC rc = VInitialise("app", "stderr");
-  bool fired = vantrel::internal::AllocFailDisarm();
+  bool fired = vi::AllocFailDisarm();
   if (!fired) return rc == 0 ? kCompleted : kWrongResult;
   if (rc == 0) return kTolerated;
   if (rc != ENOMEM && rc != VRC_FAILURE) return kWrongResult;
@@ -117,49 +134,36 @@ TEST(VServicesTest, InitialiseReturnsTheFailingStepsCode) {
     EXPECT_EQ(outcome, kCompleted);
   }
   // Setting LC_ALL (-19) and the thread subsystem (12) both failed.
-  EXPECT_TRUE(seen.count(kFailure));
-  EXPECT_TRUE(seen.count(kNoMemory));
+  EXPECT_TRUE(seen.count(kFailure) && seen.count(kNoMemory));
 }
 
-TEST(VServicesTest, ProcessNameFallsBackToTheApplicationName) {
-  EXPECT_EQ(VGetProcName(), nullptr);
-  EXPECT_EQ(VSetProcName("early"), 0);
-  EXPECT_STREQ(VGetProcName(), "early");
-  ASSERT_EQ(VInitialise("app", "stderr"), 0);
-  EXPECT_STREQ(VGetProcName(), "early");
-  EXPECT_EQ(VSetProcName(nullptr), 0);
-  EXPECT_STREQ(VGetProcName(), "app");
-
-  vtest::SweepAllocations([&](vtest::Fault &f) {
-    ASSERT_EQ(VSetProcName("old"), 0);
-    f.Arm();
-    VRC rc = VSetProcName("proc");
-    if (f.Disarm()) {
-      EXPECT_EQ(rc, ENOMEM);
-      EXPECT_STREQ(VGetProcName(), "app");  // the old name is gone too
-    } else {
-      EXPECT_EQ(rc, 0);
-      EXPECT_STREQ(VGetProcName(), "proc");
-    }
-  });
-  EXPECT_EQ(VSetProcName(nullptr), 0);
-}
-
-TEST(VServicesTest, HomesComeFromTheEnvironmentAndAreKept) {
-  std::string longHome = "/" + std::string(300, 'k') + "/";
+// Values are read once and kept.
+TEST(VServicesTest, HomesAndPlatformComeFromTheEnvironment) {
+  std::string long_home = "/" + std::string(300, 'k') + "/";
   setenv("VTHOME", "/opt/vt//", 1);
-  setenv("KESSHOME", longHome.c_str(), 1);
+  setenv("KESSHOME", long_home.c_str(), 1);
+  setenv("VTPLATFORM", "sparc", 1);
   const char *vt = VGetVTHOME();
   EXPECT_STREQ(vt, "/opt/vt/");  // one separator removed
-  EXPECT_EQ(std::string(VGetKESSHOME()), longHome.substr(0, 260));
+  EXPECT_EQ(std::string(VGetKESSHOME()), long_home.substr(0, 260));
+  EXPECT_STREQ(VGetProbeDir(), "PROBES/sparc");  // asks for the platform
   setenv("VTHOME", "/elsewhere", 1);
+  setenv("VTPLATFORM", "other", 1);
   EXPECT_EQ(VGetVTHOME(), vt);
   EXPECT_STREQ(VGetVTHOME(), "/opt/vt/");
+  EXPECT_STREQ(VGetPlatform(), "sparc");
+  EXPECT_STREQ(VGetTsmDir(), "TSM/sparc");
+  char host[256] = {};
+  ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+  const char *name = VGetHostName();
+  EXPECT_STREQ(name, host[0] != '\0' ? host : "localhost");
+  EXPECT_EQ(VGetHostName(), name);
 }
 
-TEST(VServicesTest, HomesDefaultToTheBuiltInHome) {
+TEST(VServicesTest, HomesAndPlatformHaveBuiltInDefaults) {
   setenv("VTHOME", "", 1);  // empty counts as not set
   unsetenv("KESSHOME");
+  unsetenv("VTPLATFORM");
   std::vector<std::thread> threads;
   std::vector<const char *> seen(4);
   for (size_t i = 0; i < seen.size(); ++i) {
@@ -169,90 +173,56 @@ TEST(VServicesTest, HomesDefaultToTheBuiltInHome) {
   std::string vt = VGetVTHOME();
   for (const char *home : seen) EXPECT_EQ(home, VGetVTHOME());
   ASSERT_GT(vt.size(), 1u);
-  EXPECT_EQ(vt.front(), '/');
-  EXPECT_NE(vt.back(), '/');
+  EXPECT_TRUE(vt.front() == '/' && vt.back() != '/');
   EXPECT_EQ(std::string(VGetKESSHOME()), vt + "/Kessaly");
-}
-
-TEST(VServicesTest, PlatformDefaultsToLinuxAndIsKept) {
-  unsetenv("VTPLATFORM");
   EXPECT_STREQ(VGetPlatform(), "linux");
-  setenv("VTPLATFORM", "other", 1);
-  EXPECT_STREQ(VGetPlatform(), "linux");
-  EXPECT_STREQ(VGetProbeDir(), "PROBES/linux");
-  EXPECT_STREQ(VGetMonitorDir(), "MONITORS/linux");
-  EXPECT_STREQ(VGetTsmDir(), "TSM/linux");
-  EXPECT_STREQ(VGetBinDir(), "BIN");
-  EXPECT_STREQ(VGetLibDir(), "DLL");
-  EXPECT_STREQ(VGetEtcDir(), "ETC");
-  EXPECT_STREQ(VGetVarDir(), "VAR");
-  EXPECT_STREQ(VGetLogDir(), "LOG");
-  EXPECT_STREQ(VGetGateDir(), "GATES");
+  const std::pair<const char *, const char *> dirs[] = {
+      {VGetProbeDir(), "PROBES/linux"},
+      {VGetMonitorDir(), "MONITORS/linux"},
+      {VGetTsmDir(), "TSM/linux"},
+      {VGetBinDir(), "BIN"},
+      {VGetLibDir(), "DLL"},
+      {VGetEtcDir(), "ETC"},
+      {VGetVarDir(), "VAR"},
+      {VGetLogDir(), "LOG"},
+      {VGetGateDir(), "GATES"}};
+  for (const auto &[got, want] : dirs) EXPECT_STREQ(got, want);
 }
 
-TEST(VServicesTest, PlatformComesFromTheEnvironment) {
-  setenv("VTPLATFORM", "sparc", 1);
-  EXPECT_STREQ(VGetProbeDir(), "PROBES/sparc");  // asks for the platform
-  EXPECT_STREQ(VGetPlatform(), "sparc");
-  EXPECT_STREQ(VGetTsmDir(), "TSM/sparc");
+// Writes into a larger buffer filled with a marker, so that any byte
+// written at or beyond `size` shows up.
+std::string WithLength(uint32_t size, const char *a, const char *b,
+                       const char *c, VRC *rc) {
+  char buffer[64];
+  memset(buffer, '#', sizeof buffer);
+  *rc = VConstructPathWithLength(buffer, size, a, b, c, nullptr);
+  for (size_t i = size; i < sizeof buffer; ++i) {
+    if (buffer[i] != '#') return "<overrun>";
+  }
+  bool terminated = size > 0 && memchr(buffer, '\0', size) != nullptr;
+  return terminated ? std::string(buffer) : "<unterminated>";
 }
 
-TEST(VServicesTest, HostNameIsTheMachinesAndIsKept) {
-  char expected[256] = {};
-  ASSERT_EQ(gethostname(expected, sizeof expected - 1), 0);
-  const char *name = VGetHostName();
-  EXPECT_STREQ(name, expected[0] != '\0' ? expected : "localhost");
-  EXPECT_EQ(VGetHostName(), name);
-}
-
-TEST(VServicesTest, ConstructPathJoinsPiecesAsGiven) {
+TEST(VServicesTest, ConstructPathJoinsPiecesAndCutsAtTheLimit) {
   char path[64];
   VConstructPath(path, "only", nullptr);
   EXPECT_STREQ(path, "only");
   VConstructPath(path, "/home", "/", "", "BIN", "/", "tool", nullptr);
   EXPECT_STREQ(path, "/home/BIN/tool");
-}
-
-// Writes into a larger buffer filled with a marker, so that any byte
-// written at or beyond `size` shows up.
-struct Bounded {
-  VRC rc;
-  std::string text;
-  bool overrun;
-};
-
-Bounded WithLength(uint32_t size, const char *a, const char *b, const char *c) {
-  char buffer[64];
-  memset(buffer, '#', sizeof buffer);
-  VRC rc = VConstructPathWithLength(buffer, size, a, b, c, nullptr);
-  bool overrun = false;
-  for (size_t i = size; i < sizeof buffer; ++i) overrun |= buffer[i] != '#';
-  bool terminated = size > 0 && memchr(buffer, '\0', size) != nullptr;
-  return {rc, terminated ? std::string(buffer) : "<unterminated>", overrun};
-}
-
-TEST(VServicesTest, ConstructPathWithLengthCutsAtTheLimit) {
-  Bounded nine = WithLength(10, "abcd", "/", "efgh");
-  EXPECT_EQ(nine.rc, 0);
-  EXPECT_EQ(nine.text, "abcd/efgh");
-  Bounded ten = WithLength(10, "abcd", "/", "efghi");
-  EXPECT_EQ(ten.rc, VRC_FAILURE);
-  EXPECT_EQ(ten.text, "abcd/efgh");
   char untouched = '#';
   EXPECT_EQ(VConstructPathWithLength(&untouched, 0, "a", nullptr), VRC_FAILURE);
   EXPECT_EQ(untouched, '#');
-
+  // Against a model: the joined text, or its first size - 1 bytes and -19.
   std::mt19937 random(7);
   auto piece = [&] { return std::string(random() % 7, 'a' + random() % 26); };
   for (int round = 0; round < 2000; ++round) {
-    std::string a = piece(), b = piece(), c = piece();
+    std::string a = piece(), b = piece(), c = piece(), whole = a + b + c;
     uint32_t size = 1 + random() % 24;
-    std::string whole = a + b + c;
-    Bounded got = WithLength(size, a.c_str(), b.c_str(), c.c_str());
+    VRC rc = 0;
+    std::string got = WithLength(size, a.c_str(), b.c_str(), c.c_str(), &rc);
     bool fits = whole.size() < size;
-    ASSERT_EQ(got.rc, fits ? 0 : VRC_FAILURE) << whole << " " << size;
-    ASSERT_EQ(got.text, fits ? whole : whole.substr(0, size - 1));
-    ASSERT_FALSE(got.overrun);
+    ASSERT_EQ(rc, fits ? 0 : VRC_FAILURE) << whole << " " << size;
+    ASSERT_EQ(got, fits ? whole : whole.substr(0, size - 1));
   }
 }
 

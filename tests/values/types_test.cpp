@@ -49,7 +49,7 @@ TEST(VTypesTest, DataTypeTableLookups) {
   }
 }
 
-TEST(VTypesTest, ColumnTypeTables) {
+TEST(VTypesTest, ColumnAndStorageTypeTables) {
   // clang-format off
   const std::pair<VDataType, const char *> columns[] = {  // 0 to 18
       {2, "INTEGER"}, {6, "UTC"}, {7, "VARCHAR"}, {0, nullptr}, {0, nullptr},
@@ -75,8 +75,8 @@ TEST(VTypesTest, ColumnTypeTables) {
   }
   EXPECT_STREQ(VStorageTypeToString(VST_NONE), "");
   EXPECT_STREQ(VStorageTypeToString(VST_TEMPORARY), "TEMPORARY");
-  EXPECT_EQ(VStorageTypeToString(4), VStorageTypeToString(-1));
-  EXPECT_EQ(VStorageTypeToString(4), nullptr);
+  EXPECT_TRUE(VStorageTypeToString(4) == nullptr &&
+              VStorageTypeToString(-1) == nullptr);
   for (VStorageType type = 1; type <= 3; ++type) {
     EXPECT_EQ(VStringToStorageType(VStorageTypeToString(type)), type);
   }
@@ -85,34 +85,25 @@ TEST(VTypesTest, ColumnTypeTables) {
   EXPECT_EQ(VStringToStorageType("TEMPO"), VST_NONE);
 }
 
-TEST(VTypesTest, CompatibilityTableIsExactAndSymmetric) {
+TEST(VTypesTest, CompatibilityTableIsExact) {
   const VDataType kWant[11][11] = {
-      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0, 1, 2, 3, 4, 5, 6, 0, 0, 9, 10},
-      {0, 2, 2, 3, 4, 5, 6, 0, 0, 9, 10},
-      {0, 3, 3, 3, 4, 5, 6, 0, 0, 9, 10},
-      {0, 4, 4, 4, 4, 4, 4, 0, 0, 4, 4},
-      {0, 5, 5, 5, 4, 5, 5, 0, 0, 5, 5},
-      {0, 6, 6, 6, 4, 5, 6, 0, 0, 6, 6},
-      {0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0},
-      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
-      {0, 9, 9, 9, 4, 5, 6, 0, 0, 9, 10},
-      {0, 10, 10, 10, 4, 5, 6, 0, 0, 10, 10},
-  };
+      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},     {0, 1, 2, 3, 4, 5, 6, 0, 0, 9, 10},
+      {0, 2, 2, 3, 4, 5, 6, 0, 0, 9, 10},    {0, 3, 3, 3, 4, 5, 6, 0, 0, 9, 10},
+      {0, 4, 4, 4, 4, 4, 4, 0, 0, 4, 4},     {0, 5, 5, 5, 4, 5, 5, 0, 0, 5, 5},
+      {0, 6, 6, 6, 4, 5, 6, 0, 0, 6, 6},     {0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0},
+      {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},     {0, 9, 9, 9, 4, 5, 6, 0, 0, 9, 10},
+      {0, 10, 10, 10, 4, 5, 6, 0, 0, 10, 10}};
   for (VDataType a = 0; a <= 10; ++a) {
     for (VDataType b = 0; b <= 10; ++b) {
       EXPECT_EQ(VDataTypeCompatibilityCheck(a, b), kWant[a][b]) << a << b;
-      EXPECT_EQ(kWant[a][b], kWant[b][a]);
     }
     EXPECT_EQ(VDataTypeCompatibilityCheck(a, 11), VDT_INVALID);
     EXPECT_EQ(VDataTypeCompatibilityCheck(-1, a), VDT_INVALID);
   }
 }
 
-// ---- Column definitions ----
-
-// A default with garbage beyond its first word; texts and binary data
-// point at bytes.
+// A default with garbage past its first word; texts and binary data point
+// at bytes.
 VValue Given(VDataType type, uint32_t word, char *bytes = nullptr) {
   VValue v;
   memset(&v, 0x5A, sizeof v);
@@ -133,60 +124,51 @@ VColumnDef *Create(VColumnType column, const VValue *value) {
   return def;
 }
 
-TEST(VColumnDefTest, CreateTakesTheDefaultByColumnType) {
-  VValue ones = Given(VDT_INTEGER, 0xFFFFFFFFu);
-  // The first 16, 32 or 64 bits; 64-bit columns widen the first 32 bits.
+TEST(VColumnDefTest, CreateAndCopyEveryColumnType) {
+  // From a default of ones: the first 16, 32 or 64 bits (64-bit columns
+  // widen the first 32 bits); texts and binary data are copied.
   // clang-format off
-  const std::pair<VColumnType, uint64_t> scalars[] = {
-      {VCT_INTEGER, 0xFFFFFFFFu}, {VCT_UTC, 0xFFFFFFFFu}, {VCT_INCR, 0xFFFFFFFFu},
-      {VCT_UNSIGNED, 0xFFFFFFFFu}, {VCT_BOOLEAN, 0xFFFFFFFFu}, {VCT_SHORT, 0xFFFFu},
-      {VCT_REAL, 0x5A5A5A5AFFFFFFFFu}, {VCT_INTEGER64, UINT64_MAX},
-      {VCT_UNSIGNED64, 0xFFFFFFFFu}, {3, 0}, {VCT_INVALID, 0}};
+  const uint64_t kWant[19] = {
+      0xFFFFFFFFu, 0xFFFFFFFFu, 0, 0, 0, 0xFFFFFFFFu, 0, 0, 0, 0, 0, 0xFFFFu,
+      0xFFFFFFFFu, 0xFFFFFFFFu, 0x5A5A5A5AFFFFFFFFu, 0, UINT64_MAX, 0xFFFFFFFFu, 0};
   // clang-format on
-  for (const auto &[column, want] : scalars) {
-    VColumnDef *def = Create(column, &ones);
-    ASSERT_NE(def, nullptr);
-    EXPECT_TRUE(strcmp(def->name, "col") == 0 && def->columnType == column);
-    EXPECT_EQ(def->dataType, VColumnTypeToVDataType(column));
-    EXPECT_TRUE(def->typeParam == 77 && def->attributes == 5);
-    EXPECT_TRUE(def->extra == 0 && def->owner[0] == 0);
-    EXPECT_EQ(def->defaultValue.unsigned64Value, want) << column;
-    VColumnDefDestroy(def, free);
-    def = Create(column, nullptr);
-    EXPECT_EQ(def->defaultValue.unsigned64Value, 0u) << column;
-    VColumnDefDestroy(def, free);
-  }
-  // Names are never cut: 44 bytes and more are refused before allocating.
-  std::string longest(43, 'n'), too_long(44, 'n');
-  VColumnDef *def = reinterpret_cast<VColumnDef *>(1);
-  uint64_t before = vtest::AllocationCount();
-  EXPECT_EQ(VColumnDefCreate(too_long.c_str(), {VCT_VARCHAR, 0}, 0, nullptr,
-                             vtest::FunnelMalloc, &def),
-            EINVAL);
-  EXPECT_TRUE(def == nullptr && vtest::AllocationCount() == before);
-  ASSERT_EQ(VColumnDefCreate(longest.c_str(), {VCT_SHORT, 0}, 0, nullptr,
-                             malloc, &def),
-            0);
-  EXPECT_EQ(def->name, longest);
-  VColumnDefDestroy(def, free);
-}
-
-TEST(VColumnDefTest, CreateOwnsTextAndBinaryDefaults) {
   char text[] = "abc";
-  for (VColumnType column : {VCT_VARCHAR, VCT_CHARACTER, VCT_BINARY}) {
+  for (VColumnType column = 0; column <= 18; ++column) {
+    SCOPED_TRACE(column);
     VDataType type = VColumnTypeToVDataType(column);
-    VValue given = Given(type, 3, text);
-    VColumnDef *def = Create(column, &given);
-    const void *copy = Owned(def->defaultValue, type);
-    EXPECT_NE(copy, text);
-    EXPECT_EQ(memcmp(copy, "abc", 4 - (type == VDT_BINARY)), 0);
-    VColumnDefDestroy(def, free);
-    // No default: an allocated empty text, or no binary data.
-    def = Create(column, nullptr);
-    copy = Owned(def->defaultValue, type);
-    EXPECT_EQ(copy == nullptr, type == VDT_BINARY);
-    EXPECT_TRUE(copy == nullptr || *static_cast<const char *>(copy) == 0);
-    VColumnDefDestroy(def, free);
+    bool owned = type == VDT_STRING || type == VDT_BINARY;
+    VValue given = Given(type, owned ? 3 : 0xFFFFFFFFu, text);
+    VColumnDef *src = Create(column, &given), *none = Create(column, nullptr);
+    ASSERT_TRUE(src != nullptr && none != nullptr);
+    EXPECT_TRUE(strcmp(src->name, "col") == 0 && src->columnType == column);
+    EXPECT_TRUE(src->dataType == type && src->typeParam == 77);
+    EXPECT_TRUE(src->attributes == 5 && src->extra == 0 && src->owner[0] == 0);
+    if (owned) {
+      const void *copy = Owned(src->defaultValue, type);
+      const void *empty = Owned(none->defaultValue, type);
+      EXPECT_NE(copy, text);
+      EXPECT_EQ(memcmp(copy, "abc", 3 + (type == VDT_STRING)), 0);
+      // No default: an allocated empty text, or no binary data.
+      EXPECT_EQ(empty == nullptr, type == VDT_BINARY);
+      EXPECT_TRUE(empty == nullptr || *static_cast<const char *>(empty) == 0);
+    } else {
+      EXPECT_EQ(src->defaultValue.unsigned64Value, kWant[column]);
+      EXPECT_EQ(none->defaultValue.unsigned64Value, 0u);
+    }
+    VColumnDef dst;
+    memset(&dst, 0, sizeof dst);
+    src->extra = 9;
+    src->owner[1] = 4;
+    ASSERT_EQ(VColumnDefCopy(&dst, src), 0);
+    EXPECT_TRUE(dst.extra == 9 && dst.owner[1] == 0);  // owners not copied
+    // Columns without a data type have no comparable default.
+    EXPECT_EQ(VColumnDefCompare(&dst, src), type != VDT_INVALID);
+    if (owned) {
+      EXPECT_NE(Owned(dst.defaultValue, type), Owned(src->defaultValue, type));
+      VColumnDefDestroy(&dst, [](void *) {});
+    }
+    VColumnDefDestroy(src, free);
+    VColumnDefDestroy(none, free);
   }
   VValue empty = Given(VDT_BINARY, 0, text);
   VColumnDef *def = Create(VCT_BINARY, &empty);
@@ -194,26 +176,7 @@ TEST(VColumnDefTest, CreateOwnsTextAndBinaryDefaults) {
   VColumnDefDestroy(def, free);
 }
 
-TEST(VColumnDefTest, CopyEqualsItsSourceForEveryColumnType) {
-  for (VColumnType column = 0; column <= 18; ++column) {
-    VDataType type = VColumnTypeToVDataType(column);
-    char text[] = "hello";
-    VValue given = Given(type, 5, text);
-    VColumnDef *src = Create(column, &given);
-    src->extra = 9;
-    src->owner[1] = 4;
-    VColumnDef dst;
-    memset(&dst, 0, sizeof dst);
-    ASSERT_EQ(VColumnDefCopy(&dst, src), 0);
-    EXPECT_TRUE(dst.extra == 9 && dst.owner[1] == 0);  // owners not copied
-    // Columns without a data type have no comparable default.
-    EXPECT_EQ(VColumnDefCompare(&dst, src), type != VDT_INVALID) << column;
-    if (type == VDT_STRING || type == VDT_BINARY) {
-      EXPECT_NE(Owned(dst.defaultValue, type), Owned(src->defaultValue, type));
-      VColumnDefDestroy(&dst, [](void *) {});
-    }
-    VColumnDefDestroy(src, free);
-  }
+TEST(VColumnDefTest, CompareChecksAllButOwnersAndNamesAreNeverCut) {
   VValue one = Given(VDT_INTEGER, 1);
   VColumnDef *a = Create(VCT_INTEGER, &one);
   void (*changes[])(VColumnDef *) = {
@@ -230,8 +193,21 @@ TEST(VColumnDefTest, CopyEqualsItsSourceForEveryColumnType) {
     EXPECT_EQ(VColumnDefCompare(a, &b), change == changes[0]);
   }
   VColumnDefDestroy(a, free);
+  // 44 bytes and more are refused before allocating.
+  std::string longest(43, 'n'), too_long(44, 'n');
+  uint64_t before = vtest::AllocationCount();
+  EXPECT_EQ(VColumnDefCreate(too_long.c_str(), {VCT_VARCHAR, 0}, 0, nullptr,
+                             vtest::FunnelMalloc, &a),
+            EINVAL);
+  EXPECT_TRUE(a == nullptr && vtest::AllocationCount() == before);
+  ASSERT_EQ(
+      VColumnDefCreate(longest.c_str(), {VCT_SHORT, 0}, 0, nullptr, malloc, &a),
+      0);
+  EXPECT_EQ(a->name, longest);
+  VColumnDefDestroy(a, free);
 }
 
+// Create then copy under one sweep: 12 and nothing left allocated.
 TEST(VColumnDefTest, AllocationFailuresLeaveNothingBehind) {
   char text[] = "text";
   VValue str = Given(VDT_STRING, 4, text), bin = Given(VDT_BINARY, 4, text);
@@ -239,26 +215,21 @@ TEST(VColumnDefTest, AllocationFailuresLeaveNothingBehind) {
       {VCT_VARCHAR, &str}, {VCT_VARCHAR, nullptr}, {VCT_BINARY, &bin}};
   for (const auto &[column, value] : cases) {
     vtest::SweepAllocations([&](vtest::Fault &f) {
-      VColumnDef *def = reinterpret_cast<VColumnDef *>(1);
+      VColumnDef *def = reinterpret_cast<VColumnDef *>(1), copy;
+      memset(&copy, 0, sizeof copy);
       f.Arm();
       VRC rc = VColumnDefCreate("c", {column, 0}, 0, value, vtest::FunnelMalloc,
                                 &def);
+      VRC copied = rc == 0 ? VColumnDefCopy(&copy, def) : ENOMEM;
       bool failed = f.Disarm();
-      EXPECT_TRUE(rc == (failed ? ENOMEM : 0) && (def == nullptr) == failed);
-      if (def != nullptr) VColumnDefDestroy(def, vtest::FunnelFree);
-    });
-    VColumnDef *def = Create(column, value);
-    vtest::SweepAllocations([&](vtest::Fault &f) {
-      VColumnDef copy;
-      memset(&copy, 0, sizeof copy);
-      f.Arm();
-      VRC rc = VColumnDefCopy(&copy, def);
-      bool failed = f.Disarm();
-      EXPECT_EQ(rc, failed ? ENOMEM : 0);
-      EXPECT_EQ(VColumnDefCompare(&copy, def), rc == 0);
+      EXPECT_TRUE(rc == 0 || (rc == ENOMEM && def == nullptr));
+      EXPECT_TRUE(copied == 0 || copied == ENOMEM);
+      EXPECT_EQ(failed, copied != 0);
+      if (def == nullptr) return;
+      EXPECT_EQ(VColumnDefCompare(&copy, def), copied == 0);
       VColumnDefDestroy(&copy, [](void *) {});  // also when partly filled
+      VColumnDefDestroy(def, vtest::FunnelFree);
     });
-    VColumnDefDestroy(def, free);
   }
 }
 
