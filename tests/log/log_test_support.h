@@ -1,5 +1,5 @@
-// Fixtures shared by the log tests: temporary directories, environment
-// overrides, file reading, a settable clock and descriptor counts.
+// Shared by the log tests: a clean environment, a stopped clock, a temporary
+// directory and file helpers.
 #ifndef VANTREL_TESTS_LOG_LOG_TEST_SUPPORT_H
 #define VANTREL_TESTS_LOG_LOG_TEST_SUPPORT_H
 
@@ -8,16 +8,15 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <fstream>
-#include <list>
-#include <optional>
+#include <functional>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "log/log_internal.h"
@@ -27,77 +26,18 @@
 
 namespace vtest {
 
-// Every variable the log code reads; tests start with all of them unset.
-inline constexpr const char *kLogVariables[] = {
-    "VDE_DEFAULT_LOG_LEVEL",     "VDE_FORCE_LOG_MODULE",
-    "VDE_LOGFILE_MAXSIZE",       "VDE_LOGFILE_ROTATION_FORMAT",
-    "VDE_LOGFILE_ROTATION_TIME", "VDE_LOGFILE_USESTDERR",
-    "VDE_LOGFILE_USEPOOL",       "VDE_LOGFILE_POOLSIZE",
-};
+inline constexpr time_t kNow = 1704164645;             // 2024-01-02 03:04:05
+inline constexpr char kStamp[] = "01/02/24 03:04:05";  // kNow, C locale, UTC
+inline std::atomic<time_t> g_now{kNow};                // the log clock
 
-// Made on first use, so that death-test children that never use it (and
-// exit without running destructors) leave nothing behind.
-class TempDir {
- public:
-  TempDir() = default;
-  TempDir(const TempDir &) = delete;
-  TempDir &operator=(const TempDir &) = delete;
-  ~TempDir() {
-    if (path_.empty()) return;
-    nftw(
-        path_.c_str(),
-        [](const char *p, const struct stat *, int, struct FTW *) {
-          return remove(p);
-        },
-        16, FTW_DEPTH | FTW_PHYS);
-  }
-  std::string File(const std::string &name) const {
-    return path() + "/" + name;
-  }
-  const std::string &path() const {
-    if (path_.empty()) {
-      char pattern[] = "/tmp/vlogtest.XXXXXX";
-      if (mkdtemp(pattern) != nullptr) path_ = pattern;
-    }
-    return path_;
-  }
-
- private:
-  mutable std::string path_;
-};
-
-// Sets (or, with null, unsets) a variable for the scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char *name, const char *value) : name_(name) {
-    if (const char *old = getenv(name)) old_ = old;
-    Set(value);
-  }
-  ScopedEnv(const ScopedEnv &) = delete;
-  ScopedEnv &operator=(const ScopedEnv &) = delete;
-  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
-
- private:
-  void Set(const char *value) {
-    if (value != nullptr) {
-      setenv(name_.c_str(), value, 1);
-    } else {
-      unsetenv(name_.c_str());
-    }
-  }
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
-inline std::string ReadFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+inline void SetEnv(const char *name, const char *value) {
+  value != nullptr ? setenv(name, value, 1) : unsetenv(name);
 }
 
-inline void WriteFile(const std::string &path, const std::string &text) {
-  std::ofstream(path, std::ios::binary) << text;
+inline std::string ReadFile(const std::string &path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
 }
 
 inline std::vector<std::string> ReadLines(const std::string &path) {
@@ -107,79 +47,104 @@ inline std::vector<std::string> ReadLines(const std::string &path) {
   return lines;
 }
 
-inline bool Exists(const std::string &path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 inline int OpenDescriptorCount() {
   int count = 0;
-  if (DIR *dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
+  DIR *dir = opendir("/proc/self/fd");
+  while (readdir(dir) != nullptr) ++count;
+  closedir(dir);
   return count;
 }
 
-// True when the line opens with "date time: " in the C locale's form.
-inline bool StartsWithStamp(const std::string &line) {
-  static const char kShape[] = "##/##/## ##:##:##: ";
-  if (line.size() < sizeof kShape - 1) return false;
-  for (size_t i = 0; i < sizeof kShape - 1; ++i) {
-    bool digit = line[i] >= '0' && line[i] <= '9';
-    if (kShape[i] == '#' ? !digit : line[i] != kShape[i]) return false;
+// Runs `threads` writers of `lines` "writer T line N" warnings each, to log
+// or (when null) through the manager, while this thread runs meanwhile.
+inline void RunWriters(
+    VLogFile log, int threads, int lines,
+    const std::function<void()> &meanwhile = [] {}) {
+  std::vector<std::jthread> writers;
+  for (int t = 0; t < threads; ++t) {
+    writers.emplace_back([=] {
+      for (int i = 0; i < lines; ++i) {
+        log ? VLogToFile(log, 3, 0, nullptr, 103, 0, "writer %d line %d", t, i)
+            : VLog(3, 0, nullptr, 103, 0, "writer %d line %d", t, i);
+      }
+    });
   }
-  return true;
+  meanwhile();
 }
 
-// Parses "date time: Warning: writer T line N" and nothing more.
-inline bool ParseWriterLine(const std::string &line, int *writer, int *number) {
-  static const std::string kWord = "Warning: writer ";
-  if (!StartsWithStamp(line) || line.compare(19, kWord.size(), kWord) != 0) {
-    return false;
+// Checks that each file opens with a header block holding header (when not
+// null; earlier tests may have added more) and that every other line is a
+// whole "writer T line N" warning seen once.  Returns how many were seen.
+inline size_t CountWriterLines(const std::vector<std::string> &files,
+                               const char *header = nullptr) {
+  std::set<std::pair<int, int>> seen;
+  const std::string prefix =
+      std::string(kStamp) + ": Warning: writer %d line %d%n";
+  for (const std::string &file : files) {
+    std::vector<std::string> lines = ReadLines(file);
+    size_t n = 0;
+    bool found = false;
+    while (header && n < lines.size() && lines[n].find(": Debug: ") < 20) {
+      found |= lines[n++].ends_with(std::string(": ") + header);
+    }
+    if (header && !(found && lines[0].ends_with("*** Log Header Begin ***") &&
+                    lines[n - 1].ends_with("*** Log Header End ***"))) {
+      ADD_FAILURE() << file << " does not open with the headers";
+      return 0;
+    }
+    for (int t, i, end = 0; n < lines.size(); ++n, end = 0) {
+      if (sscanf(lines[n].c_str(), prefix.c_str(), &t, &i, &end) != 2 ||
+          end != static_cast<int>(lines[n].size()) ||
+          !seen.insert({t, i}).second) {
+        ADD_FAILURE() << file << ": " << lines[n];
+        return 0;
+      }
+    }
   }
-  char tail;
-  return sscanf(line.c_str() + 19 + kWord.size(), "%d line %d%c", writer,
-                number, &tail) == 2;
+  return seen.size();
 }
 
-// A clock the tests move by hand.
-inline std::atomic<time_t> g_fake_now{0};
-inline time_t FakeNow() { return g_fake_now.load(); }
-
-// A UTC calendar time as seconds since the epoch.
-inline time_t Utc(int year, int month, int day, int hour, int minute,
-                  int second) {
-  struct tm tm = {};
-  tm.tm_year = year - 1900;
-  tm.tm_mon = month - 1;
-  tm.tm_mday = day;
-  tm.tm_hour = hour;
-  tm.tm_min = minute;
-  tm.tm_sec = second;
-  return timegm(&tm);
-}
-
-// Clears the log variables, sets TZ=UTC, and puts the real clock and the
-// file operations back afterwards.
+// Starts every test with the log variables unset, TZ=UTC, the log clock
+// stopped at kNow and no injected file failure; puts the real clock back.
+// The directory is made on first use, so that death-test children that
+// never use it leave nothing behind.
 class LogTest : public ::testing::Test {
  protected:
   LogTest() {
-    for (const char *name : kLogVariables) env_.emplace_back(name, nullptr);
-    env_.emplace_back("TZ", "UTC");
-    tzset();
+    Reset();
+    g_now = kNow;
+    vantrel::internal::LogSetClockForTest([] { return g_now.load(); });
   }
   ~LogTest() override {
+    Reset();
     vantrel::internal::LogSetClockForTest(nullptr);
+    auto rm = [](const char *p, const struct stat *, int, FTW *) {
+      return remove(p);
+    };
+    if (!dir_.empty()) nftw(dir_.c_str(), rm, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  static void Reset() {
+    for (const char *name :
+         {"VDE_DEFAULT_LOG_LEVEL", "VDE_FORCE_LOG_MODULE",
+          "VDE_LOGFILE_MAXSIZE", "VDE_LOGFILE_ROTATION_FORMAT",
+          "VDE_LOGFILE_ROTATION_TIME", "VDE_LOGFILE_USESTDERR",
+          "VDE_LOGFILE_USEPOOL", "VDE_LOGFILE_POOLSIZE"}) {
+      unsetenv(name);
+    }
+    setenv("TZ", "UTC", 1);
+    tzset();
     vantrel::platform::FileFailDisarm();
   }
-  void UseFakeClock(time_t now) {
-    g_fake_now = now;
-    vantrel::internal::LogSetClockForTest(FakeNow);
+  std::string File(const std::string &name) {
+    char pattern[] = "/tmp/vlogtest.XXXXXX";
+    if (dir_.empty() && mkdtemp(pattern) != nullptr) dir_ = pattern;
+    return dir_ + "/" + name;
   }
-
-  TempDir dir_;
-  std::list<ScopedEnv> env_;
+  // The line a warning becomes.
+  static std::string Line(const std::string &text) {
+    return std::string(kStamp) + ": Warning: " + text + "\n";
+  }
+  std::string dir_;
 };
 
 }  // namespace vtest

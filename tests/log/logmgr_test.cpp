@@ -1,15 +1,10 @@
 // The log manager: levels, the message path, the default driver,
 // destinations, headers, fatal messages and the close at exit.
 #include <errno.h>
-#include <stdio.h>
-#include <unistd.h>
 #include <wchar.h>
 
 #include <algorithm>
-#include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "log_test_support.h"
 #include "support/alloc_sweep.h"
@@ -21,7 +16,7 @@ using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
 using vantrel::internal::LogMgrInitialise;
-using vtest::ReadLines;
+using vtest::SetEnv;
 
 class VLogMgrTest : public vtest::LogTest {
  protected:
@@ -43,7 +38,7 @@ TEST(VLogLevelTest, NamesMatchTheirPrefixIgnoringCase) {
   }
 }
 
-TEST_F(VLogMgrTest, DefaultDriverFiltersAndWritesCodedLines) {
+TEST_F(VLogMgrTest, LevelsFilterTheDefaultDriversCodedLines) {
   EXPECT_EQ(VLogMgrGetLevel(), 3);
   CaptureStderr();
   EXPECT_EQ(VLog(2, 1, nullptr, 104, 0, "below"), 0);
@@ -58,15 +53,12 @@ TEST_F(VLogMgrTest, DefaultDriverFiltersAndWritesCodedLines) {
             "warn: W-UNK-004-066: Attempting x\n"
             "debug: D-UNK-105-000: traced\n"
             "unknown!: X-UNK-007-1234: odd\n");
-}
 
-TEST_F(VLogMgrTest, LevelsComeFromTextAndTheEnvironment) {
   EXPECT_EQ(VLogMgrSetLevelFromString("Information"), 0);
   EXPECT_EQ(VLogMgrGetLevel(), 2);
   EXPECT_EQ(VLogMgrSetLevelFromString("bogus"), VRC_FAILURE);
   EXPECT_EQ(VLogMgrGetLevel(), 2);
-
-  vtest::ScopedEnv level("VDE_DEFAULT_LOG_LEVEL", "ERROR");
+  SetEnv("VDE_DEFAULT_LOG_LEVEL", "ERROR");
   ASSERT_EQ(LogMgrInitialise("eventlog:"), 0);
   EXPECT_EQ(VLogMgrGetLevel(), 4);
   VLogFile log = nullptr;
@@ -75,69 +67,53 @@ TEST_F(VLogMgrTest, LevelsComeFromTextAndTheEnvironment) {
   EXPECT_EQ(VLogFileSetLevelFromString(log, "debug"), 0);
   EXPECT_EQ(VLogFileGetLevel(log), 1);
   EXPECT_EQ(VLogFileClose(log), 0);
-
-  vtest::ScopedEnv bad("VDE_DEFAULT_LOG_LEVEL", "loud");
+  SetEnv("VDE_DEFAULT_LOG_LEVEL", "loud");
   ASSERT_EQ(LogMgrInitialise("eventlog:"), 0);
   EXPECT_EQ(VLogMgrGetLevel(), 3);
 }
 
-enum class Sink { kStdout, kStderrDated, kStderrCoded, kFile };
-
 TEST_F(VLogMgrTest, EveryDestinationFormSelectsItsDriver) {
+  const std::string dated = Line("probe 1");
+  const std::string coded = "warn: W-UNK-103-000: probe 1\n";
   char cwd[4096];
   ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(chdir(dir_.path().c_str()), 0);  // for the relative names
+  ASSERT_EQ(chdir(File("").c_str()), 0);  // for the relative names
   struct Case {
-    std::string spec;
-    Sink sink;
-    std::string file;
+    std::string dest, out, err, file;
     VRC rc;
   } cases[] = {
-      {"stdout", Sink::kStdout, "", 0},
-      {"stdout:", Sink::kStdout, "", 0},
-      {"stderr", Sink::kStderrDated, "", 0},
-      {"stderr:", Sink::kStderrDated, "", 0},
-      {"system:", Sink::kStderrCoded, "", 0},
-      {"eventlog:", Sink::kStderrCoded, "", 0},
-      {"ldap://host/x", Sink::kStderrCoded, "", 0},
-      {"stdout://x", Sink::kStderrCoded, "", VRC_FAILURE},
-      {"file:" + dir_.File("a.log"), Sink::kFile, dir_.File("a.log"), 0},
-      {dir_.File("b.log"), Sink::kFile, dir_.File("b.log"), 0},
-      {"file:/" + dir_.File("c.log"), Sink::kFile, dir_.File("c.log"), 0},
-      {"Stdout", Sink::kFile, dir_.File("Stdout"), 0},
-      {"EVENTLOG:", Sink::kFile, dir_.File("EVENTLOG:"), 0},
+      {"stdout", dated, "", "", 0},
+      {"stdout:", dated, "", "", 0},
+      {"stderr", "", dated, "", 0},
+      {"stderr:", "", dated, "", 0},
+      {"system:", "", coded, "", 0},
+      {"eventlog:", "", coded, "", 0},
+      {"ldap://host/x", "", coded, "", 0},
+      {"stdout://x", "", coded, "", VRC_FAILURE},
+      {"file:" + File("a.log"), "", "", File("a.log"), 0},
+      {File("b.log"), "", "", File("b.log"), 0},
+      {"file:/" + File("c.log"), "", "", File("c.log"), 0},
+      {"Stdout", "", "", File("Stdout"), 0},
+      {"EVENTLOG:", "", "", File("EVENTLOG:"), 0},
   };
   for (const Case &c : cases) {
-    SCOPED_TRACE(c.spec);
     VLogFile log = nullptr;
     CaptureStdout();
     CaptureStderr();
-    EXPECT_EQ(VLogFileOpen(c.spec.c_str(), &log), c.rc);
-    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(VLogFileOpen(c.dest.c_str(), &log), c.rc) << c.dest;
     EXPECT_EQ(VLogToFile(log, 3, 0, nullptr, 103, 0, "probe %d", 1), 0);
     EXPECT_EQ(VLogFileClose(log), 0);
-    std::string err = GetCapturedStderr();
-    std::string out = GetCapturedStdout();
-    std::string dated = c.sink == Sink::kStdout ? out : err;
-    if (c.sink == Sink::kStdout || c.sink == Sink::kStderrDated) {
-      EXPECT_TRUE(vtest::StartsWithStamp(dated) &&
-                  dated.substr(19) == "Warning: probe 1\n")
-          << dated;
-    } else if (c.sink == Sink::kStderrCoded) {
-      EXPECT_EQ(err, "warn: W-UNK-103-000: probe 1\n");
-    } else {
-      EXPECT_EQ(err + out, "");
-      EXPECT_EQ(ReadLines(c.file).size(), 1u);
-    }
+    EXPECT_EQ(GetCapturedStderr(), c.err) << c.dest;
+    EXPECT_EQ(GetCapturedStdout(), c.out) << c.dest;
+    EXPECT_EQ(vtest::ReadFile(c.file), c.file.empty() ? "" : dated) << c.dest;
   }
   ASSERT_EQ(chdir(cwd), 0);
 }
 
 TEST_F(VLogMgrTest, SwitchClosesTheOldDestinationAndFallsBack) {
-  std::string a = dir_.File("a.log");
-  std::string b = dir_.File("b.log");
+  std::string a = File("a.log"), b = File("b.log");
   int before = vtest::OpenDescriptorCount();
-  vtest::ScopedEnv forced("VDE_FORCE_LOG_MODULE", a.c_str());
+  SetEnv("VDE_FORCE_LOG_MODULE", a.c_str());
   ASSERT_EQ(LogMgrInitialise("eventlog:"), 0);
   VLog(3, 0, nullptr, 103, 0, "to a");
   ASSERT_EQ(VLogMgrSwitch(("file:" + b).c_str()), 0);
@@ -148,10 +124,8 @@ TEST_F(VLogMgrTest, SwitchClosesTheOldDestinationAndFallsBack) {
   CaptureStderr();
   VLog(3, 0, nullptr, 103, 0, "fallback");
   EXPECT_EQ(GetCapturedStderr(), "warn: W-UNK-103-000: fallback\n");
-  ASSERT_EQ(ReadLines(a).size(), 1u);
-  ASSERT_EQ(ReadLines(b).size(), 1u);
-  EXPECT_TRUE(ReadLines(a)[0].ends_with(": Warning: to a"));
-  EXPECT_TRUE(ReadLines(b)[0].ends_with(": Warning: to b"));
+  EXPECT_EQ(vtest::ReadFile(a) + vtest::ReadFile(b),
+            Line("to a") + Line("to b"));
 }
 
 TEST_F(VLogMgrTest, FormatFailureIsReportedAndReturned) {
@@ -193,29 +167,21 @@ TEST_F(VLogMgrTest, HeadersAreLoggedAtDebugWithFacilityOne) {
 }
 
 // Threadsafe death tests run in a fresh process, where nothing has
-// initialised the manager yet.
-TEST(VLogMgrStartTest, BeforeInitialisationStderrWithoutHeaders) {
+// initialised the manager yet.  Exit handlers run in reverse order, so one
+// registered before the manager starts runs after it closed its destination.
+TEST(VLogMgrStartTest, StderrWithoutHeadersBeforeStartAndAfterExit) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
         bool ok = VLogMgrGetLevel() == 3 && VLogHeaderAdd("h%d", 1) == 0;
         VLogMgrSetLevel(1);
         VLog(1, 1, nullptr, 105, 0, "early");
-        ok = ok && VLogHeaderLog() == 0;  // no list: writes nothing
-        _exit(ok ? 0 : 2);
+        _exit(ok && VLogHeaderLog() == 0 ? 0 : 2);  // no list: writes nothing
       },
       testing::ExitedWithCode(0), "^debug: D-UNK-105-000: early\n$");
-}
-
-void LogAfterTheManagerClosed() { VLog(3, 0, nullptr, 103, 0, "after"); }
-
-// Exit handlers run in reverse order, so one registered before the manager
-// starts runs after the manager has closed its destination.
-TEST(VLogMgrStartTest, ExitClosesTheDestinationAndRestoresStderr) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        atexit(LogAfterTheManagerClosed);
+        atexit([] { VLog(3, 0, nullptr, 103, 0, "after"); });
         LogMgrInitialise("stdout");
         exit(0);
       },
@@ -241,8 +207,18 @@ TEST_F(VLogMgrTest, FatalMessageEndsTheProcessUnlessTurnedOff) {
   EXPECT_EQ(VLogFileClose(log), 0);
 }
 
-TEST_F(VLogMgrTest, AllocationFailuresLoseTheMessageOnly) {
-  std::string path = dir_.File("sweep.log");
+size_t HeaderCount() {
+  VLogMgrSetLevel(1);
+  CaptureStderr();
+  VLogHeaderLog();
+  std::string text = GetCapturedStderr();
+  VLogMgrSetLevel(3);
+  return std::count(text.begin(), text.end(), '\n');
+}
+
+// A failed allocation loses the one message or header, nothing else.
+TEST_F(VLogMgrTest, AllocationFailuresLoseTheMessageOrHeaderOnly) {
+  std::string path = File("sweep.log");
   VLogFile log = nullptr;
   ASSERT_EQ(VLogFileOpen(path.c_str(), &log), 0);
   size_t written = 0;
@@ -254,43 +230,10 @@ TEST_F(VLogMgrTest, AllocationFailuresLoseTheMessageOnly) {
     GetCapturedStderr();
     EXPECT_EQ(rc, f.fired() ? ENOMEM : 0);
     written += rc == 0;
-    EXPECT_EQ(ReadLines(path).size(), written);
+    EXPECT_EQ(vtest::ReadLines(path).size(), written);
   });
   EXPECT_EQ(VLogFileClose(log), 0);
-}
 
-TEST_F(VLogMgrTest, OpenUnderAllocationFailureLeavesNothingBehind) {
-  vtest::ScopedEnv pool("VDE_LOGFILE_USEPOOL", "TRUE");
-  vtest::ScopedEnv size("VDE_LOGFILE_POOLSIZE", "3");
-  std::string path = dir_.File("pool.log");
-  int descriptors = vtest::OpenDescriptorCount();
-  vtest::SweepAllocations([&](vtest::Fault &f) {
-    VLogFile log = nullptr;
-    f.Arm();
-    VRC rc = VLogFileOpen(path.c_str(), &log);
-    f.Disarm();
-    EXPECT_TRUE(rc == 0 || rc == ENOMEM) << rc;
-    if (log == nullptr) return;
-    // A destination that failed leaves an object writing to stderr.
-    CaptureStderr();
-    EXPECT_EQ(VLogToFile(log, 3, 0, nullptr, 103, 0, "x"), 0);
-    std::string err = GetCapturedStderr();
-    EXPECT_EQ(err, rc == 0 ? "" : "warn: W-UNK-103-000: x\n");
-    EXPECT_EQ(VLogFileClose(log), 0);
-    EXPECT_EQ(vtest::OpenDescriptorCount(), descriptors);
-  });
-}
-
-size_t HeaderCount() {
-  VLogMgrSetLevel(1);
-  CaptureStderr();
-  VLogHeaderLog();
-  std::string text = GetCapturedStderr();
-  VLogMgrSetLevel(3);
-  return std::count(text.begin(), text.end(), '\n');
-}
-
-TEST_F(VLogMgrTest, HeaderAddUnderAllocationFailure) {
   vtest::SweepAllocations([&](vtest::Fault &f) {
     size_t before = HeaderCount();
     f.Arm();
@@ -301,38 +244,41 @@ TEST_F(VLogMgrTest, HeaderAddUnderAllocationFailure) {
   });
 }
 
+// A destination that failed leaves an object writing to stderr.
+TEST_F(VLogMgrTest, OpenUnderAllocationFailureLeavesNothingBehind) {
+  SetEnv("VDE_LOGFILE_USEPOOL", "TRUE");
+  SetEnv("VDE_LOGFILE_POOLSIZE", "3");
+  std::string path = File("pool.log");
+  int descriptors = vtest::OpenDescriptorCount();
+  vtest::SweepAllocations([&](vtest::Fault &f) {
+    VLogFile log = nullptr;
+    f.Arm();
+    VRC rc = VLogFileOpen(path.c_str(), &log);
+    f.Disarm();
+    EXPECT_TRUE(rc == 0 || rc == ENOMEM) << rc;
+    if (log == nullptr) return;
+    CaptureStderr();
+    EXPECT_EQ(VLogToFile(log, 3, 0, nullptr, 103, 0, "x"), 0);
+    EXPECT_EQ(GetCapturedStderr(), rc == 0 ? "" : "warn: W-UNK-103-000: x\n");
+    EXPECT_EQ(VLogFileClose(log), 0);
+    EXPECT_EQ(vtest::OpenDescriptorCount(), descriptors);
+  });
+}
+
 // Writers and a thread that keeps switching between two files: every line
 // lands whole in one of them.
 TEST_F(VLogMgrTest, SwitchingWhileOtherThreadsLog) {
-  std::string files[2] = {dir_.File("one.log"), dir_.File("two.log")};
+  std::string files[2] = {File("one.log"), File("two.log")};
   ASSERT_EQ(VLogMgrSwitch(files[0].c_str()), 0);
-  constexpr int kThreads = 4;
-  constexpr int kLines = 1000;
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([t] {
-      for (int i = 0; i < kLines; ++i) {
-        VLog(3, 0, nullptr, 103, 0, "writer %d line %d", t, i);
-      }
-    });
-  }
-  for (int s = 1; s <= 40; ++s) {
-    VLogMgrSwitch(files[s % 2].c_str());
-    VLogMgrSetLevel(3);
-    std::this_thread::yield();
-  }
-  for (std::thread &w : writers) w.join();
-  ASSERT_EQ(VLogMgrSwitch("eventlog:"), 0);
-  std::set<std::pair<int, int>> seen;
-  for (const std::string &file : files) {
-    for (const std::string &line : ReadLines(file)) {
-      int t = -1;
-      int i = -1;
-      ASSERT_TRUE(vtest::ParseWriterLine(line, &t, &i)) << line;
-      EXPECT_TRUE(seen.insert({t, i}).second) << line;
+  vtest::RunWriters(nullptr, 4, 1000, [&] {
+    for (int s = 1; s <= 40; ++s) {
+      VLogMgrSwitch(files[s % 2].c_str());
+      VLogMgrSetLevel(3);
+      std::this_thread::yield();
     }
-  }
-  EXPECT_EQ(seen.size(), size_t{kThreads * kLines});
+  });
+  ASSERT_EQ(VLogMgrSwitch("eventlog:"), 0);
+  EXPECT_EQ(vtest::CountWriterLines({files[0], files[1]}), 4000u);
 }
 
 }  // namespace
