@@ -10,6 +10,7 @@ namespace vi = vantrel::internal;
 
 void Fault::Arm() {
   armed_ = true;
+  armed_once_ = true;
   vi::AllocFailArm(nth_, repeat_);
 }
 
@@ -30,6 +31,10 @@ uint64_t SweepAllocations(const std::function<void(Fault &)> &body,
       Fault fault(n, repeat);
       body(fault);
       bool fired = fault.Disarm();
+      if (!fault.armed_once()) {
+        ADD_FAILURE() << "sweep body never armed the fault";
+        return needed;
+      }
       if (!fired) {
         needed = n - 1;
         break;

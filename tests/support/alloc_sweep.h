@@ -22,11 +22,13 @@ class Fault {
   uint64_t nth() const { return nth_; }
   bool repeat() const { return repeat_; }
   bool fired() const { return fired_; }
+  bool armed_once() const { return armed_once_; }
 
  private:
   uint64_t nth_;
   bool repeat_;
   bool armed_ = false;
+  bool armed_once_ = false;
   bool fired_ = false;
 };
 
