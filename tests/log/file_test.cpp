@@ -65,6 +65,19 @@ TEST_F(VLogFileTest, LinesCarryDateLevelWordAndText) {
       expected += std::string(kStamp) + ": " + words[level <= 5 ? level : 0] +
                   ": text " + std::to_string(level) + "\n";
     }
+    // Texts around the size kept on the stack, and one far beyond it.
+    for (size_t length : {2047, 2048, 2049, 70000}) {
+      std::string text(length, char('a' + length % 26));
+      VLogToFile(log, 3, 0, nullptr, 7, 7, "%s", text.c_str());
+      expected += std::string(kStamp) + ": Warning: " + text + "\n";
+    }
+    // Output the program left in the stream's buffer comes first.
+    if (dest == "stdout") {
+      fputs("pending ", stdout);
+      expected += "pending ";
+    }
+    VLogToFile(log, 3, 0, nullptr, 7, 7, "last");
+    expected += std::string(kStamp) + ": Warning: last\n";
     std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(dest == "file" ? ReadFile(path_) : out, expected) << dest;
     EXPECT_EQ(VLogFileClose(log), 0);
@@ -89,6 +102,11 @@ TEST_F(VLogFileTest, SizeRotationHappensAtTheLineThatWouldPassTheLimit) {
     ASSERT_EQ(ReadFile(path_).size(), size) << i;
     ASSERT_EQ(ReadFile(path_ + "_old").size(), old_size) << i;
   }
+  // The limit is read at every write: once it is gone the file only grows.
+  SetEnv("VDE_LOGFILE_MAXSIZE", nullptr);
+  std::string long_text(600, 'z');
+  Write(log, long_text);
+  EXPECT_EQ(ReadFile(path_).size(), size + Line(long_text).size());
   EXPECT_EQ(VLogFileClose(log), 0);
 }
 

@@ -225,7 +225,9 @@ TEST_F(VLogMgrTest, AllocationFailuresLoseTheMessageOrHeaderOnly) {
   vtest::SweepAllocations([&](vtest::Fault &f) {
     CaptureStderr();
     f.Arm();
-    VRC rc = VLogToFile(log, 3, 0, nullptr, 103, 0, "line %zu", written);
+    // Long enough to leave the stack for the heap.
+    VRC rc = VLogToFile(log, 3, 0, nullptr, 103, 0, "line %zu %s", written,
+                        std::string(5000, 'x').c_str());
     f.Disarm();
     GetCapturedStderr();
     EXPECT_EQ(rc, f.fired() ? ENOMEM : 0);

@@ -12,6 +12,8 @@
 #include "internal/alloc.h"
 #include "log/log_record.h"
 #include "platform/clock.h"
+#include "platform/system.h"
+#include "platform/thread.h"
 #include "time/time_internal.h"
 #include "vantrel/vlist.h"
 #include "vantrel/vrc.h"
@@ -21,6 +23,8 @@ namespace vantrel::internal {
 namespace {
 
 constexpr size_t kStampSize = 64;
+// The stamp, the longest level word and two separators.
+static_assert(kStampSize - 1 + sizeof "Information" - 1 + 4 <= kLogPrefixRoom);
 // Rotation suffixes are cut to 260 bytes.
 constexpr size_t kSuffixSize = 261;
 constexpr int32_t kDefaultPoolSize = 10;
@@ -38,7 +42,7 @@ struct StampCache {
   size_t length;
   char text[kStampSize];
 };
-thread_local constinit StampCache t_stamp{-1, 0, {}};
+thread_local constinit StampCache t_stamp VANTREL_FAST_TLS{-1, 0, {}};
 
 const StampCache &CurrentStamp() {
   time_t now = LogNow();
@@ -58,24 +62,20 @@ const StampCache &CurrentStamp() {
   return cache;
 }
 
-VRC FormatLine(VLogFile, int level, VI18nCatalog, int, int, const char *text,
-               char **line) {
+// "stamp: Word: " goes right before the text.
+VRC FormatLine(VLogFile, int level, VI18nCatalog, int, int, LogLine *line) {
   const StampCache &stamp = CurrentStamp();
   const char *word = LogLevelWord(level);
   size_t word_length = strlen(word);
-  size_t text_length = strlen(text);
-  char *out =
-      static_cast<char *>(Malloc(stamp.length + word_length + text_length + 5));
-  if (out == nullptr) return ENOMEM;
-  char *p = out;
+  size_t prefix_length = stamp.length + word_length + 4;
+  char *p = line->text - prefix_length;
+  line->start = p;
+  line->length = prefix_length + line->textLength;
   memcpy(p, stamp.text, stamp.length);
   p += stamp.length;
   memcpy(p, ": ", 2);
   memcpy(p + 2, word, word_length);
-  p += 2 + word_length;
-  memcpy(p, ": ", 2);
-  memcpy(p + 2, text, text_length + 1);
-  *line = out;
+  memcpy(p + 2 + word_length, ": ", 2);
   return 0;
 }
 
@@ -92,8 +92,8 @@ VRC StreamOpen(const char *path, void **handle) {
   return 0;
 }
 
-VRC StreamWrite(void *handle, int, const char *line) {
-  platform::FileWriteLine(static_cast<FILE *>(handle), line, strlen(line));
+VRC StreamWrite(void *handle, int, char *line, size_t length) {
+  platform::FileWriteLine(static_cast<FILE *>(handle), line, length);
   return 0;
 }
 
@@ -132,18 +132,52 @@ int32_t PoolSizeFromEnvironment() {
                                                       : kDefaultPoolSize;
 }
 
-int64_t MaxSizeFromEnvironment() {
-  const char *text = getenv("VDE_LOGFILE_MAXSIZE");
+// The variables rotation looks at, as the environment holds them now.
+struct RotationSettings {
+  const char *format;
+  const char *time;
+  const char *maxSize;
+};
+
+// Rotation reads the environment at every write, so the three variables
+// are found in one pass over it rather than a getenv each; as with getenv
+// the first entry of a name counts.
+RotationSettings ReadRotationSettings() {
+  static constexpr char kPrefix[] = "VDE_LOGFILE_";
+  constexpr size_t kPrefixLength = sizeof kPrefix - 1;
+  RotationSettings found{nullptr, nullptr, nullptr};
+  auto take = [](const char *rest, const char *name, const char **value) {
+    size_t length = strlen(name);
+    if (*value != nullptr || strncmp(rest, name, length) != 0) return;
+    *value = rest + length;
+  };
+  char **entries = platform::EnvironmentEntries();
+  for (size_t i = 0; entries != nullptr && entries[i] != nullptr; ++i) {
+    const char *entry = entries[i];
+    if (entry[0] != 'V' || strncmp(entry, kPrefix, kPrefixLength) != 0) {
+      continue;
+    }
+    const char *rest = entry + kPrefixLength;
+    take(rest, "ROTATION_FORMAT=", &found.format);
+    take(rest, "ROTATION_TIME=", &found.time);
+    take(rest, "MAXSIZE=", &found.maxSize);
+  }
+  return found;
+}
+
+int64_t MaxSize(const RotationSettings &settings) {
   int64_t size = 0;
-  if (text == nullptr || VStringToInteger64(text, &size) != 0) return 0;
+  if (settings.maxSize == nullptr ||
+      VStringToInteger64(settings.maxSize, &size) != 0) {
+    return 0;
+  }
   return size;
 }
 
 // Seconds after midnight of the daily boundary, from "HHMM".
-time_t RotationOffsetFromEnvironment() {
-  const char *text = getenv("VDE_LOGFILE_ROTATION_TIME");
-  if (text == nullptr) return 0;
-  long hhmm = strtol(text, nullptr, 10);
+time_t RotationOffset(const RotationSettings &settings) {
+  if (settings.time == nullptr) return 0;
+  long hhmm = strtol(settings.time, nullptr, 10);
   return time_t((hhmm / 100) * 60 + hhmm % 100) * 60;
 }
 
@@ -294,8 +328,7 @@ bool SameLocalDate(time_t a, time_t b) {
          ta.tm_year == tb.tm_year;
 }
 
-bool SizeLimitReached(FileState *state, size_t length) {
-  int64_t limit = MaxSizeFromEnvironment();
+bool SizeLimitReached(FileState *state, int64_t limit, size_t length) {
   if (limit <= 0) return false;
   int64_t needed = static_cast<int64_t>(length);
   if (state->knownSize < 0 || state->knownSize + needed > limit) {
@@ -312,19 +345,19 @@ bool SizeLimitReached(FileState *state, size_t length) {
   return state->knownSize + needed > limit;
 }
 
-bool RotationDue(FileState *state, size_t length) {
+bool RotationDue(FileState *state, const RotationSettings &settings,
+                 size_t length) {
   if (!IsFile(state->current)) return false;
-  if (getenv("VDE_LOGFILE_ROTATION_FORMAT") != nullptr) {
-    time_t offset = RotationOffsetFromEnvironment();
+  if (settings.format != nullptr) {
+    time_t offset = RotationOffset(settings);
     return !SameLocalDate(LogNow() - offset, state->openedTime - offset);
   }
-  return SizeLimitReached(state, length);
+  return SizeLimitReached(state, MaxSize(settings), length);
 }
 
 // "path_suffix" in new storage, or null.
-char *RotatedName(const FileState *state) {
+char *RotatedName(const FileState *state, const char *format) {
   char suffix[kSuffixSize] = "old";
-  const char *format = getenv("VDE_LOGFILE_ROTATION_FORMAT");
   if (format != nullptr) {
     struct tm tm;
     if (!platform::LocalTime(LogNow(), &tm) ||
@@ -358,9 +391,9 @@ void RenameFailed(FileState *state, int error) {
 
 // Without memory for the new name the file is kept and the next write
 // tries again.
-void Rotate(FileState *state) {
+void Rotate(FileState *state, const char *format) {
   if (!IsFile(state->current)) return;
-  char *rotated = RotatedName(state);
+  char *rotated = RotatedName(state, format);
   if (rotated == nullptr) return;
   platform::FileRemove(rotated);
   if (state->pool != nullptr) {
@@ -413,11 +446,11 @@ void StartNewFile(FileState *state) {
   state->loggingHeaders = 0;
 }
 
-VRC FileWrite(void *handle, int, const char *line) {
+VRC FileWrite(void *handle, int, char *line, size_t length) {
   auto *state = static_cast<FileState *>(handle);
-  size_t length = strlen(line);
   if (state->loggingHeaders == 0) {
-    if (RotationDue(state, length)) Rotate(state);
+    RotationSettings settings = ReadRotationSettings();
+    if (RotationDue(state, settings, length)) Rotate(state, settings.format);
     if (state->current == nullptr || state->rotated != 0) StartNewFile(state);
   }
   if (state->current == nullptr) return 0;

@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 #include <time.h>
 
 #include <atomic>
@@ -16,13 +17,34 @@
 
 namespace vantrel::internal {
 
+// A line being built.  The message text sits in a buffer with at least
+// kLogPrefixRoom free bytes in front of it, so a format function puts its
+// prefix right before the text and the text is never copied.
+constexpr size_t kLogPrefixRoom = 128;
+struct LogLine {
+  char *text;  // the message text, terminated
+  size_t textLength;
+  char *start;  // the whole line, set by the format function
+  size_t length;
+};
+
+// Makes the line `prefix` + text in place; the prefix fits kLogPrefixRoom.
+inline void LogLinePrefix(LogLine *line, const char *prefix, size_t length) {
+  char *start = line->text - length;
+  memcpy(start, prefix, length);
+  line->start = start;
+  line->length = length + line->textLength;
+}
+
 // Opens the destination at `path`; *handle receives the driver's state.
 using LogOpenFunc = VRC (*)(const char *path, void **handle);
-// Makes the line to write; *line is allocated and released by the caller.
+// Fills in the line's start and length.
 using LogFormatFunc = VRC (*)(VLogFile log, int level, VI18nCatalog catalog,
-                              int set, int number, const char *text,
-                              char **line);
-using LogWriteFunc = VRC (*)(void *handle, int level, const char *line);
+                              int set, int number, LogLine *line);
+// line[length] is the line's terminator; a write may put the line feed
+// there while it writes, so the line goes out in one piece without a copy.
+using LogWriteFunc = VRC (*)(void *handle, int level, char *line,
+                             size_t length);
 using LogCloseFunc = VRC (*)(void *handle);
 
 struct LogDriver {

@@ -14,6 +14,7 @@
 #include "log/log_internal.h"
 #include "log/log_record.h"
 #include "platform/clock.h"
+#include "text/simple_format.h"
 #include "vantrel/venv.h"
 #include "vantrel/vlist.h"
 #include "vantrel/vrc.h"
@@ -72,7 +73,7 @@ VRC DefaultOpen(const char *, void **handle) {
 }
 
 VRC DefaultFormat(VLogFile, int level, VI18nCatalog catalog, int set,
-                  int number, const char *text, char **line) {
+                  int number, LogLine *line) {
   char component[kComponentSize];
   VI18nMessageGet(catalog, kComponentSet, kComponentNumber, "UNK", component,
                   sizeof component);
@@ -80,16 +81,11 @@ VRC DefaultFormat(VLogFile, int level, VI18nCatalog catalog, int set,
   int n = snprintf(prefix, sizeof prefix,
                    "%c-%s-%03d-%03d: ", RowOfLevel(level).letter, component,
                    set, number);
-  size_t length = strlen(text);
-  char *out = static_cast<char *>(Malloc(size_t(n) + length + 1));
-  if (out == nullptr) return ENOMEM;
-  memcpy(out, prefix, size_t(n));
-  memcpy(out + n, text, length + 1);
-  *line = out;
+  LogLinePrefix(line, prefix, size_t(n));
   return 0;
 }
 
-VRC DefaultWrite(void *, int level, const char *line) {
+VRC DefaultWrite(void *, int level, char *line, size_t) {
   fprintf(stderr, "%s: %s\n", RowOfLevel(level).name.data(), line);
   return 0;
 }
@@ -236,14 +232,41 @@ void CloseManagerAtExit() {
 
 [[noreturn]] void FatalExit() { exit(1); }
 
-// Formats the message text; on failure reports it and returns the code.
-VRC FormatText(vb_buffer *text, const char *format, va_list args) {
-  VRC rc = vb_vsprintf(text, format, args);
-  if (rc == 0 && vb_strval(text) == nullptr) rc = ENOMEM;
+// Room for the message text on the stack; longer texts go to the heap.
+constexpr size_t kLocalText = 2048;
+
+// Formats the message text after kLogPrefixRoom free bytes, in `local` when
+// it fits and otherwise in a heap buffer left in *heap.  On failure reports
+// it and returns the code.
+VRC FormatText(char (&local)[kLogPrefixRoom + kLocalText], char **heap,
+               LogLine *line, const char *format, va_list args) {
+  va_list again;
+  va_copy(again, args);
+  int count = FormatSimple(local + kLogPrefixRoom, kLocalText, format, args);
+  if (count < 0) {
+    errno = 0;
+    count = vsnprintf(local + kLogPrefixRoom, kLocalText, format, args);
+  }
+  VRC rc = 0;
+  if (count < 0) {
+    rc = errno != 0 ? errno : EINVAL;
+  } else if (size_t(count) < kLocalText) {
+    line->text = local + kLogPrefixRoom;
+  } else {
+    *heap = static_cast<char *>(Malloc(kLogPrefixRoom + size_t(count) + 1));
+    if (*heap == nullptr) {
+      rc = ENOMEM;
+    } else {
+      vsnprintf(*heap + kLogPrefixRoom, size_t(count) + 1, format, again);
+      line->text = *heap + kLogPrefixRoom;
+    }
+  }
+  va_end(again);
   if (rc != 0) {
     fprintf(stderr, "Log message format error [Msg=%s]. (%d:%s)\n", format, rc,
             VRCToString(rc));
   }
+  if (rc == 0) line->textLength = size_t(count);
   return rc;
 }
 
@@ -252,30 +275,31 @@ VRC FormatText(vb_buffer *text, const char *format, va_list args) {
 [[gnu::noinline]] VRC WriteMessage(VLogFile log, int level,
                                    VI18nCatalog catalog, int set, int number,
                                    const char *format, va_list args) {
+  // Catalogs hand back the default text, cut to kMessageSize bytes; without
+  // a catalog a format that fits is used where it is.
   char message[kMessageSize];
-  VI18nMessageGet(catalog, set, number, format, message, sizeof message);
-  vb_buffer text;
-  vb_init_with(&text, Malloc, Free);
-  VRC rc = FormatText(&text, message, args);
-  if (rc != 0) {
-    vb_free(&text);
-    return rc;
+  if (catalog != nullptr || strnlen(format, kMessageSize) == kMessageSize) {
+    VI18nMessageGet(catalog, set, number, format, message, sizeof message);
+    format = message;
   }
+  char local[kLogPrefixRoom + kLocalText];
+  char *heap = nullptr;
+  LogLine line{};
+  VRC rc = FormatText(local, &heap, &line, format, args);
+  if (rc != 0) return rc;
   LogFormatFunc formatter = std::atomic_ref<LogFormatFunc>(log->driver.format)
                                 .load(std::memory_order_relaxed);
   if (formatter == nullptr) {
-    fprintf(stderr, "No log formatter! %s", vb_strval(&text));
-    vb_free(&text);
+    fprintf(stderr, "No log formatter! %s", line.text);
+    Free(heap);
     return VRC_FAILURE;
   }
-  char *line = nullptr;
-  rc = formatter(log, level, catalog, set, number, vb_strval(&text), &line);
-  vb_free(&text);
-  if (line != nullptr) {
+  formatter(log, level, catalog, set, number, &line);
+  {
     LogLock lock(log);
-    rc = log->driver.write(log->handle, level, line);
+    rc = log->driver.write(log->handle, level, line.start, line.length);
   }
-  Free(line);
+  Free(heap);
   if (level == VLOG_FATAL &&
       log->fatalDoesNotExit.load(std::memory_order_relaxed) == 0) {
     FatalExit();

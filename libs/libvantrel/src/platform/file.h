@@ -19,8 +19,10 @@ FILE *FileOpenAppend(const char *path, int *descriptor);
 // Closes the stream.  0, or errno.
 int FileClose(FILE *stream);
 
-// Writes the line and a line feed and flushes the stream.  0, or errno.
-int FileWriteLine(FILE *stream, const char *line, size_t length);
+// Writes the line and a line feed and flushes the stream.  line[length] is
+// the line's terminator: the line feed takes its place during the call.  0,
+// or errno.
+int FileWriteLine(FILE *stream, char *line, size_t length);
 
 // The size of the open file.  0, or errno.
 int FileSize(FILE *stream, int64_t *size);

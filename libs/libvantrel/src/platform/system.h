@@ -11,6 +11,10 @@ namespace vantrel::platform {
 // read, is empty, or does not fit.
 bool HostName(char *buffer, size_t size);
 
+// The C runtime's environment as "NAME=value" entries, null-terminated: the
+// same strings getenv searches, so setenv and putenv show at once.
+char **EnvironmentEntries();
+
 }  // namespace vantrel::platform
 
 #endif  // VANTREL_PLATFORM_SYSTEM_H

@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
+#include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,6 +34,19 @@ bool Injected(FileOp op) {
   bool fail = call == nth || (call > nth && g_repeat.load());
   if (fail) errno = g_error.load(std::memory_order_relaxed);
   return fail;
+}
+
+// Writes all `count` bytes, resuming after short writes.  0, or errno.
+int WriteAll(int descriptor, const char *bytes, size_t count) {
+  while (count > 0) {
+    ssize_t written = write(descriptor, bytes, count);
+    if (written < 0 && errno == EINTR) continue;
+    if (written < 0) return errno;
+    if (written == 0) return EIO;
+    bytes += written;
+    count -= static_cast<size_t>(written);
+  }
+  return 0;
 }
 
 }  // namespace
@@ -68,17 +82,23 @@ FILE *FileOpenAppend(const char *path, int *descriptor) {
 
 int FileClose(FILE *stream) { return fclose(stream) == 0 ? 0 : errno; }
 
-int FileWriteLine(FILE *stream, const char *line, size_t length) {
+int FileWriteLine(FILE *stream, char *line, size_t length) {
   if (Injected(FileOp::kWrite)) return errno;
-  // One lock of the stream for the whole line, and one write(2) at the
-  // flush when the line fits the stream's buffer.
-  flockfile(stream);
-  fwrite_unlocked(line, 1, length, stream);
-  putc_unlocked('\n', stream);
   int rc = 0;
-  if (fflush_unlocked(stream) != 0 || ferror_unlocked(stream)) {
-    rc = errno != 0 ? errno : EIO;
-    clearerr_unlocked(stream);  // report the next failure afresh
+  flockfile(stream);
+  if (__fpending(stream) == 0) {
+    // Nothing buffered: one write(2) of the line and its line feed, without
+    // the copy into the stream's buffer.
+    line[length] = '\n';
+    rc = WriteAll(fileno(stream), line, length + 1);
+    line[length] = '\0';
+  } else {
+    fwrite_unlocked(line, 1, length, stream);
+    putc_unlocked('\n', stream);
+    if (fflush_unlocked(stream) != 0 || ferror_unlocked(stream)) {
+      rc = errno != 0 ? errno : EIO;
+      clearerr_unlocked(stream);  // report the next failure afresh
+    }
   }
   funlockfile(stream);
   return rc;

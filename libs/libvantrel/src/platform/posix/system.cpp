@@ -17,4 +17,6 @@ bool HostName(char *buffer, size_t size) {
   return true;
 }
 
+char **EnvironmentEntries() { return environ; }
+
 }  // namespace vantrel::platform
