@@ -71,6 +71,8 @@ TEST_F(VLogFileTest, LinesCarryDateLevelWordAndText) {
       VLogToFile(log, 3, 0, nullptr, 7, 7, "%s", text.c_str());
       expected += std::string(kStamp) + ": Warning: " + text + "\n";
     }
+    VLogToFile(log, 3, 0, nullptr, 7, 7, "cut%chere", 0);
+    expected += std::string(kStamp) + ": Warning: cut\n";
     // Output the program left in the stream's buffer comes first.
     if (dest == "stdout") {
       fputs("pending ", stdout);

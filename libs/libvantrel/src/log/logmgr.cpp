@@ -266,7 +266,8 @@ VRC FormatText(char (&local)[kLogPrefixRoom + kLocalText], char **heap,
     fprintf(stderr, "Log message format error [Msg=%s]. (%d:%s)\n", format, rc,
             VRCToString(rc));
   }
-  if (rc == 0) line->textLength = size_t(count);
+  // A line is a string: a %c of 0 ends it.
+  if (rc == 0) line->textLength = strlen(line->text);
   return rc;
 }
 
