@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/system.h"
 #include "platform/thread.h"
 #include "threads/thr.h"
 #include "vantrel/vrc.h"
@@ -154,16 +155,6 @@ char *ErrorBuffer(size_t *size) {
   return self->errorBuffer;
 }
 
-// The C library's text for an error number.  The GNU strerror_r returns a
-// constant text for known numbers and only writes its buffer for unknown
-// ones, which keeps this thread-safe and free of allocations.
-const char *ErrnoText(int code, char *buffer, size_t size) {
-  return strerror_r(code, buffer, size);
-}
-
-// True when the C library has a text of its own for the number.
-bool HasErrnoText(int code) { return strerrordesc_np(code) != nullptr; }
-
 const VRCEntry *FindEntry(VRC code, VI18nCatalog *catalog) {
   int32_t count = g_registrationCount.load(std::memory_order_acquire);
   for (int32_t i = 0; i < count; ++i) {
@@ -273,7 +264,7 @@ extern "C" VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
 extern "C" VANTREL_API const char *VRCToString(VRC code) {
   vi::RegisterBuiltinReturnCodes(nullptr);
   if (code >= 1 && code <= 9999) {
-    return vi::ErrnoText(code, vi::t_scratch, sizeof(vi::t_scratch));
+    return vantrel::platform::ErrorText(code, vi::t_scratch, sizeof(vi::t_scratch));
   }
   size_t size = 0;
   char *buffer = vi::ErrorBuffer(&size);
@@ -299,8 +290,8 @@ extern "C" VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
   memset(buffer, 0, size);
   if (code > static_cast<uint32_t>(INT_MAX)) return VRC_FAILURE;
   int errnum = static_cast<int>(code);
-  if (!vi::HasErrnoText(errnum)) return VRC_FAILURE;
-  const char *text = vi::ErrnoText(errnum, buffer, size);
+  if (!vantrel::platform::HasErrorText(errnum)) return VRC_FAILURE;
+  const char *text = vantrel::platform::ErrorText(errnum, buffer, size);
   if (text != buffer) vi::CopyText(buffer, size, text);
   if (buffer[0] == '\0') return VRC_FAILURE;
   vi::RemoveOneLineEnd(buffer);

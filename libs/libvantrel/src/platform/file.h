@@ -41,9 +41,6 @@ int FileRemove(const char *path);
 // errno.
 int StderrToNullDevice();
 
-// The system's text of an error number, in buf (size bytes).
-const char *ErrorText(int error, char *buf, size_t size);
-
 // Test hook.  The nth call (1 is the next) of `op` from now on fails with
 // `error`, and with `repeat` so does every later call, until
 // FileFailDisarm().  Applies to calls from every thread.

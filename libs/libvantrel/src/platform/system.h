@@ -15,6 +15,13 @@ bool HostName(char *buffer, size_t size);
 // same strings getenv searches, so setenv and putenv show at once.
 char **EnvironmentEntries();
 
+// The C library's text for an error number: a constant text for a known
+// number, else one written into buf (size bytes).  Allocates nothing.
+const char *ErrorText(int error, char *buf, size_t size);
+
+// True when the C library has a text of its own for the number.
+bool HasErrorText(int error);
+
 }  // namespace vantrel::platform
 
 #endif  // VANTREL_PLATFORM_SYSTEM_H

@@ -131,9 +131,4 @@ int StderrToNullDevice() {
   return freopen("/dev/null", "w", stderr) != nullptr ? 0 : errno;
 }
 
-const char *ErrorText(int error, char *buf, size_t size) {
-  // The GNU strerror_r may return a static text instead of filling buf.
-  return strerror_r(error, buf, size);
-}
-
 }  // namespace vantrel::platform

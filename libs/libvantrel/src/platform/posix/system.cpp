@@ -19,4 +19,12 @@ bool HostName(char *buffer, size_t size) {
 
 char **EnvironmentEntries() { return environ; }
 
+// The GNU strerror_r returns a constant text for known numbers and writes
+// buf only for unknown ones.
+const char *ErrorText(int error, char *buf, size_t size) {
+  return strerror_r(error, buf, size);
+}
+
+bool HasErrorText(int error) { return strerrordesc_np(error) != nullptr; }
+
 }  // namespace vantrel::platform
