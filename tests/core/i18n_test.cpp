@@ -66,27 +66,19 @@ TEST(VI18nTest, SetLangCodeReportsWhenLcAllCannotBeSet) {
   });
 }
 
-TEST(VI18nTest, HandlesAreNullAndMessagesTheDefaultTextCut) {
-  EXPECT_EQ(VI18nInitialize(), 0);
-  VI18nLocale locale = reinterpret_cast<VI18nLocale>(&locale);
-  EXPECT_EQ(VI18nLocaleCreate(nullptr, nullptr, nullptr, nullptr, &locale), 0);
-  EXPECT_EQ(locale, nullptr);
-  VI18nCatalog catalog = reinterpret_cast<VI18nCatalog>(&catalog);
-  EXPECT_EQ(VI18nCatalogOpen(locale, "libvantrel", &catalog), 0);
-  EXPECT_EQ(catalog, nullptr);
-  EXPECT_EQ(VI18nLocaleDestroy(locale), 0);
-
+// No catalog is read: every message is its default text, cut to fit.
+TEST(VI18nTest, MessagesAreTheDefaultTextCutToTheBuffer) {
   char dest[8] = "#######";
-  EXPECT_EQ(VI18nMessageGet(catalog, 3, 12, "exact7!", dest, 8), 0);
+  EXPECT_EQ(VI18nMessageGet(nullptr, 3, 12, "exact7!", dest, 8), 0);
   EXPECT_STREQ(dest, "exact7!");
-  VI18nMessageGet(catalog, 100, 1, "abcdefghij", dest, 4);
+  VI18nMessageGet(nullptr, 100, 1, "abcdefghij", dest, 4);
   EXPECT_EQ(std::string(dest, 8), std::string("abc\0t7!\0", 8));
-  VI18nMessageGet(catalog, 1, 1, "text", dest, 1);
+  VI18nMessageGet(nullptr, 1, 1, "text", dest, 1);
   EXPECT_STREQ(dest, "");
-  VI18nMessageGet(catalog, 1, 1, nullptr, dest, sizeof dest);
+  VI18nMessageGet(nullptr, 1, 1, nullptr, dest, sizeof dest);
   EXPECT_STREQ(dest, "");
   dest[0] = '#';
-  VI18nMessageGet(catalog, 1, 1, "text", dest, 0);
+  VI18nMessageGet(nullptr, 1, 1, "text", dest, 0);
   EXPECT_EQ(dest[0], '#');
 }
 

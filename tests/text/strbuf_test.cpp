@@ -108,10 +108,7 @@ TEST(VStrBufTest, LineReadersAppendUpToLineFeedOrEnd) {
   FILE *dir = fopen(".", "r");
   EXPECT_EQ(vb_fgets(&b, dir), EISDIR);
   fclose(dir);
-  ASSERT_EQ(pipe(fds), 0);
-  EXPECT_EQ(vb_reads(&b, fds[1]), EBADF);  // the write end cannot be read
-  close(fds[0]);
-  close(fds[1]);
+  EXPECT_EQ(vb_reads(&b, -1), EBADF);
   EXPECT_EQ(Content(b), "ab\nx\ncdy");
   vb_free(&b);
 }
