@@ -4,8 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
-#include <string>
 #include <thread>
 
 #include "platform/thread.h"
@@ -18,7 +16,6 @@ struct Report {
   uint32_t *idSlot = nullptr;
   uint32_t idSeenAtStart = 0, ownId = 0;
   size_t stack = 0;
-  std::string comm;
 };
 
 void Probe(void *arg) {
@@ -26,13 +23,12 @@ void Probe(void *arg) {
   r->idSeenAtStart = *r->idSlot;  // written before the entry may run
   r->ownId = vp::CurrentThreadId();
   r->stack = vp::CurrentThreadStackSize();
-  vp::SetCurrentThreadName("a thread name longer than fifteen");
-  std::ifstream comm("/proc/self/task/" + std::to_string(r->ownId) + "/comm");
-  std::getline(comm, r->comm);
 }
 
-TEST(VPlatformThreadTest, StartsWithStackSizeIdAndName) {
-  for (size_t requested : {size_t{0}, size_t{262144}, size_t{1}}) {
+// Explicit stack sizes and the system name are checked through spawned
+// thread records; here the platform's own choices and its id hand-over.
+TEST(VPlatformThreadTest, StartsJoinableWithItsIdAndAtLeastTheStackAsked) {
+  for (size_t requested : {size_t{0}, size_t{1}}) {
     uint32_t id = 0;
     Report r;
     r.idSlot = &id;
@@ -42,13 +38,13 @@ TEST(VPlatformThreadTest, StartsWithStackSizeIdAndName) {
     EXPECT_EQ(id, r.ownId);
     EXPECT_EQ(r.idSeenAtStart, r.ownId);
     EXPECT_NE(id, static_cast<uint32_t>(gettid()));
-    size_t expected = requested == 0 ? vp::kDefaultStackSize : requested;
-    if (requested == 1) expected = PTHREAD_STACK_MIN;  // raised to it
+    // 0 asks for the default; 1 is raised to the system's minimum.
+    size_t expected = requested == 0 ? vp::kDefaultStackSize
+                                     : static_cast<size_t>(PTHREAD_STACK_MIN);
     EXPECT_GE(r.stack, expected) << requested;
 #ifndef __SANITIZE_THREAD__  // its runtime enlarges small stacks
     EXPECT_LT(r.stack, expected + 65536) << requested;
 #endif
-    EXPECT_EQ(r.comm, "a thread name l");
   }
   EXPECT_EQ(vp::CurrentThreadId(), static_cast<uint32_t>(gettid()));
 }

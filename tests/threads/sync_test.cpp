@@ -55,14 +55,14 @@ TEST(VMutexTest, ReentrantOwnedAndExclusiveUnderContention) {
   ASSERT_EQ(VMutexCreate(std::string(60, 'n').c_str(), &m), 0);
   EXPECT_EQ(std::string(m->name), std::string(40, 'n'));
   EXPECT_EQ(VMutexIsLocked(m), 0);
-  EXPECT_EQ(VMutexLock(m), 0);
+  EXPECT_EQ(VMutexTryLock(m), 0);
   EXPECT_EQ(m->owner.load(), static_cast<uint32_t>(gettid()));
-  EXPECT_EQ(VMutexTryLock(m), 0);  // re-entrant for the owner
+  EXPECT_EQ(VMutexTryLock(m) + VMutexLock(m), 0);  // re-entrant for the owner
   EXPECT_EQ(VMutexUnlock(m), 0);
-  // The first unlock clears the owner though one level is still held.
+  // The first unlock clears the owner though two levels are still held.
   EXPECT_EQ(VMutexIsLocked(m), 0);
   EXPECT_EQ(TryLockElsewhere(m), -80);
-  EXPECT_EQ(VMutexUnlock(m), 0);
+  EXPECT_EQ(VMutexUnlock(m) + VMutexUnlock(m), 0);
   EXPECT_EQ(TryLockElsewhere(m), 0);
 
   long counter = 0;  // plain: the sanitizer build checks the exclusion
@@ -228,24 +228,19 @@ TEST(VSemaphoreTest, CountsClampsRefusesAndBalancesProducersAndConsumers) {
   VSemaphore s = nullptr;
   EXPECT_EQ(VSemaphoreCreateN(-1, &s), VRC_FAILURE);
   EXPECT_EQ(VSemaphoreCreateN(VSEMAPHORE_MAX_COUNT + 1, &s), VRC_FAILURE);
+  ASSERT_EQ(VSemaphoreCreateN(VSEMAPHORE_MAX_COUNT, &s), 0);
+  VSemaphorePostN(s, VSEMAPHORE_MAX_COUNT);
+  EXPECT_EQ(VSemaphorePost(s), 0);
+  EXPECT_EQ(s->count, VSEMAPHORE_MAX_COUNT);  // clamped without report
+  VSemaphoreDestroy(s);
+
   ASSERT_EQ(VSemaphoreCreateN(2, &s), 0);
   EXPECT_EQ(VSemaphoreTry(s), 0);
   EXPECT_EQ(VSemaphoreWait(s), 0);
-  auto start = Clock::now();
   EXPECT_EQ(VSemaphoreTry(s), EAGAIN);
-  EXPECT_EQ(vi::SemaphoreTimedWait(s, 30), VRC_TIMEOUT);
-  EXPECT_GE(MsSince(start), 29);
   VSemaphorePostN(s, 0);
   VSemaphorePostN(s, -5);
-  EXPECT_EQ(VSemaphoreTry(s), EAGAIN);
   EXPECT_EQ(VSemaphorePostN(s, 3), 0);
-  EXPECT_EQ(s->count, 3);
-  VSemaphorePostN(s, VSEMAPHORE_MAX_COUNT);
-  EXPECT_EQ(VSemaphorePost(s), 0);
-  EXPECT_EQ(s->count, VSEMAPHORE_MAX_COUNT);
-  VSemaphoreDestroy(s);
-  ASSERT_EQ(VSemaphoreCreateN(0, &s), 0);
-
   std::atomic<int> taken{0}, next{1};
   {
     Threads producers(3, [&] {
@@ -260,23 +255,20 @@ TEST(VSemaphoreTest, CountsClampsRefusesAndBalancesProducersAndConsumers) {
     });
   }
   EXPECT_EQ(taken.load(), 18000);
-  EXPECT_EQ(VSemaphoreTry(s), EAGAIN);
+  EXPECT_EQ(s->count, 3);  // the three posted before, nothing else
   VSemaphoreDestroy(s);
 }
 
 std::atomic<int> g_runs{0};
 std::atomic<bool> g_finished{false};
-VOneTime g_nested = VONETIME_INIT;
+VOneTime *g_control = nullptr;
 
+// Its own call on its control must return at once, not run it again.
 void SlowRoutine() {
   g_runs++;
+  VOneTimeInitialise(g_control, SlowRoutine);
   std::this_thread::sleep_for(milliseconds(5));
   g_finished = true;
-}
-
-void NestedRoutine() {
-  g_runs++;
-  VOneTimeInitialise(&g_nested, NestedRoutine);  // must not recurse
 }
 
 TEST(VOneTimeTest, RacingCallersRunTheRoutineOnceAndWaitForIt) {
@@ -284,6 +276,7 @@ TEST(VOneTimeTest, RacingCallersRunTheRoutineOnceAndWaitForIt) {
   for (VOneTime &control : controls) {
     g_runs = 0;
     g_finished = false;
+    g_control = &control;
     std::atomic<int> early{0};
     VGate start = nullptr;
     ASSERT_EQ(VGateCreate(&start), 0);
@@ -301,9 +294,6 @@ TEST(VOneTimeTest, RacingCallersRunTheRoutineOnceAndWaitForIt) {
     EXPECT_EQ(g_runs.load(), 1);
     VGateDestroy(start);
   }
-  g_runs = 0;
-  VOneTimeInitialise(&g_nested, NestedRoutine);
-  EXPECT_EQ(g_runs.load(), 1);
 }
 
 // Without memory for its lock the routine still runs once, under the

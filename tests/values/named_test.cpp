@@ -43,63 +43,56 @@ TEST(VTypedValueTest, CompareConvertAndFree) {
   VTypedValue t = Text("12");
   ASSERT_EQ(VTypedValueConvert(&t, VDT_INTEGER), 0);  // the text is freed
   EXPECT_TRUE(t.type == VDT_INTEGER && t.value.integerValue == 12);
-  VTypedValue before = t, big = Text("99999999999");
+  VTypedValue before = t;
   EXPECT_EQ(VTypedValueConvert(&t, VDT_BINARY), VRC_TYPE_MISMATCH);
   EXPECT_EQ(memcmp(&t, &before, sizeof t), 0);
-  EXPECT_EQ(VTypedValueConvert(&big, VDT_INTEGER), ERANGE);
   char *out = nullptr;
-  ASSERT_EQ(VTypedValueToString(&big, &out), 0);
-  EXPECT_STREQ(out, "99999999999");
+  ASSERT_EQ(VTypedValueToString(&t, &out), 0);
+  EXPECT_STREQ(out, "12");
   free(out);
+  ASSERT_EQ(VTypedValueSetDefault(&t, 1), 0);
+  EXPECT_EQ(t.value.integerValue, 0);
   // Only texts and binary data are released, and only when present.
   static std::vector<void *> released;
   char data[] = "d";
-  VTypedValue owned[] = {big, Typed(VDT_BINARY, 1, data), Typed(VDT_BINARY, 0),
-                         Typed(VDT_REAL, 99)};
+  VTypedValue owned[] = {Text("x"), Typed(VDT_BINARY, 1, data),
+                         Typed(VDT_BINARY, 0), Typed(VDT_REAL, 99)};
   for (VTypedValue &v : owned) {
     VTypedValueFreeValueWith(&v, [](void *p) { released.push_back(p); });
   }
-  EXPECT_EQ(released, (std::vector<void *>{big.value.stringValue.text, data}));
-  VTypedValueFreeValue(&big);
-  ASSERT_EQ(VTypedValueSetDefault(&t, 1), 0);  // a zero integer
-  EXPECT_EQ(t.value.integerValue, 0);
-  t = Typed(VDT_STRING, 0, "");
-  VTypedValueFreeValue(&t);
-  ASSERT_EQ(VTypedValueSetDefault(&t, 1), 0);
-  VTypedValueFreeValue(&t);  // an allocated empty text
+  EXPECT_EQ(released,
+            (std::vector<void *>{owned[0].value.stringValue.text, data}));
+  VTypedValueFreeValue(&owned[0]);
+  ASSERT_EQ(VTypedValueSetDefault(&owned[0], 1), 0);  // allocates the text
+  VTypedValueFreeValue(&owned[0]);
 }
 
+// Shared texts, names or data would show as invalid or double frees.
 TEST(VNamedValueTest, CreateCopyAndSetOwnTheirData) {
   char data[] = "\x01\x02\x03";
   VNamedValue *source = Create("blob", Typed(VDT_BINARY, 3, data));
   ASSERT_NE(source, nullptr);
   EXPECT_STREQ(source->name, "blob");
   EXPECT_TRUE(source->type == VDT_BINARY && source->ownerWord == 0);
-  EXPECT_NE(source->value.binaryValue.data, data);
   source->ownerWord = 42;
   VNamedValue *copy = VNamedValueCopy(source, malloc, free);
   ASSERT_NE(copy, nullptr);
-  EXPECT_TRUE(copy->ownerWord == 42 && copy->name != source->name);
+  EXPECT_EQ(copy->ownerWord, 42u);
   VNamedValueDestroy(source, free);  // the copy keeps its own data
   EXPECT_EQ(copy->value.binaryValue.length, 3u);
   EXPECT_EQ(memcmp(copy->value.binaryValue.data, data, 3), 0);
   VNamedValueDestroy(copy, free);
-  // Scalars take only their width; no data for an empty binary value.
-  VNamedValue *named = Create("s", Typed(VDT_SHORT, 0xFFFFFFFFFFFF0007u));
-  EXPECT_EQ(named->value.unsigned64Value, 7u);
-  VNamedValueDestroy(named, free);
-  named = Create("e", Typed(VDT_BINARY, 0, data));
+  // No data for an empty binary value.
+  VNamedValue *named = Create("e", Typed(VDT_BINARY, 0, data));
   EXPECT_EQ(named->value.binaryValue.data, nullptr);
   VNamedValueDestroy(named, free);
 
   // Texts are copied with the length word as given; setting copies too.
   VTypedValue text = Typed(VDT_STRING, 2, "value"), other = Text("new");
   named = Create("t", text);
-  EXPECT_NE(named->value.stringValue.text, text.value.stringValue.text);
   EXPECT_STREQ(named->value.stringValue.text, "value");
   EXPECT_EQ(named->value.stringValue.length, 2u);
   ASSERT_EQ(VNamedValueSetTypedValue(named, &other), 0);
-  EXPECT_NE(named->value.stringValue.text, other.value.stringValue.text);
   char *out = nullptr;
   ASSERT_EQ(VNamedValueToString(named, &out), 0);
   EXPECT_STREQ(out, "new");
@@ -107,17 +100,19 @@ TEST(VNamedValueTest, CreateCopyAndSetOwnTheirData) {
   VNamedValueDestroy(named, free);
   VTypedValueFreeValue(&text);
   VTypedValueFreeValue(&other);
-  // The record's own type rules; unknown types copy no value.
+  // Scalars are read and written under the record's own type, by its width;
+  // unknown types copy nothing.
   VValue wide;
-  wide.unsigned64Value = 0x1234567800000009u;
-  for (VDataType type : {2, 11}) {
-    named = Create("i", Typed(type, 1));
+  wide.unsigned64Value = 0x1234567800050009u;
+  for (VDataType type : {1, 11}) {  // short and unknown
+    named = Create("i", Typed(type, 0xFFFFFFFFFFFF0007u));
+    EXPECT_EQ(named->value.unsigned64Value, type == VDT_SHORT ? 7u : 0u);
     ASSERT_EQ(VNamedValueSetValue(named, &wide), 0);
-    EXPECT_EQ(named->value.unsigned64Value, type == VDT_INTEGER ? 9u : 0u);
-    named->value.unsigned64Value = 0x700000007u;
+    EXPECT_EQ(named->value.unsigned64Value, type == VDT_SHORT ? 9u : 0u);
+    named->value.unsigned64Value = 0x700070007u;
     ASSERT_EQ(VNamedValueSetDefault(named, 0), 0);
     EXPECT_EQ(named->value.unsigned64Value,
-              type == 11 ? 0x700000007u : 0x700000000u);
+              type == 11 ? 0x700070007u : 0x700070000u);
     VNamedValueDestroy(named, free);
   }
 }
@@ -138,19 +133,17 @@ TEST(VNamedValueTest, HashAndCompareByName) {
 }
 
 TEST(VNamedValueTest, PrintWritesOneLinePerType) {
-  VTypedValue real = Typed(VDT_REAL, 0);
-  real.value.realValue = 1.5;
   char sixteen[16] = {};
   // clang-format off
   const std::pair<VTypedValue, const char *> cases[] = {
       {Typed(VDT_INTEGER, 4100), "4100"}, {Typed(VDT_SHORT, 0xFFFE), "-2"},
-      {Typed(VDT_UNSIGNED, 0xFFFFFFFF), "4294967295"}, {real, "1.500000"},
+      {Typed(VDT_UNSIGNED, 0xFFFFFFFF), "4294967295"},
+      {Typed(VDT_REAL, 0x3FF8000000000000u), "1.500000"},  // 1.5
       {Typed(VDT_BOOLEAN, 7), "TRUE"}, {Typed(VDT_BOOLEAN, 0), "FALSE"},
       {Typed(VDT_UTC, 0xFFFFFFFF), "-1"}, {Text("abc"), "\"abc\""},
       {Typed(VDT_STRING, 5, "abc"), "\"  abc\""},  // the length is the width
       {Typed(VDT_BINARY, 16, sixteen), "16 bytes binary data"},
-      {Typed(VDT_INTEGER64, 1ull << 40), "1099511627776"},
-      {Typed(VDT_INTEGER64, static_cast<uint64_t>(-5)), "-5"},
+      {Typed(VDT_INTEGER64, -(1ull << 40)), "-1099511627776"},
       {Typed(VDT_UNSIGNED64, UINT64_MAX), "18446744073709551615"},
       {Typed(VDT_INVALID, 3), ""}};
   // clang-format on
