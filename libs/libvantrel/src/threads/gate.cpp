@@ -25,11 +25,13 @@ VRC CreateGate(VGate *out) {
   return 0;
 }
 
-// Sets the open flag and, when `pulse`, lets the present waiters through.
+// Sets the open flag.  Opening or pulsing also advances the generation,
+// so the threads waiting at that moment pass even when the gate is closed
+// again before they wake.
 void Change(VGateRecord *g, int32_t open, bool pulse) {
   platform::MutexLock(&g->guard);
   g->open = open;
-  if (pulse) g->generation++;
+  if (open || pulse) g->generation++;
   if ((open || pulse) && g->waiters > 0) platform::CondBroadcast(&g->cond);
   platform::MutexUnlock(&g->guard);
 }
