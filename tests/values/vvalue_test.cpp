@@ -151,7 +151,7 @@ std::vector<Row> Matrix() {
     {Text("~100"), Utc(100)}, {Text("abc"), Text("abc")},
     {Text("-9000000000"), I64(-9000000000)},
     {Text("18446744073709551615"), U64(UINT64_MAX)},
-    {Text("99999999999"), Type(VDT_INTEGER), ERANGE},
+    {Text("99999999999"), Int(INT32_MAX)},  // clamped, as strtol does
     {Text("~99999999999"), Type(VDT_UTC), ERANGE},
   };
 }

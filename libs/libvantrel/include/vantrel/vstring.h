@@ -24,9 +24,9 @@ typedef struct VBinary {
  * Returns 0. */
 VANTREL_API VRC VStringToShort(const char *text, int16_t *value);
 
-/* strtol with base 0: decimal, "0x" hexadecimal or leading-zero octal.
- * Returns 0, or 34 (ERANGE) when the number does not fit in 32 bits; the
- * value is then INT32_MAX or INT32_MIN. */
+/* strtol with base 0: decimal, "0x" hexadecimal or leading-zero octal; a
+ * number that does not fit in 32 bits gives INT32_MAX or INT32_MIN.
+ * Returns 0. */
 VANTREL_API VRC VStringToInteger(const char *text, int32_t *value);
 
 /* Optional white space, optional sign, decimal digits; the value is

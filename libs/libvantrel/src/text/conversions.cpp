@@ -31,27 +31,25 @@ int HexValue(char c) {
 }
 
 // strtol clamped to 32 bits, which is what it returns where long is 32
-// bits.  Sets *overflow when the value had to be clamped.
-int32_t StrtolClamped32(const char *text, int base, bool *overflow) {
-  errno = 0;
+// bits.
+int32_t StrtolClamped32(const char *text, int base) {
   long v = strtol(text, nullptr, base);
-  *overflow = errno == ERANGE || v > INT32_MAX || v < INT32_MIN;
   if (v > INT32_MAX) return INT32_MAX;
   if (v < INT32_MIN) return INT32_MIN;
   return static_cast<int32_t>(v);
 }
 
 int16_t TextToShort(const char *text) {
-  bool overflow;
   // atoi as it behaves where int and long are 32 bits, then the low 16
   // bits, as a cast keeps them.
-  return static_cast<int16_t>(StrtolClamped32(text, 10, &overflow));
+  return static_cast<int16_t>(StrtolClamped32(text, 10));
 }
 
+// Unlike the unsigned conversion, this one does not pass on strtol's
+// error number: an out-of-range text gives the clamped value and 0.
 VRC TextToInteger(const char *text, int32_t *value) {
-  bool overflow;
-  *value = StrtolClamped32(text, 0, &overflow);
-  return overflow ? ERANGE : 0;
+  *value = StrtolClamped32(text, 0);
+  return 0;
 }
 
 VRC TextToUnsigned(const char *text, uint32_t *value) {
