@@ -129,6 +129,16 @@ TEST_F(VLogFileTest, EveryNewFileStartsWithTheHeaders) {
       EXPECT_GT(vtest::CountWriterLines({file}, header.c_str()), 0u) << limit;
     }
   }
+  // A log file that cannot be opened: the first pool file starts with them.
+  path_ = File("blocked.log");
+  ASSERT_EQ(mkdir(path_.c_str(), 0755), 0);
+  CaptureStderr();
+  ASSERT_EQ(vantrel::internal::LogMgrInitialise(path_.c_str()), 0);
+  VLogMgrSetLevel(1);
+  VLog(3, 0, nullptr, 103, 0, "writer 0 line 0");
+  ASSERT_EQ(VLogMgrSwitch("eventlog:"), 0);
+  GetCapturedStderr();
+  EXPECT_EQ(vtest::CountWriterLines({Pool(1)}, "App demo"), 1u);
 }
 
 // Rotated files are named after the moment of rotation, not the day of

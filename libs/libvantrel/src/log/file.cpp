@@ -296,11 +296,7 @@ void OpenCurrentFile(FileState *state) {
     if (stream != nullptr) {
       MakeCurrent(state, stream);
     } else {
-      // Carry on in the pool files right away.
-      SetUpPool(state);
-      if (state->pool != nullptr && state->current == nullptr) {
-        MoveToNextPoolFile(state);
-      }
+      SetUpPool(state);  // the next write moves into the first pool file
     }
   }
   state->openedTime = LogNow();
@@ -441,6 +437,11 @@ VRC FileOpen(const char *path, void **handle) {
 void StartNewFile(FileState *state) {
   state->rotated = 0;
   OpenCurrentFile(state);
+  // A file that could not be opened has made way for the pool: carry on in
+  // it now, so that neither the headers nor this line are lost.
+  if (state->current == nullptr && state->pool != nullptr) {
+    OpenCurrentFile(state);
+  }
   state->loggingHeaders = 1;
   VLogHeaderLog();
   state->loggingHeaders = 0;
