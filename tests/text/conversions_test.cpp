@@ -40,10 +40,10 @@ void CheckNumbers(VRC (*convert)(const char *, T *),
 TEST(VStringTest, IntegerConversionsAndTheirRanges) {
   CheckNumbers(VStringToShort, {"  42abc -> 42", "0x10 -> 0", "70000 -> 4464",
                                 "-99999999999 -> 0"});
-  CheckNumbers(VStringToInteger,
-               {"0x1f -> 31", "017 -> 15", " -> 0",
-                "-2147483648 -> -2147483648", "2147483648 -> 2147483647",
-                "-99999999999999999999999 -> -2147483648"});
+  CheckNumbers(
+      VStringToInteger,
+      {"0x1f -> 31", "017 -> 15", " -> 0", "-2147483648 -> -2147483648",
+       "2147483648 -> 2147483647", "-99999999999999999999999 -> -2147483648"});
   CheckNumbers(VStringToInteger64,
                {" -12x -> -12", "0x10 -> 0",
                 "9223372036854775808 -> 9223372036854775807",

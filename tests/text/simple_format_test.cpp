@@ -1,5 +1,7 @@
 // The fast formatter against vsnprintf: same text and length wherever it
 // formats, and a refusal wherever it must leave the work to vsnprintf.
+#include "text/simple_format.h"
+
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <stdarg.h>
@@ -7,8 +9,6 @@
 #include <stdio.h>
 
 #include <string>
-
-#include "text/simple_format.h"
 
 namespace {
 

@@ -264,7 +264,8 @@ extern "C" VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
 extern "C" VANTREL_API const char *VRCToString(VRC code) {
   vi::RegisterBuiltinReturnCodes(nullptr);
   if (code >= 1 && code <= 9999) {
-    return vantrel::platform::ErrorText(code, vi::t_scratch, sizeof(vi::t_scratch));
+    return vantrel::platform::ErrorText(code, vi::t_scratch,
+                                        sizeof(vi::t_scratch));
   }
   size_t size = 0;
   char *buffer = vi::ErrorBuffer(&size);

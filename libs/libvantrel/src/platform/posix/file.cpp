@@ -4,8 +4,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <string.h>
 #include <stdio_ext.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
