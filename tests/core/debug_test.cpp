@@ -45,10 +45,16 @@ std::string ToBuffer(VThread t) {
   return result;
 }
 
+// Through a stream of its own, so that writing to any other shows.
 std::string Printed(VThread t) {
-  testing::internal::CaptureStderr();
-  VThreadExceptionPrint(t, stderr);
-  return testing::internal::GetCapturedStderr();
+  char *data = nullptr;
+  size_t size = 0;
+  FILE *stream = open_memstream(&data, &size);
+  VThreadExceptionPrint(t, stream);
+  fclose(stream);
+  std::string result(data, size);
+  free(data);
+  return result;
 }
 
 // A zero-filled record, as the thread table makes one.
