@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <random>
 
 #include "log_test_support.h"
@@ -13,8 +14,6 @@ namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-using vantrel::platform::FileFailArm;
-using vantrel::platform::FileOp;
 using vtest::ReadFile;
 using vtest::ReadLines;
 using vtest::SetEnv;
@@ -196,7 +195,7 @@ TEST_F(VLogFileTest, PoolFilesAreUsedInTurnAndEmptied) {
 }
 
 TEST_F(VLogFileTest, UnopenableFileFallsBackToThePoolThenToStderr) {
-  FileFailArm(FileOp::kOpen, 1, false, EACCES);
+  vtest::OsFault refused("open", 1, EACCES);
   CaptureStderr();
   VLogFile log = Open(path_);
   EXPECT_EQ(GetCapturedStderr(), "Error Opening Log File " + path_ + "\n");
@@ -258,7 +257,7 @@ TEST_F(VLogFileTest, FailedRenameFallsBackToThePoolOrToStderrOrStops) {
 
   SetEnv("VDE_LOGFILE_USESTDERR", nullptr);
   path_ = File("sweep.log");
-  FileFailArm(FileOp::kRename, 1, true, EXDEV);
+  vtest::OsFault cross_device("rename", 1, EXDEV, true);
   bool stopped = false;
   vtest::SweepAllocations([&](vtest::Fault &f) {
     VLogFile log = Open(path_);
@@ -282,10 +281,12 @@ TEST_F(VLogFileTest, FailedRenameFallsBackToThePoolOrToStderrOrStops) {
 TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   SetEnv("VDE_LOGFILE_MAXSIZE", "10");
   VLogFile log = Open(path_);
-  FileFailArm(FileOp::kSize, 1, true, EIO);
-  CaptureStderr();
-  Write(log, "one");
-  Write(log, "two");
+  {
+    vtest::OsFault no_size("fstat", 1, EIO, true);
+    CaptureStderr();
+    Write(log, "one");
+    Write(log, "two");
+  }
   std::string report =
       "_VLogFileCheckRotate: fstat failed: " + std::string(strerror(EIO)) +
       "\n";
@@ -294,9 +295,9 @@ TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   EXPECT_EQ(VLogFileClose(log), 0);
 
   // A device that really fails the write, then an injected failure.
-  vantrel::platform::FileFailDisarm();
   for (const char *dest : {"/dev/full", "stdout"}) {
-    if (dest[0] == 's') FileFailArm(FileOp::kWrite, 1, true, EIO);
+    std::optional<vtest::OsFault> failing;
+    if (dest[0] == 's') failing.emplace("write", 1, EIO, true);
     log = Open(dest);
     CaptureStderr();
     Write(log, "lost");
@@ -305,7 +306,7 @@ TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   }
 
   SetEnv("VDE_LOGFILE_USEPOOL", "TRUE");
-  FileFailArm(FileOp::kEmpty, 1, false, EIO);
+  vtest::OsFault no_truncate("ftruncate", 1, EIO);
   CaptureStderr();
   log = Open(path_);
   Write(log, "on stderr");
