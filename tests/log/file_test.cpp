@@ -72,6 +72,12 @@ TEST_F(VLogFileTest, LinesCarryDateLevelWordAndText) {
     }
     VLogToFile(log, 3, 0, nullptr, 7, 7, "cut%chere", 0);
     expected += std::string(kStamp) + ": Warning: cut\n";
+    {
+      vtest::OsCallCounter writes("write");
+      VLogToFile(log, 3, 0, nullptr, 7, 7, "whole");
+      EXPECT_EQ(writes.calls(), 1u) << dest;  // one write(2) per line
+    }
+    expected += std::string(kStamp) + ": Warning: whole\n";
     // Output the program left in the stream's buffer comes first.
     if (dest == "stdout") {
       fputs("pending ", stdout);
