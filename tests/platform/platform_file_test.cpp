@@ -127,7 +127,7 @@ TEST_F(PlatformFileTest, ReadSmallFillsTheBufferOrSaysItIsTooBig) {
   ASSERT_EQ(
       vp::FileReadSmall("/proc/self/stat", buffer, sizeof buffer, nullptr),
       EFBIG);
-  EXPECT_EQ(std::to_string(getpid()).substr(0, 5), buffer);
+  EXPECT_EQ((std::to_string(getpid()) + " (").substr(0, 5), buffer);
 }
 
 TEST(PlatformRandomTest, FillsFromGetrandomOrTheDevice) {
