@@ -108,9 +108,11 @@ TEST(VHashListTest, RandomOperationsMatchModel) {
 }
 
 TEST(VHashListAllocTest, RefusalsAndFailuresGiveNull) {
-  uint64_t before = vtest::AllocationCount();
-  EXPECT_EQ(NewHashList(vtest::FunnelMalloc, 0), nullptr);
-  EXPECT_EQ(vtest::AllocationCount(), before);
+  {
+    vtest::AllocCounter allocations;
+    EXPECT_EQ(NewHashList(vtest::FunnelMalloc, 0), nullptr);
+    EXPECT_EQ(allocations.count(), 0u);
+  }
   vtest::SweepAllocations([](vtest::Fault &f) {
     f.Arm();
     void *a = VHashListAlloc(sizeof(Rec));

@@ -26,10 +26,10 @@ TEST(VIncrAllocatorTest, RoundsToEightAndRefusesPiecesLargerThanABlock) {
   EXPECT_EQ(first, arena->current);
   EXPECT_EQ(Alloc(arena, 0), first + 8);  // does not advance
   EXPECT_EQ(Alloc(arena, 1), first + 8);
-  uint64_t before = vtest::AllocationCount();
+  vtest::AllocCounter allocations;
   for (size_t size : {size_t{33}, SIZE_MAX, SIZE_MAX - 3})
     EXPECT_EQ(Alloc(arena, size), nullptr) << size;
-  EXPECT_EQ(vtest::AllocationCount(), before);
+  EXPECT_EQ(allocations.count(), 0u);
   EXPECT_EQ(Alloc(arena, 9), first + 16);
   EXPECT_EQ(arena->remaining, 0u);
   VIncrAllocatorDestroy(arena);

@@ -78,9 +78,9 @@ TEST(VListTest, RandomOperationsAndSortsMatchModel) {
     }
     if (step < 100 || step % 40 == 0) {
       long compares = 0, bound = 0;
-      uint64_t before = vtest::AllocationCount();
+      vtest::AllocCounter allocations;
       VListMergeSort(list, ByKey, &compares);
-      EXPECT_EQ(vtest::AllocationCount(), before);
+      EXPECT_EQ(allocations.count(), 0u);
       std::stable_sort(model.begin(), model.end(),
                        [](void *a, void *b) { return KeyOf(a) < KeyOf(b); });
       for (size_t s = 1; s < model.size(); s *= 2) bound += model.size();

@@ -98,7 +98,7 @@ TEST(VTreeTest, RandomOperationsMatchModel) {
     EXPECT_TRUE(!VTreeFindMin(tree) && !VTreeFindMax(tree));
     int height = 0;
     uint64_t made = 0;
-    uint64_t allocations = vtest::AllocationCount();
+    vtest::AllocCounter allocations;
     for (int step = 0; step < 20000 && !HasFailure(); ++step) {
       Item key{static_cast<int>(rng() % 300)};
       Item *present = model.count(key.key) ? model[key.key] : nullptr;
@@ -139,7 +139,7 @@ TEST(VTreeTest, RandomOperationsMatchModel) {
       ASSERT_GE(height = CheckedHeight(tree), 0);
       ASSERT_EQ(wrong_side, 0);
     }
-    EXPECT_EQ(vtest::AllocationCount() - allocations, made);
+    EXPECT_EQ(allocations.count(), made);
     probe = {};
     VTreeDestroyWith(tree, FreeItem, nullptr, free);
   }

@@ -63,7 +63,7 @@ class VRCTest : public testing::Test {
 // none of it allocates once the thread's record exists.
 TEST_F(VRCTest, EveryCodeHasItsTextWithoutAllocating) {
   VRCToString(-19);
-  uint64_t before = vtest::AllocationCount();
+  vtest::AllocCounter allocations;
   for (const auto &[code, text] : kBuiltin) {
     EXPECT_STREQ(VRCToString(code), text) << "code " << code;
   }
@@ -80,7 +80,7 @@ TEST_F(VRCTest, EveryCodeHasItsTextWithoutAllocating) {
   VRCWin32ErrorCodeToString(2);
   VRCWin32ErrorCodeToString(5000);
   VRCFormatWin32Message(2, buffer, sizeof buffer);
-  EXPECT_EQ(vtest::AllocationCount(), before);
+  EXPECT_EQ(allocations.count(), 0u);
 }
 
 TEST_F(VRCTest, TextsLiveInTheCallingThreadsErrorBuffer) {

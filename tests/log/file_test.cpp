@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <optional>
 #include <random>
 
 #include "log_test_support.h"
@@ -13,8 +14,6 @@ namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-using vantrel::platform::FileFailArm;
-using vantrel::platform::FileOp;
 using vtest::ReadFile;
 using vtest::ReadLines;
 using vtest::SetEnv;
@@ -73,6 +72,12 @@ TEST_F(VLogFileTest, LinesCarryDateLevelWordAndText) {
     }
     VLogToFile(log, 3, 0, nullptr, 7, 7, "cut%chere", 0);
     expected += std::string(kStamp) + ": Warning: cut\n";
+    {
+      vtest::OsCallCounter writes("write");
+      VLogToFile(log, 3, 0, nullptr, 7, 7, "whole");
+      EXPECT_EQ(writes.calls(), 1u) << dest;  // one write(2) per line
+    }
+    expected += std::string(kStamp) + ": Warning: whole\n";
     // Output the program left in the stream's buffer comes first.
     if (dest == "stdout") {
       fputs("pending ", stdout);
@@ -196,7 +201,7 @@ TEST_F(VLogFileTest, PoolFilesAreUsedInTurnAndEmptied) {
 }
 
 TEST_F(VLogFileTest, UnopenableFileFallsBackToThePoolThenToStderr) {
-  FileFailArm(FileOp::kOpen, 1, false, EACCES);
+  vtest::OsFault refused("open", 1, EACCES);
   CaptureStderr();
   VLogFile log = Open(path_);
   EXPECT_EQ(GetCapturedStderr(), "Error Opening Log File " + path_ + "\n");
@@ -258,7 +263,7 @@ TEST_F(VLogFileTest, FailedRenameFallsBackToThePoolOrToStderrOrStops) {
 
   SetEnv("VDE_LOGFILE_USESTDERR", nullptr);
   path_ = File("sweep.log");
-  FileFailArm(FileOp::kRename, 1, true, EXDEV);
+  vtest::OsFault cross_device("rename", 1, EXDEV, true);
   bool stopped = false;
   vtest::SweepAllocations([&](vtest::Fault &f) {
     VLogFile log = Open(path_);
@@ -282,10 +287,12 @@ TEST_F(VLogFileTest, FailedRenameFallsBackToThePoolOrToStderrOrStops) {
 TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   SetEnv("VDE_LOGFILE_MAXSIZE", "10");
   VLogFile log = Open(path_);
-  FileFailArm(FileOp::kSize, 1, true, EIO);
-  CaptureStderr();
-  Write(log, "one");
-  Write(log, "two");
+  {
+    vtest::OsFault no_size("fstat", 1, EIO, true);
+    CaptureStderr();
+    Write(log, "one");
+    Write(log, "two");
+  }
   std::string report =
       "_VLogFileCheckRotate: fstat failed: " + std::string(strerror(EIO)) +
       "\n";
@@ -294,9 +301,9 @@ TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   EXPECT_EQ(VLogFileClose(log), 0);
 
   // A device that really fails the write, then an injected failure.
-  vantrel::platform::FileFailDisarm();
   for (const char *dest : {"/dev/full", "stdout"}) {
-    if (dest[0] == 's') FileFailArm(FileOp::kWrite, 1, true, EIO);
+    std::optional<vtest::OsFault> failing;
+    if (dest[0] == 's') failing.emplace("write", 1, EIO, true);
     log = Open(dest);
     CaptureStderr();
     Write(log, "lost");
@@ -305,7 +312,7 @@ TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   }
 
   SetEnv("VDE_LOGFILE_USEPOOL", "TRUE");
-  FileFailArm(FileOp::kEmpty, 1, false, EIO);
+  vtest::OsFault no_truncate("ftruncate", 1, EIO);
   CaptureStderr();
   log = Open(path_);
   Write(log, "on stderr");

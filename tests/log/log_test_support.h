@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "log/log_internal.h"
-#include "platform/file.h"
+#include "support/os_fault.h"
 #include "vantrel/vlog.h"
 #include "vantrel/vrc.h"
 
@@ -28,7 +28,15 @@ namespace vtest {
 
 inline constexpr time_t kNow = 1704164645;             // 2024-01-02 03:04:05
 inline constexpr char kStamp[] = "01/02/24 03:04:05";  // kNow, C locale, UTC
-inline std::atomic<time_t> g_now{kNow};                // the log clock
+inline std::atomic<time_t> g_now{kNow};                // the wall clock
+
+// The system's clock_gettime, with the wall clock stopped at g_now.
+inline int StoppedWallClock(clockid_t id, struct timespec *ts) noexcept {
+  if (id != CLOCK_REALTIME) return clock_gettime(id, ts);
+  ts->tv_sec = g_now.load();
+  ts->tv_nsec = 0;
+  return 0;
+}
 
 inline void SetEnv(const char *name, const char *value) {
   value != nullptr ? setenv(name, value, 1) : unsetenv(name);
@@ -104,8 +112,8 @@ inline size_t CountWriterLines(const std::vector<std::string> &files,
   return seen.size();
 }
 
-// Starts every test with the log variables unset, TZ=UTC, the log clock
-// stopped at kNow and no injected file failure; puts the real clock back.
+// Starts every test with the log variables unset, TZ=UTC and the library's
+// wall clock stopped at kNow; puts the real clock back.
 // The directory is made on first use, so that death-test children that
 // never use it leave nothing behind.
 class LogTest : public ::testing::Test {
@@ -113,11 +121,9 @@ class LogTest : public ::testing::Test {
   LogTest() {
     Reset();
     g_now = kNow;
-    vantrel::internal::LogSetClockForTest([] { return g_now.load(); });
   }
   ~LogTest() override {
     Reset();
-    vantrel::internal::LogSetClockForTest(nullptr);
     auto rm = [](const char *p, const struct stat *, int, FTW *) {
       return remove(p);
     };
@@ -133,7 +139,6 @@ class LogTest : public ::testing::Test {
     }
     setenv("TZ", "UTC", 1);
     tzset();
-    vantrel::platform::FileFailDisarm();
   }
   std::string File(const std::string &name) {
     char pattern[] = "/tmp/vlogtest.XXXXXX";
@@ -145,6 +150,8 @@ class LogTest : public ::testing::Test {
     return std::string(kStamp) + ": Warning: " + text + "\n";
   }
   std::string dir_;
+  OsOverride<decltype(&StoppedWallClock)> clock_{"clock_gettime",
+                                                 StoppedWallClock};
 };
 
 }  // namespace vtest

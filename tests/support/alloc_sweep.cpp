@@ -51,6 +51,13 @@ uint64_t SweepAllocations(const std::function<void(Fault &)> &body,
 void *FunnelMalloc(size_t size) { return vi::Malloc(size); }
 void FunnelFree(void *block) { vi::Free(block); }
 void *NullMalloc(size_t) { return nullptr; }
-uint64_t AllocationCount() { return vi::AllocCount(); }
+AllocCounter::AllocCounter() {
+  vi::AllocCountBegin();
+  start_ = vi::AllocThreadCount();
+}
+
+AllocCounter::~AllocCounter() { vi::AllocCountEnd(); }
+
+uint64_t AllocCounter::count() const { return vi::AllocThreadCount() - start_; }
 
 }  // namespace vtest

@@ -48,8 +48,21 @@ void FunnelFree(void *block);
 // An allocator that always fails, for the ...With calls.
 void *NullMalloc(size_t size);
 
-// Allocation attempts made through the funnel so far, by every thread.
-uint64_t AllocationCount();
+// Counts the allocation attempts the calling thread makes through the
+// funnel while it lives (other threads are not counted), for checks that an
+// operation allocates nothing or a known number of times.
+class AllocCounter {
+ public:
+  AllocCounter();
+  ~AllocCounter();
+  AllocCounter(const AllocCounter &) = delete;
+  AllocCounter &operator=(const AllocCounter &) = delete;
+  // Attempts since construction.
+  uint64_t count() const;
+
+ private:
+  uint64_t start_;
+};
 
 }  // namespace vtest
 

@@ -66,7 +66,7 @@ class VThreadExceptionTest : public testing::Test {
 
 // Raising and adding work on the record alone; a null thread holds no chain.
 TEST_F(VThreadExceptionTest, RaiseStartsANewChainWithoutAllocating) {
-  uint64_t before = vtest::AllocationCount();
+  vtest::AllocCounter raising;
   VTypedValue word = Text("-bogus"), flag{VDT_BOOLEAN, {.booleanValue = 1}};
   Add(t, "first", &word);
   EXPECT_EQ(VThreadExceptionRaised(t), 1);
@@ -76,7 +76,7 @@ TEST_F(VThreadExceptionTest, RaiseStartsANewChainWithoutAllocating) {
   EXPECT_EQ(t->exceptionName, kName);  // kept, not copied
   EXPECT_EQ(t->poolUsed, strlen("/opt/mods/ipv4_r.so") + 1);
   Add(t, "second", &flag);
-  EXPECT_EQ(vtest::AllocationCount(), before);
+  EXPECT_EQ(raising.count(), 0u);
   const std::string want =
       "'ModuleLoad' exception occured:\n"
       "\tLoadLibrary() failed: /opt/mods/ipv4_r.so\n"
@@ -89,13 +89,13 @@ TEST_F(VThreadExceptionTest, RaiseStartsANewChainWithoutAllocating) {
   EXPECT_EQ(ToBuffer(t), "<null>");
   EXPECT_EQ(Printed(t), "");
 
-  before = vtest::AllocationCount();
+  vtest::AllocCounter on_null;
   Raise(nullptr, "N", "m", &word);
   Add(nullptr, "m", &word);
   VThreadExceptionClear(nullptr);
   VThreadExceptionLog(nullptr);
   VThreadExceptionLog(t);  // empty chain: renders nothing
-  EXPECT_EQ(vtest::AllocationCount(), before);
+  EXPECT_EQ(on_null.count(), 0u);
   EXPECT_EQ(VThreadExceptionRaised(nullptr), 0);
   EXPECT_EQ(ToBuffer(nullptr), "<null>");
   EXPECT_EQ(VThreadGetErrorBuffer(nullptr), nullptr);

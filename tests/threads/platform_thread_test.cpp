@@ -22,7 +22,7 @@ void Probe(void *arg) {
   auto *r = static_cast<Report *>(arg);
   r->idSeenAtStart = *r->idSlot;  // written before the entry may run
   r->ownId = vp::CurrentThreadId();
-  r->stack = vp::CurrentThreadStackSize();
+  if (vp::CurrentThreadStackSize(&r->stack) != 0) r->stack = 0;
 }
 
 // Explicit stack sizes and the system name are checked through spawned
@@ -54,14 +54,14 @@ TEST(VPlatformThreadTest, StartsJoinableWithItsIdAndAtLeastTheStackAsked) {
 TEST(VPlatformThreadTest, TlsDestructorRunsForThreadsEndingWithAValue) {
   static std::atomic<int> destroyed{0};
   vp::TlsKey key;
-  ASSERT_TRUE(vp::TlsKeyCreate(&key, [](void *) { destroyed++; }));
+  ASSERT_EQ(vp::TlsKeyCreate(&key, [](void *) { destroyed++; }), 0);
   int mine = 1;
-  ASSERT_TRUE(vp::TlsSet(key, &mine));
+  ASSERT_EQ(vp::TlsSet(key, &mine), 0);
   std::thread([&] { vp::TlsSet(key, &mine); }).join();
   std::thread([] {}).join();
   EXPECT_EQ(destroyed.load(), 1);
   EXPECT_EQ(vp::TlsGet(key), &mine);
-  EXPECT_TRUE(vp::TlsKeyDelete(key));
+  EXPECT_EQ(vp::TlsKeyDelete(key), 0);
 }
 
 }  // namespace

@@ -268,7 +268,7 @@ TEST_F(VThreadTest, AllocatingCallsFailCleanlyWithoutMemory) {
 // with a large stack, then checks that nothing was kept.
 int SpawnBeyondAddressSpace() {
   uint32_t records = vi::ThreadTableCount();
-  uint64_t before = vtest::AllocationCount();
+  vtest::AllocCounter allocations;
   long pages = 0;
   FILE *statm = fopen("/proc/self/statm", "r");
   if (fscanf(statm, "%ld", &pages) != 1) return 3;
@@ -282,7 +282,7 @@ int SpawnBeyondAddressSpace() {
   VRC rc = VThreadSpawn("refused", ProbeRoutine, nullptr, &attr, &thread);
   if (rc != VRC_FAILURE || thread || vi::ThreadTableCount() != records)
     return 5;
-  return vtest::AllocationCount() > before ? 0 : 6;
+  return allocations.count() > 0 ? 0 : 6;
 }
 
 TEST_F(VThreadTest, PlatformRefusalReturnsFailureAndKeepsNothing) {

@@ -190,11 +190,11 @@ TEST(VColumnDefTest, CompareChecksAllButOwnersAndNamesAreNeverCut) {
   VColumnDefDestroy(a, free);
   // 44 bytes and more are refused before allocating.
   std::string longest(43, 'n'), too_long(44, 'n');
-  uint64_t before = vtest::AllocationCount();
+  vtest::AllocCounter allocations;
   EXPECT_EQ(VColumnDefCreate(too_long.c_str(), {VCT_VARCHAR, 0}, 0, nullptr,
                              vtest::FunnelMalloc, &a),
             EINVAL);
-  EXPECT_TRUE(a == nullptr && vtest::AllocationCount() == before);
+  EXPECT_TRUE(a == nullptr && allocations.count() == 0);
   ASSERT_EQ(
       VColumnDefCreate(longest.c_str(), {VCT_SHORT, 0}, 0, nullptr, malloc, &a),
       0);

@@ -198,7 +198,7 @@ TEST(VValueTest, ConversionMatrixInPlaceCopyingAndAsText) {
 
 // Binary data only becomes text; unknown types do not even do that.
 TEST(VValueTest, BinaryAndUnknownTypesNeverConvert) {
-  uint64_t allocations = vtest::AllocationCount();
+  vtest::AllocCounter allocations;
   for (VDataType other = 0; other <= 11; ++other) {
     bool unknown = other == 0 || other == 11;
     for (auto [from, to] : {std::pair<VDataType, VDataType>{VDT_BINARY, other},
@@ -213,7 +213,7 @@ TEST(VValueTest, BinaryAndUnknownTypesNeverConvert) {
       EXPECT_TRUE(Same(cell, before) && Same(dst, before)) << from << to;
     }
   }
-  EXPECT_EQ(vtest::AllocationCount(), allocations);
+  EXPECT_EQ(allocations.count(), 0u);
 
   char *out = nullptr;
   for (auto [data, want] :

@@ -162,7 +162,7 @@ const char *FormatPlatformDir(char *buffer, const char *name) {
 const char *HostName() {
   static char buffer[kHostNameSize];
   static const char *const name = [] {
-    if (!platform::HostName(buffer, sizeof buffer)) {
+    if (platform::HostName(buffer, sizeof buffer) != 0) {
       CopyCut(buffer, sizeof buffer, "localhost");
     }
     return static_cast<const char *>(buffer);

@@ -8,30 +8,40 @@
 namespace vantrel::internal {
 namespace {
 
-// Plain globals only: no constructors run at load time.
-std::atomic<uint64_t> g_attempts{0};
-std::atomic<bool> g_armed{false};
+// Plain globals only: no constructors run at load time.  Set for good once
+// any thread arms a failure or a count; until then an allocation looks at
+// nothing else.
+std::atomic<bool> g_watched{false};
 
-struct ArmState {
+struct Watch {
   bool armed;
   bool repeat;
   bool fired;
   uint64_t seen;
   uint64_t nth;
+  uint32_t counting;  // open AllocCountBegin calls
+  uint64_t counted;
 };
-thread_local ArmState t_arm;
+thread_local Watch t_watch;
 
-// True when this attempt must fail.  Costs one relaxed load unless a test
-// has armed the hook.
-inline bool ShouldFail() {
-  g_attempts.fetch_add(1, std::memory_order_relaxed);
-  if (!g_armed.load(std::memory_order_relaxed) || !t_arm.armed) return false;
-  ++t_arm.seen;
-  if (t_arm.seen == t_arm.nth || (t_arm.repeat && t_arm.seen > t_arm.nth)) {
-    t_arm.fired = true;
+// The watched path: counts the attempt and tells whether it must fail.
+[[gnu::noinline]] bool WatchedAttempt() {
+  Watch &w = t_watch;
+  if (w.counting != 0) ++w.counted;
+  if (!w.armed) return false;
+  ++w.seen;
+  if (w.seen == w.nth || (w.repeat && w.seen > w.nth)) {
+    w.fired = true;
     return true;
   }
   return false;
+}
+
+// True when this attempt must fail.  Costs one relaxed load unless a test
+// is watching.
+inline bool ShouldFail() {
+  if (!g_watched.load(std::memory_order_relaxed)) return false;
+  return WatchedAttempt();
 }
 
 }  // namespace
@@ -66,18 +76,35 @@ char *Strndup(const char *text, size_t length) {
 void Free(void *block) { free(block); }
 
 void AllocFailArm(uint64_t nth, bool repeat) {
-  t_arm = ArmState{true, repeat, false, 0, nth};
-  g_armed.store(true, std::memory_order_relaxed);
+  Watch &w = t_watch;
+  w.armed = true;
+  w.repeat = repeat;
+  w.fired = false;
+  w.seen = 0;
+  w.nth = nth;
+  g_watched.store(true, std::memory_order_relaxed);
 }
 
 bool AllocFailDisarm() {
-  bool fired = t_arm.fired;
-  t_arm = ArmState{};
-  // Other threads may still be armed; the per-thread flag keeps them exact,
-  // the global one only saves the thread-local lookup when nobody is.
+  Watch &w = t_watch;
+  bool fired = w.fired;
+  w.armed = false;
+  w.fired = false;
+  // Other threads may still be armed; the per-thread state keeps them
+  // exact, the global flag only spares the thread-local lookup when nobody
+  // ever was.
   return fired;
 }
 
-uint64_t AllocCount() { return g_attempts.load(std::memory_order_relaxed); }
+void AllocCountBegin() {
+  ++t_watch.counting;
+  g_watched.store(true, std::memory_order_relaxed);
+}
+
+void AllocCountEnd() {
+  if (t_watch.counting != 0) --t_watch.counting;
+}
+
+uint64_t AllocThreadCount() { return t_watch.counted; }
 
 }  // namespace vantrel::internal

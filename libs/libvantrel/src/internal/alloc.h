@@ -19,15 +19,24 @@ char *Strdup(const char *text);
 char *Strndup(const char *text, size_t length);
 void Free(void *block);
 
-// Test hooks.  Arming counts allocation attempts made by the arming thread
-// from then on; attempt number `nth` fails (1 is the next one), and with
-// `repeat` so does every later attempt.  Other threads are never failed, so
-// the library's service threads do not disturb a sweep.
+// Test hooks.  None of them costs an unwatched allocation more than one
+// relaxed load.
+//
+// Arming counts allocation attempts made by the arming thread from then
+// on; attempt number `nth` fails (1 is the next one), and with `repeat` so
+// does every later attempt.  Other threads are never failed, so the
+// library's service threads do not disturb a sweep.
 void AllocFailArm(uint64_t nth, bool repeat);
 // Disarms and tells whether at least one failure was injected.
 bool AllocFailDisarm();
-// Allocation attempts by all threads since the process started.
-uint64_t AllocCount();
+
+// Counting of the calling thread's allocation attempts, for the promises
+// that an operation allocates nothing or once.  Begin and End nest; the
+// count only grows while at least one Begin is open.
+void AllocCountBegin();
+void AllocCountEnd();
+// Attempts counted on the calling thread so far.
+uint64_t AllocThreadCount();
 
 }  // namespace vantrel::internal
 

@@ -50,7 +50,7 @@ const StampCache &CurrentStamp() {
   if (cache.second == now && cache.length != 0) return cache;
   struct tm tm;
   size_t n = 0;
-  if (platform::LocalTime(now, &tm)) {
+  if (platform::LocalTime(now, &tm) == 0) {
     n = strftime(cache.text, sizeof cache.text, "%x %X", &tm);
   }
   if (n == 0) {
@@ -81,11 +81,15 @@ VRC FormatLine(VLogFile, int level, VI18nCatalog, int, int, LogLine *line) {
 
 // ---- Stream driver.
 
+// The stream driver's handles point here.
+constinit platform::StdStream g_streams[] = {platform::StdStream::kOutput,
+                                             platform::StdStream::kError};
+
 VRC StreamOpen(const char *path, void **handle) {
   if (strcmp(path, "stdout") == 0) {
-    *handle = stdout;
+    *handle = &g_streams[0];
   } else if (strcmp(path, "stderr") == 0) {
-    *handle = stderr;
+    *handle = &g_streams[1];
   } else {
     return VRC_FAILURE;
   }
@@ -93,22 +97,26 @@ VRC StreamOpen(const char *path, void **handle) {
 }
 
 VRC StreamWrite(void *handle, int, char *line, size_t length) {
-  platform::FileWriteLine(static_cast<FILE *>(handle), line, length);
+  platform::StdStreamWriteLine(*static_cast<platform::StdStream *>(handle),
+                               line, length);
   return 0;
 }
 
 // ---- File driver state.
 
+// What the file driver writes to besides a log file's descriptor.
+constexpr int kNoTarget = platform::kNoFile;
+constexpr int kStderrTarget = -2;
+
 struct PoolEntry {
-  FILE *stream;
   int descriptor;
 };
 
 struct FileState {
   time_t openedTime;  // when the current file was opened or switched to
   char *path;
-  FILE *current;  // null when none is open; may be stderr
-  VList *pool;    // of PoolEntry, or null without a pool
+  int current;  // a descriptor, kNoTarget or kStderrTarget
+  VList *pool;  // of PoolEntry, or null without a pool
   int32_t poolSize;
   int32_t rotated;  // the next write moves to the next pool file
   // Bytes in the current file as far as this driver knows (-1: unknown).
@@ -181,43 +189,64 @@ time_t RotationOffset(const RotationSettings &settings) {
   return time_t((hhmm / 100) * 60 + hhmm % 100) * 60;
 }
 
-bool IsFile(const FILE *stream) {
-  return stream != nullptr && stream != stderr;
-}
+bool IsFile(int target) { return target >= 0; }
 
-void MakeCurrent(FileState *state, FILE *stream) {
-  state->current = stream;
+void MakeCurrent(FileState *state, int target) {
+  state->current = target;
   state->knownSize = -1;
 }
 
-FILE *OpenLogFile(const char *name, int *descriptor) {
-  FILE *stream = platform::FileOpenAppend(name, descriptor);
-  if (stream == nullptr) fprintf(stderr, "Error Opening Log File %s\n", name);
-  return stream;
+// Created when missing (0644), kept and appended to when present.  The
+// descriptor, or kNoTarget.
+int OpenLogFile(const char *name) {
+  int descriptor;
+  if (platform::FileOpen(name, platform::kFileAppend | platform::kFileCreate,
+                         0644, &descriptor) == 0) {
+    return descriptor;
+  }
+  fprintf(stderr, "Error Opening Log File %s\n", name);
+  return kNoTarget;
+}
+
+int WriteLine(int target, char *line, size_t length) {
+  if (target == kStderrTarget) {
+    return platform::StdStreamWriteLine(platform::StdStream::kError, line,
+                                        length);
+  }
+  return platform::FileWriteLine(target, line, length);
+}
+
+// Empties a pool file and starts it over.
+int EmptyFile(int descriptor) {
+  int rc = platform::FileTruncate(descriptor, 0);
+  if (rc == 0) {
+    rc = platform::FileSeek(descriptor, 0, platform::SeekFrom::kStart, nullptr);
+  }
+  return rc;
 }
 
 // ---- The pool.
 
-PoolEntry *EntryOfStream(const FileState *state, const FILE *stream) {
-  if (state->pool == nullptr || stream == nullptr) return nullptr;
+PoolEntry *EntryOfTarget(const FileState *state, int target) {
+  if (state->pool == nullptr || !IsFile(target)) return nullptr;
   for (void *item = VListFirst(state->pool); item != nullptr;
        item = VListNext(item)) {
     auto *entry = static_cast<PoolEntry *>(item);
-    if (entry->stream == stream) return entry;
+    if (entry->descriptor == target) return entry;
   }
   return nullptr;
 }
 
 int CloseEntry(void *item, void *) {
-  platform::FileClose(static_cast<PoolEntry *>(item)->stream);
+  platform::FileClose(static_cast<PoolEntry *>(item)->descriptor);
   VListFreeWith(item, Free);
   return 0;
 }
 
 void ReleasePool(FileState *state) {
   if (state->pool == nullptr) return;
-  if (EntryOfStream(state, state->current) != nullptr)
-    MakeCurrent(state, nullptr);
+  if (EntryOfTarget(state, state->current) != nullptr)
+    MakeCurrent(state, kNoTarget);
   VListDestroyWith(state->pool, CloseEntry, nullptr, Free);
   state->pool = nullptr;
 }
@@ -226,16 +255,15 @@ void ReleasePool(FileState *state) {
 // be allocated.
 bool AddPoolFile(FileState *state, char *name, size_t path_length, int index) {
   snprintf(name + path_length, 4, "_%02d", index);
-  int descriptor;
-  FILE *stream = OpenLogFile(name, &descriptor);
-  if (stream == nullptr) return true;
+  int descriptor = OpenLogFile(name);
+  if (descriptor == kNoTarget) return true;
   auto *entry =
       static_cast<PoolEntry *>(VListAllocWith(Malloc, sizeof(PoolEntry)));
   if (entry == nullptr) {
-    platform::FileClose(stream);
+    platform::FileClose(descriptor);
     return false;
   }
-  *entry = PoolEntry{stream, descriptor};
+  *entry = PoolEntry{descriptor};
   VListInsertAfter(state->pool, entry, VListTail(state->pool));
   return true;
 }
@@ -257,13 +285,13 @@ VRC SetUpPool(FileState *state) {
   }
   Free(name);
   if (!ok) {
-    MakeCurrent(state, stderr);
+    MakeCurrent(state, kStderrTarget);
     return ENOMEM;
   }
   if (VListNumItems(state->pool) < 2) {
     fputs("Failed to open enough files, using stderr\n", stderr);
     ReleasePool(state);
-    MakeCurrent(state, stderr);
+    MakeCurrent(state, kStderrTarget);
   }
   return 0;
 }
@@ -271,19 +299,19 @@ VRC SetUpPool(FileState *state) {
 // Moves to the pool file after the current one (the first after the last,
 // or when none is current) and empties it.
 void MoveToNextPoolFile(FileState *state) {
-  PoolEntry *entry = EntryOfStream(state, state->current);
+  PoolEntry *entry = EntryOfTarget(state, state->current);
   void *next = entry != nullptr ? VListNext(entry) : nullptr;
   if (next == nullptr) next = VListFirst(state->pool);
   entry = static_cast<PoolEntry *>(next);
-  if (entry == nullptr || platform::FileEmpty(entry->descriptor) != 0) {
+  if (entry == nullptr || EmptyFile(entry->descriptor) != 0) {
     fprintf(stderr,
             "Failed trying to change to file pool - switching to stderr - "
             "%d\n",
             VRC_FAILURE);
-    MakeCurrent(state, stderr);
+    MakeCurrent(state, kStderrTarget);
     return;
   }
-  MakeCurrent(state, entry->stream);
+  MakeCurrent(state, entry->descriptor);
   state->knownSize = 0;
 }
 
@@ -291,10 +319,9 @@ void OpenCurrentFile(FileState *state) {
   if (state->pool != nullptr) {
     MoveToNextPoolFile(state);
   } else {
-    int descriptor;
-    FILE *stream = OpenLogFile(state->path, &descriptor);
-    if (stream != nullptr) {
-      MakeCurrent(state, stream);
+    int descriptor = OpenLogFile(state->path);
+    if (descriptor != kNoTarget) {
+      MakeCurrent(state, descriptor);
     } else {
       SetUpPool(state);  // the next write moves into the first pool file
     }
@@ -304,7 +331,7 @@ void OpenCurrentFile(FileState *state) {
 
 void ReleaseState(FileState *state) {
   if (IsFile(state->current) &&
-      EntryOfStream(state, state->current) == nullptr) {
+      EntryOfTarget(state, state->current) == nullptr) {
     platform::FileClose(state->current);
   }
   ReleasePool(state);
@@ -317,7 +344,7 @@ void ReleaseState(FileState *state) {
 bool SameLocalDate(time_t a, time_t b) {
   struct tm ta;
   struct tm tb;
-  if (!platform::LocalTime(a, &ta) || !platform::LocalTime(b, &tb)) {
+  if (platform::LocalTime(a, &ta) != 0 || platform::LocalTime(b, &tb) != 0) {
     return true;
   }
   return ta.tm_mday == tb.tm_mday && ta.tm_mon == tb.tm_mon &&
@@ -328,15 +355,15 @@ bool SizeLimitReached(FileState *state, int64_t limit, size_t length) {
   if (limit <= 0) return false;
   int64_t needed = static_cast<int64_t>(length);
   if (state->knownSize < 0 || state->knownSize + needed > limit) {
-    int64_t size;
-    int error = platform::FileSize(state->current, &size);
+    platform::FileInfo info;
+    int error = platform::FileStatDescriptor(state->current, &info);
     if (error != 0) {
       char text[128];
       fprintf(stderr, "_VLogFileCheckRotate: fstat failed: %s\n",
               platform::ErrorText(error, text, sizeof text));
       return false;
     }
-    state->knownSize = size;
+    state->knownSize = info.size;
   }
   return state->knownSize + needed > limit;
 }
@@ -356,7 +383,7 @@ char *RotatedName(const FileState *state, const char *format) {
   char suffix[kSuffixSize] = "old";
   if (format != nullptr) {
     struct tm tm;
-    if (!platform::LocalTime(LogNow(), &tm) ||
+    if (platform::LocalTime(LogNow(), &tm) != 0 ||
         strftime(suffix, sizeof suffix, format, &tm) == 0) {
       suffix[0] = '\0';
     }
@@ -375,7 +402,7 @@ void RenameFailed(FileState *state, int error) {
   fprintf(stderr, "Rename Failed - Error = %d\n", error);
   if (EnvSetOtherThan("VDE_LOGFILE_USESTDERR", "FALSE")) {
     fputs("Switching logging to stderr\n", stderr);
-    MakeCurrent(state, stderr);
+    MakeCurrent(state, kStderrTarget);
     return;
   }
   VRC rc = SetUpPool(state);
@@ -398,7 +425,7 @@ void Rotate(FileState *state, const char *format) {
     return;
   }
   platform::FileClose(state->current);
-  MakeCurrent(state, nullptr);
+  MakeCurrent(state, kNoTarget);
   int error = platform::FileRename(state->path, rotated);
   Free(rotated);
   if (error != 0) RenameFailed(state, error);
@@ -414,9 +441,10 @@ VRC FileOpen(const char *path, void **handle) {
     Free(state);
     return ENOMEM;
   }
+  state->current = kNoTarget;
   state->knownSize = -1;
   if (EnvSetOtherThan("VDE_LOGFILE_USESTDERR", "TRUE")) {
-    platform::StderrToNullDevice();
+    platform::StdErrorToNullDevice();
   }
   state->poolSize = PoolSizeFromEnvironment();
   if (EnvSetOtherThan("VDE_LOGFILE_USEPOOL", "FALSE")) {
@@ -439,7 +467,7 @@ void StartNewFile(FileState *state) {
   OpenCurrentFile(state);
   // A file that could not be opened has made way for the pool: carry on in
   // it now, so that neither the headers nor this line are lost.
-  if (state->current == nullptr && state->pool != nullptr) {
+  if (state->current == kNoTarget && state->pool != nullptr) {
     OpenCurrentFile(state);
   }
   state->loggingHeaders = 1;
@@ -452,10 +480,12 @@ VRC FileWrite(void *handle, int, char *line, size_t length) {
   if (state->loggingHeaders == 0) {
     RotationSettings settings = ReadRotationSettings();
     if (RotationDue(state, settings, length)) Rotate(state, settings.format);
-    if (state->current == nullptr || state->rotated != 0) StartNewFile(state);
+    if (state->current == kNoTarget || state->rotated != 0) {
+      StartNewFile(state);
+    }
   }
-  if (state->current == nullptr) return 0;
-  if (platform::FileWriteLine(state->current, line, length) != 0) {
+  if (state->current == kNoTarget) return 0;
+  if (WriteLine(state->current, line, length) != 0) {
     state->knownSize = -1;
   } else if (state->knownSize >= 0) {
     state->knownSize += static_cast<int64_t>(length) + 1;

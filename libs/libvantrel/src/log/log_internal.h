@@ -2,8 +2,6 @@
 #ifndef VANTREL_LOG_LOG_INTERNAL_H
 #define VANTREL_LOG_LOG_INTERNAL_H
 
-#include <time.h>
-
 #include "vantrel/vbase.h"
 
 namespace vantrel::internal {
@@ -17,11 +15,6 @@ namespace vantrel::internal {
 // call keeps the lock, the header list and the exit handler it already has
 // and switches to the destination again.
 VRC LogMgrInitialise(const char *destination);
-
-// Test hook: the clock the log drivers read for line stamps, rotation
-// suffixes and the daily boundary.  Null restores the wall clock.
-using LogClockFunc = time_t (*)();
-void LogSetClockForTest(LogClockFunc clock);
 
 }  // namespace vantrel::internal
 

@@ -93,7 +93,7 @@ VRC LogDefaultClose(void *handle);
 extern const LogDriver kLogStreamDriver;
 extern const LogDriver kLogFileDriver;
 
-// Seconds since the epoch from the wall clock, or from the test clock.
+// Seconds since the epoch from the wall clock.
 time_t LogNow();
 
 // "Debug", "Information", "Warning", "Error", "Fatal" or "Unknown".

@@ -102,7 +102,6 @@ constinit VLogFileData g_manager{
 // lock, null until initialisation.
 VList *g_headers = nullptr;
 bool g_exitHandlerSet = false;
-std::atomic<LogClockFunc> g_clock{nullptr};
 
 VMutex LockOf(VLogFile log) {
   return std::atomic_ref<VMutex>(log->lock).load(std::memory_order_acquire);
@@ -419,15 +418,9 @@ VRC CreateHeaderList() {
 VRC LogDefaultClose(void *) { return 0; }
 
 time_t LogNow() {
-  LogClockFunc clock = g_clock.load(std::memory_order_relaxed);
-  if (clock != nullptr) return clock();
   platform::WallTime now;
-  platform::WallClockNow(&now);
+  platform::WallClockNow(&now);  // zeroed when unreadable
   return static_cast<time_t>(now.seconds);
-}
-
-void LogSetClockForTest(LogClockFunc clock) {
-  g_clock.store(clock, std::memory_order_relaxed);
 }
 
 VRC LogMgrInitialise(const char *destination) {

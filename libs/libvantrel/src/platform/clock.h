@@ -15,18 +15,19 @@ struct WallTime {
   int32_t microseconds;  // 0 .. 999999
 };
 
-// Reads the wall clock; false (and *now zeroed) when it cannot be read.
-bool WallClockNow(WallTime *now);
+// Reads the wall clock.  0, or the system's error number with *now zeroed.
+int WallClockNow(WallTime *now);
 
 // Nanoseconds on the monotonic clock from an arbitrary origin.
 int64_t MonotonicNanoseconds();
 
-// Local broken-down time of t; false when t cannot be represented, in which
-// case *out may hold anything.
-bool LocalTime(time_t t, struct tm *out);
+// Local broken-down time of t, with the time zone as TZ names it now.  0, or
+// EOVERFLOW when t cannot be represented (*out may then hold anything).
+int LocalTime(time_t t, struct tm *out);
 
-// The C library's mktime: normalises *tm and returns its time, or -1.
-time_t MakeTime(struct tm *tm);
+// The C library's mktime: normalises *tm and gives its time through *out.
+// 0, or EOVERFLOW when the time cannot be represented.
+int MakeTime(struct tm *tm, time_t *out);
 
 }  // namespace vantrel::platform
 

@@ -26,28 +26,30 @@ enum class MutexKind {
   kRecursive,  // its holder may lock it again and unlocks as often
 };
 
-// False when the system cannot make the object.
-bool MutexInit(Mutex *m, MutexKind kind);
+// Makes the mutex.  0, or the system's error number (EAGAIN, ENOMEM).
+int MutexInit(Mutex *m, MutexKind kind);
+// The remaining mutex calls cannot fail on a mutex that MutexInit made and
+// that is used as its kind allows.
 void MutexDestroy(Mutex *m);
 void MutexLock(Mutex *m);
 void MutexUnlock(Mutex *m);
-// True when the mutex was obtained without waiting.
-bool MutexTryLock(Mutex *m);
+// 0 when the mutex was obtained without waiting, else EBUSY.
+int MutexTryLock(Mutex *m);
 
 // A recursive mutex that exists for the whole process without set-up; for
 // the rare path that must lock something when nothing could be made.
 Mutex *ProcessMutex();
 
-// Condition variables wait on the monotonic clock.  False when the system
-// cannot make one.
-bool CondInit(CondVar *c);
+// Condition variables wait on the monotonic clock.  0, or the system's
+// error number.
+int CondInit(CondVar *c);
 void CondDestroy(CondVar *c);
 // m is held exactly once by the caller; it is released while waiting and
 // held again on return.  Wake-ups may be spurious.
 void CondWait(CondVar *c, Mutex *m);
-// As CondWait, until the monotonic time `deadline` (from DeadlineAfter);
-// false when the deadline passed.
-bool CondWaitUntil(CondVar *c, Mutex *m, int64_t deadline);
+// As CondWait, until the monotonic time `deadline` (from DeadlineAfter).
+// 0, or ETIMEDOUT when the deadline passed.
+int CondTimedWait(CondVar *c, Mutex *m, int64_t deadline);
 void CondSignal(CondVar *c);
 void CondBroadcast(CondVar *c);
 

@@ -58,11 +58,12 @@ inline uint32_t CurrentThreadId() {
 }
 
 // Gives the calling thread's name to the system (debuggers, process
-// listings), cut to what the system keeps (15 characters here).
-void SetCurrentThreadName(const char *name);
+// listings), cut to what the system keeps (15 characters here).  0, or the
+// system's error number.
+int SetCurrentThreadName(const char *name);
 
-// Size of the calling thread's stack in bytes, 0 when unknown.
-size_t CurrentThreadStackSize();
+// Size of the calling thread's stack in bytes.
+int CurrentThreadStackSize(size_t *size);
 
 // Lets other runnable threads go first.
 void ThreadYield();
@@ -76,13 +77,13 @@ struct TlsKey {
 };
 
 // Makes a key; destructor (may be null) runs at thread exit for each thread
-// whose value is not null.  False when the system has no key left.
-bool TlsKeyCreate(TlsKey *key, void (*destructor)(void *value));
-// False when the system refuses to delete the key.
-bool TlsKeyDelete(TlsKey key);
+// whose value is not null.  0, or EAGAIN when the system has no key left.
+int TlsKeyCreate(TlsKey *key, void (*destructor)(void *value));
+// 0, or the system's error number when it refuses to delete the key.
+int TlsKeyDelete(TlsKey key);
 void *TlsGet(TlsKey key);
-// False when the system cannot store the value.
-bool TlsSet(TlsKey key, void *value);
+// 0, or the system's error number when it cannot store the value.
+int TlsSet(TlsKey key, void *value);
 
 }  // namespace vantrel::platform
 

@@ -2,7 +2,8 @@
 
 #include <stdint.h>
 #include <string.h>
-#include <sys/types.h>
+
+#include <type_traits>
 
 namespace vantrel::internal {
 namespace {
@@ -29,7 +30,7 @@ intmax_t SignedArgument(Width width, va_list *args) {
     case Width::kLongLong:
       return va_arg(*args, long long);
     case Width::kSize:
-      return va_arg(*args, ssize_t);
+      return va_arg(*args, std::make_signed_t<size_t>);
     default:
       return va_arg(*args, int);
   }

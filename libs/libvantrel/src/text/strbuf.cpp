@@ -8,7 +8,7 @@
 #include <type_traits>
 
 #include "internal/alloc.h"
-#include "platform/fileio.h"
+#include "platform/file.h"
 #include "vantrel/vstrbuf.h"
 
 // The record is part of the interface: callers allocate it themselves.
@@ -182,11 +182,9 @@ VRC ReadDescriptorLine(vb_buffer *b, int descriptor) {
     rc = Grow(b, uint64_t{b->length} + 1);
     if (rc != 0) break;
     unsigned char byte;
-    int got = FdReadByte(descriptor, &byte);
-    if (got <= 0) {
-      if (got < 0) rc = ErrnoOr(EIO);
-      break;
-    }
+    size_t got = 0;
+    rc = platform::FileRead(descriptor, &byte, 1, &got);
+    if (rc != 0 || got == 0) break;
     b->data[b->length++] = static_cast<char>(byte);
     if (byte == '\n') break;
   }

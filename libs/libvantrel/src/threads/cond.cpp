@@ -18,7 +18,7 @@ namespace {
 
 bool InitCondObjects(VCondRecord *c) {
   if (!InitGuarded(&c->guard, &c->wake)) return false;
-  if (platform::CondInit(&c->allLeft)) return true;
+  if (platform::CondInit(&c->allLeft) == 0) return true;
   DestroyGuarded(&c->guard, &c->wake);
   return false;
 }

@@ -26,14 +26,16 @@ WaitLimit StartWait(uint32_t milliseconds) {
 bool WaitOnce(platform::CondVar *cond, platform::Mutex *guard,
               const WaitLimit &limit) {
   if (!limit.infinite)
-    return platform::CondWaitUntil(cond, guard, limit.deadline);
+    return platform::CondTimedWait(cond, guard, limit.deadline) != ETIMEDOUT;
   platform::CondWait(cond, guard);
   return true;
 }
 
 bool InitGuarded(platform::Mutex *guard, platform::CondVar *cond) {
-  if (!platform::MutexInit(guard, platform::MutexKind::kPlain)) return false;
-  if (platform::CondInit(cond)) return true;
+  if (platform::MutexInit(guard, platform::MutexKind::kPlain) != 0) {
+    return false;
+  }
+  if (platform::CondInit(cond) == 0) return true;
   platform::MutexDestroy(guard);
   return false;
 }
@@ -61,7 +63,7 @@ VRC CreateMutex(const char *name, VMutex *out) {
   auto *m = static_cast<VMutexRecord *>(Malloc(sizeof(VMutexRecord)));
   if (m == nullptr) return ENOMEM;
   CopySyncName(m->name, name);
-  if (!platform::MutexInit(&m->lock, platform::MutexKind::kRecursive)) {
+  if (platform::MutexInit(&m->lock, platform::MutexKind::kRecursive) != 0) {
     Free(m);
     return VRC_FAILURE;
   }
@@ -71,7 +73,7 @@ VRC CreateMutex(const char *name, VMutex *out) {
 }
 
 VRC TryLockMutex(VMutexRecord *m) {
-  if (!platform::MutexTryLock(&m->lock)) return VRC_MUTEX_BUSY;
+  if (platform::MutexTryLock(&m->lock) != 0) return VRC_MUTEX_BUSY;
   m->owner.store(platform::CurrentThreadId(), std::memory_order_relaxed);
   return 0;
 }

@@ -30,7 +30,7 @@ void SpinRelease() { g_spin.fetch_sub(1); }
 platform::Mutex *MakeLock() {
   auto *lock = static_cast<platform::Mutex *>(Malloc(sizeof(platform::Mutex)));
   if (lock != nullptr &&
-      platform::MutexInit(lock, platform::MutexKind::kRecursive)) {
+      platform::MutexInit(lock, platform::MutexKind::kRecursive) == 0) {
     return lock;
   }
   Free(lock);

@@ -296,7 +296,7 @@ extern "C" VANTREL_API VRC VThreadDataKeyCreate(VThreadDataKey *out) {
   auto *key =
       static_cast<VThreadDataKeyData *>(vi::Malloc(sizeof(VThreadDataKeyData)));
   if (key == nullptr) return ENOMEM;
-  if (!vp::TlsKeyCreate(&key->key, nullptr)) {
+  if (vp::TlsKeyCreate(&key->key, nullptr) != 0) {
     vi::Free(key);
     return VRC_FAILURE;
   }
@@ -305,13 +305,13 @@ extern "C" VANTREL_API VRC VThreadDataKeyCreate(VThreadDataKey *out) {
 }
 
 extern "C" VANTREL_API VRC VThreadDataKeyDestroy(VThreadDataKey key) {
-  if (!vp::TlsKeyDelete(key->key)) return VRC_FAILURE;
+  if (vp::TlsKeyDelete(key->key) != 0) return VRC_FAILURE;
   vi::Free(key);
   return 0;
 }
 
 extern "C" VANTREL_API VRC VThreadDataSet(VThreadDataKey key, void *value) {
-  return vp::TlsSet(key->key, value) ? 0 : VRC_FAILURE;
+  return vp::TlsSet(key->key, value) == 0 ? 0 : VRC_FAILURE;
 }
 
 extern "C" VANTREL_API VRC VThreadDataGet(VThreadDataKey key, void **out) {

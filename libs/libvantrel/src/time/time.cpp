@@ -65,7 +65,7 @@ char *TimeText(const time_t *t, char *buf) {
     return buf;
   }
   struct tm tm;
-  if (!platform::LocalTime(*t, &tm) || !ValidFields(tm) ||
+  if (platform::LocalTime(*t, &tm) != 0 || !ValidFields(tm) ||
       !FormatTimeText(tm, buf)) {
     buf[0] = '\0';
   }
@@ -116,7 +116,8 @@ void FormatLocalDateTime(char *buf, size_t size) {
   if (size == 0) return;
   time_t now = CurrentUTC();
   struct tm tm;
-  if (platform::LocalTime(now, &tm) && strftime(buf, size, "%x %X", &tm) > 0) {
+  if (platform::LocalTime(now, &tm) == 0 &&
+      strftime(buf, size, "%x %X", &tm) > 0) {
     return;
   }
   char text[kTimeTextSize];
@@ -160,13 +161,15 @@ extern "C" VANTREL_API void v_timestring(char *buf) {
 
 extern "C" VANTREL_API struct tm *v_localtime(const time_t *t, struct tm *out) {
   struct tm tm;
-  if (!vantrel::platform::LocalTime(*t, &tm)) return nullptr;
+  if (vantrel::platform::LocalTime(*t, &tm) != 0) return nullptr;
   *out = tm;
   return out;
 }
 
 extern "C" VANTREL_API time_t v_mktime(struct tm *tm) {
-  return vantrel::platform::MakeTime(tm);
+  time_t result = -1;  // mktime's failure value
+  vantrel::platform::MakeTime(tm, &result);
+  return result;
 }
 
 extern "C" VANTREL_API void VTimevalAdd(VTimeval *a, const VTimeval *b) {

@@ -1,134 +1,170 @@
-// POSIX files for the log drivers: open/fdopen in append mode, fstat,
-// ftruncate and lseek, rename, unlink, freopen onto /dev/null.
+// POSIX files: descriptors opened with O_CLOEXEC; the standard streams
+// through stdio only where the program has left bytes in their buffers.
 #include "platform/file.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <stdio_ext.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
+#include "platform/posix/os_table.h"
 
 namespace vantrel::platform {
 namespace {
 
-// The failure hook.  `armed` is checked first so that an unarmed process
-// pays one relaxed load per call.
-std::atomic<bool> g_armed{false};
-std::atomic<int> g_op{0};
-std::atomic<uint64_t> g_calls{0};
-std::atomic<uint64_t> g_nth{0};
-std::atomic<bool> g_repeat{false};
-std::atomic<int> g_error{0};
-
-// True when this call of `op` is to fail; errno is then set.
-bool Injected(FileOp op) {
-  if (!g_armed.load(std::memory_order_relaxed)) return false;
-  if (g_op.load(std::memory_order_acquire) != static_cast<int>(op)) {
-    return false;
-  }
-  uint64_t call = g_calls.fetch_add(1, std::memory_order_acq_rel) + 1;
-  uint64_t nth = g_nth.load(std::memory_order_relaxed);
-  bool fail = call == nth || (call > nth && g_repeat.load());
-  if (fail) errno = g_error.load(std::memory_order_relaxed);
-  return fail;
+int OpenFlags(uint32_t flags) {
+  bool write = (flags & (kFileWrite | kFileAppend)) != 0;
+  int native = O_CLOEXEC;
+  if (write) native |= (flags & kFileRead) != 0 ? O_RDWR : O_WRONLY;
+  if ((flags & kFileAppend) != 0) native |= O_APPEND;
+  if ((flags & kFileCreate) != 0) native |= O_CREAT;
+  if ((flags & kFileExclusive) != 0) native |= O_EXCL;
+  if ((flags & kFileTruncate) != 0) native |= O_TRUNC;
+  return native;
 }
 
-// Writes all `count` bytes, resuming after short writes.  0, or errno.
-int WriteAll(int descriptor, const char *bytes, size_t count) {
+void Describe(const struct stat &st, FileInfo *info) {
+  info->size = st.st_size;
+  info->mode = static_cast<uint32_t>(st.st_mode & 07777);
+  info->isDirectory = S_ISDIR(st.st_mode);
+  info->modifiedSeconds = st.st_mtim.tv_sec;
+}
+
+FILE *StreamOf(StdStream stream) {
+  return stream == StdStream::kOutput ? stdout : stderr;
+}
+
+// Appends through the stream's buffer, behind what the program left there,
+// and flushes.  The caller holds the stream's lock.
+int WriteBuffered(FILE *stream, const char *line, size_t length) {
+  fwrite_unlocked(line, 1, length, stream);
+  putc_unlocked('\n', stream);
+  if (VOS(fflush_unlocked)(stream) == 0 && !ferror_unlocked(stream)) return 0;
+  int rc = errno != 0 ? errno : EIO;
+  clearerr_unlocked(stream);  // report the next failure afresh
+  return rc;
+}
+
+}  // namespace
+
+int FileOpen(const char *path, uint32_t flags, uint32_t mode, int *descriptor) {
+  int fd;
+  do {
+    fd = VOS(open)(path, OpenFlags(flags), static_cast<mode_t>(mode));
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  *descriptor = fd;
+  return 0;
+}
+
+// Linux releases the descriptor even when close reports EINTR, so that is
+// no failure here (and a retry could close someone else's new file).
+int FileClose(int descriptor) {
+  if (VOS(close)(descriptor) == 0 || errno == EINTR) return 0;
+  return errno;
+}
+
+int FileRead(int descriptor, void *buffer, size_t size, size_t *got) {
+  for (;;) {
+    ssize_t n = VOS(read)(descriptor, buffer, size);
+    if (n >= 0) {
+      *got = static_cast<size_t>(n);
+      return 0;
+    }
+    if (errno != EINTR) return errno;
+  }
+}
+
+int FileWriteAll(int descriptor, const void *bytes, size_t count) {
+  auto *p = static_cast<const char *>(bytes);
   while (count > 0) {
-    ssize_t written = write(descriptor, bytes, count);
+    ssize_t written = VOS(write)(descriptor, p, count);
     if (written < 0 && errno == EINTR) continue;
     if (written < 0) return errno;
     if (written == 0) return EIO;
-    bytes += written;
+    p += written;
     count -= static_cast<size_t>(written);
   }
   return 0;
 }
 
-}  // namespace
-
-void FileFailArm(FileOp op, uint64_t nth, bool repeat, int error) {
-  g_nth.store(nth);
-  g_repeat.store(repeat);
-  g_error.store(error);
-  g_calls.store(0);
-  g_op.store(static_cast<int>(op), std::memory_order_release);
-  g_armed.store(true, std::memory_order_release);
+int FileWriteLine(int descriptor, char *line, size_t length) {
+  line[length] = '\n';
+  int rc = FileWriteAll(descriptor, line, length + 1);
+  line[length] = '\0';
+  return rc;
 }
 
-void FileFailDisarm() { g_armed.store(false, std::memory_order_release); }
+int FileSync(int descriptor) { return VOS(fsync)(descriptor) == 0 ? 0 : errno; }
 
-FILE *FileOpenAppend(const char *path, int *descriptor) {
-  if (Injected(FileOp::kOpen)) return nullptr;
+int FileRename(const char *from, const char *to) {
+  return VOS(rename)(from, to) == 0 ? 0 : errno;
+}
+
+int FileRemove(const char *path) { return VOS(unlink)(path) == 0 ? 0 : errno; }
+
+int FileStat(const char *path, FileInfo *info) {
+  struct stat st;
+  if (VOS(stat)(path, &st) != 0) return errno;
+  Describe(st, info);
+  return 0;
+}
+
+int FileStatDescriptor(int descriptor, FileInfo *info) {
+  struct stat st;
+  if (VOS(fstat)(descriptor, &st) != 0) return errno;
+  Describe(st, info);
+  return 0;
+}
+
+int FileTruncate(int descriptor, int64_t length) {
+  return VOS(ftruncate)(descriptor, static_cast<off_t>(length)) == 0 ? 0
+                                                                     : errno;
+}
+
+int FileSeek(int descriptor, int64_t offset, SeekFrom from, int64_t *position) {
+  int whence = from == SeekFrom::kStart     ? SEEK_SET
+               : from == SeekFrom::kCurrent ? SEEK_CUR
+                                            : SEEK_END;
+  off_t at = VOS(lseek)(descriptor, static_cast<off_t>(offset), whence);
+  if (at < 0) return errno;
+  if (position != nullptr) *position = at;
+  return 0;
+}
+
+int FileReadSmall(const char *path, char *buffer, size_t size, size_t *length) {
+  if (size == 0) return EINVAL;
   int fd;
-  do {
-    fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return nullptr;
-  FILE *stream = fdopen(fd, "a");
-  if (stream == nullptr) {
-    int saved = errno;
-    close(fd);
-    errno = saved;
-    return nullptr;
+  int rc = FileOpen(path, kFileRead, 0, &fd);
+  if (rc != 0) return rc;
+  size_t used = 0;
+  size_t got = 1;
+  while (rc == 0 && got != 0 && used < size - 1) {
+    rc = FileRead(fd, buffer + used, size - 1 - used, &got);
+    if (rc == 0) used += got;
   }
-  *descriptor = fd;
-  return stream;
+  char probe;
+  if (rc == 0 && used == size - 1) {
+    rc = FileRead(fd, &probe, 1, &got);
+    if (rc == 0 && got != 0) rc = EFBIG;
+  }
+  FileClose(fd);
+  buffer[used] = '\0';
+  if (length != nullptr) *length = used;
+  return rc;
 }
 
-int FileClose(FILE *stream) { return fclose(stream) == 0 ? 0 : errno; }
-
-int FileWriteLine(FILE *stream, char *line, size_t length) {
-  if (Injected(FileOp::kWrite)) return errno;
-  int rc = 0;
+int StdStreamWriteLine(StdStream which, char *line, size_t length) {
+  FILE *stream = StreamOf(which);
   flockfile(stream);
-  if (__fpending(stream) == 0) {
-    // Nothing buffered: one write(2) of the line and its line feed, without
-    // the copy into the stream's buffer.
-    line[length] = '\n';
-    rc = WriteAll(fileno(stream), line, length + 1);
-    line[length] = '\0';
-  } else {
-    fwrite_unlocked(line, 1, length, stream);
-    putc_unlocked('\n', stream);
-    if (fflush_unlocked(stream) != 0 || ferror_unlocked(stream)) {
-      rc = errno != 0 ? errno : EIO;
-      clearerr_unlocked(stream);  // report the next failure afresh
-    }
-  }
+  // Nothing buffered: one write(2) of the line and its line feed, without
+  // the copy into the stream's buffer.
+  int rc = __fpending(stream) == 0 ? FileWriteLine(fileno(stream), line, length)
+                                   : WriteBuffered(stream, line, length);
   funlockfile(stream);
   return rc;
 }
 
-int FileSize(FILE *stream, int64_t *size) {
-  if (Injected(FileOp::kSize)) return errno;
-  struct stat st;
-  if (fstat(fileno(stream), &st) != 0) return errno;
-  *size = st.st_size;
-  return 0;
-}
-
-int FileEmpty(int descriptor) {
-  if (Injected(FileOp::kEmpty)) return errno;
-  if (ftruncate(descriptor, 0) != 0) return errno;
-  if (lseek(descriptor, 0, SEEK_SET) < 0) return errno;
-  return 0;
-}
-
-int FileRename(const char *from, const char *to) {
-  if (Injected(FileOp::kRename)) return errno;
-  return rename(from, to) == 0 ? 0 : errno;
-}
-
-int FileRemove(const char *path) { return unlink(path) == 0 ? 0 : errno; }
-
-int StderrToNullDevice() {
-  if (Injected(FileOp::kStderrToNull)) return errno;
-  return freopen("/dev/null", "w", stderr) != nullptr ? 0 : errno;
+int StdErrorToNullDevice() {
+  return VOS(freopen)("/dev/null", "w", stderr) != nullptr ? 0 : errno;
 }
 
 }  // namespace vantrel::platform

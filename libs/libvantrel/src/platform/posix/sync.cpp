@@ -4,10 +4,9 @@
 #include "platform/sync.h"
 
 #include <errno.h>
-#include <pthread.h>
-#include <time.h>
 
 #include "platform/clock.h"
+#include "platform/posix/os_table.h"
 
 namespace vantrel::platform {
 namespace {
@@ -37,47 +36,51 @@ ProcessLock g_process_lock = {PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP};
 
 }  // namespace
 
-bool MutexInit(Mutex *m, MutexKind kind) {
+int MutexInit(Mutex *m, MutexKind kind) {
   if (kind == MutexKind::kPlain) {
-    return pthread_mutex_init(Native(m), nullptr) == 0;
+    return VOS(pthread_mutex_init)(Native(m), nullptr);
   }
   pthread_mutexattr_t attr;
-  if (pthread_mutexattr_init(&attr) != 0) return false;
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
-  int rc = pthread_mutex_init(Native(m), &attr);
-  pthread_mutexattr_destroy(&attr);
-  return rc == 0;
+  int rc = VOS(pthread_mutexattr_init)(&attr);
+  if (rc != 0) return rc;
+  rc = VOS(pthread_mutexattr_settype)(&attr, PTHREAD_MUTEX_RECURSIVE);
+  if (rc == 0) rc = VOS(pthread_mutex_init)(Native(m), &attr);
+  VOS(pthread_mutexattr_destroy)(&attr);
+  return rc;
 }
 
-void MutexDestroy(Mutex *m) { pthread_mutex_destroy(Native(m)); }
-void MutexLock(Mutex *m) { pthread_mutex_lock(Native(m)); }
-void MutexUnlock(Mutex *m) { pthread_mutex_unlock(Native(m)); }
-bool MutexTryLock(Mutex *m) { return pthread_mutex_trylock(Native(m)) == 0; }
+void MutexDestroy(Mutex *m) { VOS(pthread_mutex_destroy)(Native(m)); }
+void MutexLock(Mutex *m) { VOS(pthread_mutex_lock)(Native(m)); }
+void MutexUnlock(Mutex *m) { VOS(pthread_mutex_unlock)(Native(m)); }
+int MutexTryLock(Mutex *m) { return VOS(pthread_mutex_trylock)(Native(m)); }
 
 Mutex *ProcessMutex() { return &g_process_lock.wrapped; }
 
-bool CondInit(CondVar *c) {
+int CondInit(CondVar *c) {
   pthread_condattr_t attr;
-  if (pthread_condattr_init(&attr) != 0) return false;
-  int rc = pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-  if (rc == 0) rc = pthread_cond_init(Native(c), &attr);
-  pthread_condattr_destroy(&attr);
-  return rc == 0;
+  int rc = VOS(pthread_condattr_init)(&attr);
+  if (rc != 0) return rc;
+  rc = VOS(pthread_condattr_setclock)(&attr, CLOCK_MONOTONIC);
+  if (rc == 0) rc = VOS(pthread_cond_init)(Native(c), &attr);
+  VOS(pthread_condattr_destroy)(&attr);
+  return rc;
 }
 
-void CondDestroy(CondVar *c) { pthread_cond_destroy(Native(c)); }
+void CondDestroy(CondVar *c) { VOS(pthread_cond_destroy)(Native(c)); }
 
-void CondWait(CondVar *c, Mutex *m) { pthread_cond_wait(Native(c), Native(m)); }
+void CondWait(CondVar *c, Mutex *m) {
+  VOS(pthread_cond_wait)(Native(c), Native(m));
+}
 
-bool CondWaitUntil(CondVar *c, Mutex *m, int64_t deadline) {
+int CondTimedWait(CondVar *c, Mutex *m, int64_t deadline) {
   struct timespec ts;
   ts.tv_sec = static_cast<time_t>(deadline / kNanosPerSecond);
   ts.tv_nsec = static_cast<long>(deadline % kNanosPerSecond);
-  return pthread_cond_timedwait(Native(c), Native(m), &ts) != ETIMEDOUT;
+  return VOS(pthread_cond_timedwait)(Native(c), Native(m), &ts);
 }
 
-void CondSignal(CondVar *c) { pthread_cond_signal(Native(c)); }
-void CondBroadcast(CondVar *c) { pthread_cond_broadcast(Native(c)); }
+void CondSignal(CondVar *c) { VOS(pthread_cond_signal)(Native(c)); }
+void CondBroadcast(CondVar *c) { VOS(pthread_cond_broadcast)(Native(c)); }
 
 int64_t DeadlineAfter(uint32_t milliseconds) {
   return MonotonicNanoseconds() +

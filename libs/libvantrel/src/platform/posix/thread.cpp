@@ -4,13 +4,9 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <pthread.h>
-#include <sched.h>
-#include <string.h>
-#include <time.h>
-#include <unistd.h>
 
-#include "platform/clock.h"
+#include "platform/posix/os_table.h"
+#include "platform/sync.h"
 
 namespace vantrel::platform {
 namespace {
@@ -22,21 +18,21 @@ struct StartBlock {
   void *arg;
   uint32_t *id;  // may be null
   bool reported;
-  pthread_mutex_t lock;
-  pthread_cond_t cond;
+  Mutex lock;
+  CondVar cond;
 };
 
 void *ThreadMain(void *raw) {
   auto *block = static_cast<StartBlock *>(raw);
   ThreadEntry entry = block->entry;
   void *arg = block->arg;
-  pthread_mutex_lock(&block->lock);
+  MutexLock(&block->lock);
   // Written by the new thread itself, so that entry sees it in program
   // order and the starter through the lock.
   if (block->id != nullptr) *block->id = CurrentThreadId();
   block->reported = true;
-  pthread_cond_signal(&block->cond);
-  pthread_mutex_unlock(&block->lock);  // block may be gone after this
+  CondSignal(&block->cond);
+  MutexUnlock(&block->lock);  // block may be gone after this
   entry(arg);
   return nullptr;
 }
@@ -48,50 +44,60 @@ size_t ChooseStackSize(size_t requested) {
 }
 
 int PrepareAttributes(pthread_attr_t *attr, size_t stack_size, bool joinable) {
-  int rc = pthread_attr_init(attr);
+  int rc = VOS(pthread_attr_init)(attr);
   if (rc != 0) return rc;
-  rc = pthread_attr_setstacksize(attr, ChooseStackSize(stack_size));
+  rc = VOS(pthread_attr_setstacksize)(attr, ChooseStackSize(stack_size));
   if (rc == 0) {
-    rc = pthread_attr_setdetachstate(
+    rc = VOS(pthread_attr_setdetachstate)(
         attr, joinable ? PTHREAD_CREATE_JOINABLE : PTHREAD_CREATE_DETACHED);
   }
-  if (rc != 0) pthread_attr_destroy(attr);
+  if (rc != 0) VOS(pthread_attr_destroy)(attr);
+  return rc;
+}
+
+int InitBlock(StartBlock *block) {
+  int rc = MutexInit(&block->lock, MutexKind::kPlain);
+  if (rc != 0) return rc;
+  rc = CondInit(&block->cond);
+  if (rc != 0) MutexDestroy(&block->lock);
   return rc;
 }
 
 void WaitForReport(StartBlock *block) {
-  pthread_mutex_lock(&block->lock);
-  while (!block->reported) pthread_cond_wait(&block->cond, &block->lock);
-  pthread_mutex_unlock(&block->lock);
+  MutexLock(&block->lock);
+  while (!block->reported) CondWait(&block->cond, &block->lock);
+  MutexUnlock(&block->lock);
+}
+
+int Launch(StartBlock *block, size_t stack_size, bool joinable,
+           ThreadHandle *handle) {
+  pthread_attr_t attr;
+  int rc = PrepareAttributes(&attr, stack_size, joinable);
+  if (rc != 0) return rc;
+  pthread_t thread;
+  rc = VOS(pthread_create)(&thread, &attr, ThreadMain, block);
+  VOS(pthread_attr_destroy)(&attr);
+  if (rc != 0) return rc;
+  WaitForReport(block);
+  if (handle != nullptr) handle->value = static_cast<uintptr_t>(thread);
+  return 0;
 }
 
 }  // namespace
 
 int ThreadStart(ThreadEntry entry, void *arg, size_t stack_size, bool joinable,
                 ThreadHandle *handle, uint32_t *id) {
-  pthread_attr_t attr;
-  int rc = PrepareAttributes(&attr, stack_size, joinable);
+  StartBlock block = {entry, arg, id, false, {}, {}};
+  int rc = InitBlock(&block);
   if (rc != 0) return rc;
-  StartBlock block = {entry,
-                      arg,
-                      id,
-                      false,
-                      PTHREAD_MUTEX_INITIALIZER,
-                      PTHREAD_COND_INITIALIZER};
-  pthread_t thread;
-  rc = pthread_create(&thread, &attr, ThreadMain, &block);
-  pthread_attr_destroy(&attr);
-  if (rc == 0) {
-    WaitForReport(&block);
-    if (handle != nullptr) handle->value = static_cast<uintptr_t>(thread);
-  }
-  pthread_cond_destroy(&block.cond);
-  pthread_mutex_destroy(&block.lock);
+  rc = Launch(&block, stack_size, joinable, handle);
+  CondDestroy(&block.cond);
+  MutexDestroy(&block.lock);
   return rc;
 }
 
 int ThreadJoin(ThreadHandle handle) {
-  return pthread_join(static_cast<pthread_t>(handle.value), nullptr);
+  return VOS(pthread_join)(static_cast<pthread_t>(handle.value), nullptr);
 }
 
 namespace detail {
@@ -99,57 +105,58 @@ namespace detail {
 constinit thread_local uint32_t t_thread_id VANTREL_FAST_TLS = 0;
 
 uint32_t FetchThreadId() {
-  t_thread_id = static_cast<uint32_t>(gettid());
+  t_thread_id = static_cast<uint32_t>(VOS(gettid)());
   return t_thread_id;
 }
 
 }  // namespace detail
 
-void SetCurrentThreadName(const char *name) {
+int SetCurrentThreadName(const char *name) {
   char shortName[16];  // the kernel keeps 15 characters and a NUL
   strncpy(shortName, name, sizeof shortName - 1);
   shortName[sizeof shortName - 1] = '\0';
-  pthread_setname_np(pthread_self(), shortName);
+  return VOS(pthread_setname_np)(VOS(pthread_self)(), shortName);
 }
 
-size_t CurrentThreadStackSize() {
+int CurrentThreadStackSize(size_t *size) {
   pthread_attr_t attr;
-  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
-  size_t size = 0;
-  if (pthread_attr_getstacksize(&attr, &size) != 0) size = 0;
-  pthread_attr_destroy(&attr);
-  return size;
+  int rc = VOS(pthread_getattr_np)(VOS(pthread_self)(), &attr);
+  if (rc != 0) return rc;
+  rc = VOS(pthread_attr_getstacksize)(&attr, size);
+  VOS(pthread_attr_destroy)(&attr);
+  return rc;
 }
 
-void ThreadYield() { sched_yield(); }
+void ThreadYield() { VOS(sched_yield)(); }
 
 void SleepMilliseconds(uint32_t milliseconds) {
   struct timespec ts;
   ts.tv_sec = static_cast<time_t>(milliseconds / 1000);
   ts.tv_nsec = static_cast<long>(milliseconds % 1000) * 1000000;
-  while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+  while (VOS(clock_nanosleep)(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
   }
 }
 
 static_assert(sizeof(pthread_key_t) <= sizeof(uintptr_t));
 
-bool TlsKeyCreate(TlsKey *key, void (*destructor)(void *value)) {
+int TlsKeyCreate(TlsKey *key, void (*destructor)(void *value)) {
   pthread_key_t native;
-  if (pthread_key_create(&native, destructor) != 0) return false;
+  int rc = VOS(pthread_key_create)(&native, destructor);
+  if (rc != 0) return rc;
   key->value = static_cast<uintptr_t>(native);
-  return true;
+  return 0;
 }
 
-bool TlsKeyDelete(TlsKey key) {
-  return pthread_key_delete(static_cast<pthread_key_t>(key.value)) == 0;
+int TlsKeyDelete(TlsKey key) {
+  return VOS(pthread_key_delete)(static_cast<pthread_key_t>(key.value));
 }
 
 void *TlsGet(TlsKey key) {
-  return pthread_getspecific(static_cast<pthread_key_t>(key.value));
+  return VOS(pthread_getspecific)(static_cast<pthread_key_t>(key.value));
 }
 
-bool TlsSet(TlsKey key, void *value) {
-  return pthread_setspecific(static_cast<pthread_key_t>(key.value), value) == 0;
+int TlsSet(TlsKey key, void *value) {
+  return VOS(pthread_setspecific)(static_cast<pthread_key_t>(key.value), value);
 }
 
 }  // namespace vantrel::platform
