@@ -15,6 +15,7 @@
 #include "log/log_record.h"
 #include "platform/clock.h"
 #include "text/simple_format.h"
+#include "threads/log_hook.h"
 #include "vantrel/venv.h"
 #include "vantrel/vlist.h"
 #include "vantrel/vrc.h"
@@ -316,6 +317,13 @@ inline VRC LogMessage(VLogFile log, int level, int facility,
   return WriteMessage(log, level, catalog, set, number, format, args);
 }
 
+// The thread manager's lines come in here once the manager is up.
+VRC LogFromThreads(int level, int facility, VI18nCatalog catalog, int set,
+                   int number, const char *format, va_list args) {
+  return LogMessage(&g_manager, level, facility, catalog, set, number, format,
+                    args);
+}
+
 // ---- Log objects.
 
 VRC LogFileOpen(const char *destination, VLogFile *out) {
@@ -442,6 +450,7 @@ VRC LogMgrInitialise(const char *destination) {
     ReplaceDestination(&g_manager, forced != nullptr ? forced : destination);
   }
   if (!g_exitHandlerSet) g_exitHandlerSet = atexit(CloseManagerAtExit) == 0;
+  SetLogHook(LogFromThreads);
   return CreateHeaderList();
 }
 
