@@ -156,6 +156,8 @@ DestinationType TypeOfName(std::string_view name) {
   return DestinationType::kOther;
 }
 
+// Without substr and starts_with, whose bounds checks call into the C++
+// runtime when they are not inlined.
 Destination ParseDestination(const char *spec) {
   std::string_view text(spec);
   if (text == "stdout" || text == "stdout:") {
@@ -169,9 +171,9 @@ Destination ParseDestination(const char *spec) {
   }
   if (text.find("://") != std::string_view::npos) {
     size_t colon = text.find(':');
-    return {TypeOfName(text.substr(0, colon)), spec + colon + 2};
+    return {TypeOfName(std::string_view(spec, colon)), spec + colon + 2};
   }
-  if (text.starts_with("file:")) return {DestinationType::kFile, spec + 5};
+  if (strncmp(spec, "file:", 5) == 0) return {DestinationType::kFile, spec + 5};
   return {DestinationType::kFile, spec};
 }
 
