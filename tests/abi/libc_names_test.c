@@ -2,12 +2,11 @@
  * strptime alone; a client that defines VANTREL_LIBC_NAMES first gets the
  * library's versions under those names.  Built once each way. */
 #define _GNU_SOURCE /* the C library's asprintf and strptime */
-#include <vantrel.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <vantrel.h>
 
 typedef int (*FormatFunc)(char **, const char *, ...);
 typedef char *(*ParseFunc)(const char *, const char *, struct tm *);
