@@ -1,5 +1,6 @@
 # Thin wrapper over CMake.  `make demo` and `make check` install what is
-# missing first, so they work on a fresh Debian machine.
+# missing first, so they work on a fresh Debian machine; `make bench` also
+# installs the benchmarks' peers.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -8,7 +9,7 @@ CMAKE_FLAGS ?=
 all: build
 
 deps:
-	@scripts/install-deps
+	@scripts/install-deps build
 
 build/CMakeCache.txt:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -16,7 +17,8 @@ build/CMakeCache.txt:
 build: deps build/CMakeCache.txt
 	cmake --build build -j $(JOBS)
 
-demo: build
+demo: deps build/CMakeCache.txt
+	cmake --build build -j $(JOBS) --target wordfreq
 	./build/examples/wordfreq examples/data/sample.txt
 
 check: build
@@ -38,7 +40,11 @@ check-tsan: deps build-tsan/CMakeCache.txt
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-bench: build
+# Configures again so that peers installed just now are found.
+bench: deps
+	@scripts/install-deps bench
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target benchmarks
 	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
 install: build

@@ -1,6 +1,5 @@
 // String buffers and allocated strings against GLib's GString, std::string
 // and the C library's asprintf.
-#define VANTREL_NO_LIBC_NAMES  // keep the C library's asprintf as the peer
 #include <benchmark/benchmark.h>
 #include <glib.h>
 #include <stdio.h>

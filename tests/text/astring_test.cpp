@@ -127,7 +127,7 @@ TEST_F(VAStringTest, LineAndStopReadersReplaceContents) {
     static char expected[20000];                                      \
     int n = snprintf(expected, sizeof expected, format, __VA_ARGS__); \
     char *s = nullptr;                                                \
-    EXPECT_EQ(asprintf(&s, format, __VA_ARGS__), n) << format;        \
+    EXPECT_EQ(v_asprintf(&s, format, __VA_ARGS__), n) << format;      \
     ASSERT_NE(s, nullptr);                                            \
     EXPECT_EQ(std::string(s, n), std::string(expected, n));           \
     astrfree(&s);                                                     \
@@ -164,18 +164,18 @@ TEST_F(VAStringTest, FormatterLayerConventionsAndHostileFormats) {
   };
   char *s = nullptr;
   for (const auto &[format, expected] : cases) {
-    EXPECT_EQ(asprintf(&s, format, 7), (int)strlen(expected)) << format;
+    EXPECT_EQ(v_asprintf(&s, format, 7), (int)strlen(expected)) << format;
     EXPECT_STREQ(s, expected);
   }
-  EXPECT_EQ(asprintf(&s, "%s|%5d", (char *)nullptr, 42), 12);
+  EXPECT_EQ(v_asprintf(&s, "%s|%5d", (char *)nullptr, 42), 12);
   EXPECT_STREQ(s, "(null)|   42");
   int count = 0;
   short half = 0;
-  EXPECT_EQ(asprintf(&s, "abc%nde%hnf", &count, &half), 6);
+  EXPECT_EQ(v_asprintf(&s, "abc%nde%hnf", &count, &half), 6);
   EXPECT_EQ(count * 10 + half, 35);
-  EXPECT_EQ(asprintf(&s, "%c%C%S|%qd", 0x141, 'B', "cd", 1LL << 40), 18);
+  EXPECT_EQ(v_asprintf(&s, "%c%C%S|%qd", 0x141, 'B', "cd", 1LL << 40), 18);
   EXPECT_STREQ(s, "ABcd|1099511627776");
-  EXPECT_EQ(asprintf(&s, "ok%99999999999d", 1), -1);  // kept, not released
+  EXPECT_EQ(v_asprintf(&s, "ok%99999999999d", 1), -1);  // kept, not released
   EXPECT_STREQ(s, "ok");
   astrfree(&s);
 }
@@ -200,7 +200,7 @@ TEST_F(VAStringTest, FailedAllocationReleasesTheString) {
       [&](char **s) { return read(s, false); },
       [&](char **s) { return read(s, true); },
       [&](char **s) {
-        return asprintf(s, "%s %5d %.500f", big.c_str(), 1, 1e300) > 3000;
+        return v_asprintf(s, "%s %5d %.500f", big.c_str(), 1, 1e300) > 3000;
       },
   };
   for (bool start_null : {true, false}) {

@@ -60,14 +60,16 @@ VANTREL_API int afgettoch(char **s, FILE *stream, char stop);
  * or -1: with the string null when memory ran out, with the text so far
  * when the C formatter failed or the text would exceed INT_MAX. */
 VANTREL_API int avsprintf(char **s, const char *format, va_list args);
-/* avsprintf with the arguments given directly.  Linked under its own name
- * so that the C library's function of the same name stays intact for the
- * rest of the process; the name asprintf maps onto it below. */
+/* avsprintf with the arguments given directly.  Linked and declared under
+ * its own name, so that the C library's asprintf (which never reads *s)
+ * stays what the client and the rest of the process get; a client that
+ * defines VANTREL_LIBC_NAMES before including reaches it as asprintf. */
 VANTREL_API int v_asprintf(char **s, const char *format, ...);
 
 VANTREL_END_DECLS
 
-#ifndef VANTREL_NO_LIBC_NAMES
+/* Opt-in for code written against the library's own asprintf contract. */
+#ifdef VANTREL_LIBC_NAMES
 #define asprintf v_asprintf
 #endif
 

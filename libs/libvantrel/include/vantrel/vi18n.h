@@ -3,7 +3,15 @@
  * Messages are addressed by catalog, set number, message number and a
  * default text.  No catalog files are read: every lookup yields the default
  * text, and locale and catalog handles are always null.  Callers are still
- * written against catalogs so that texts can be translated later. */
+ * written against catalogs so that texts can be translated later.
+ *
+ * Environment (VI18nSetLangCode, run by VInitialise):
+ *   LC_ALL       set when unset, for the process and its children, to a
+ *                three-letter language name ("enu"), which is not a C
+ *                locale name; an existing value is never changed.
+ *   LC_MESSAGES, LANG
+ *                read while LC_ALL is unset to choose that name; "enu"
+ *                when neither names a language. */
 #ifndef VANTREL_VI18N_H
 #define VANTREL_VI18N_H
 

@@ -18,9 +18,29 @@
  * (with the rotation and pool settings read from VDE_LOGFILE_...);
  * "system:", "eventlog:" and "TYPE://..." keep the standard-error default.
  *
- * Environment: VDE_DEFAULT_LOG_LEVEL (a level name) sets the initial
- * threshold; VDE_FORCE_LOG_MODULE overrides the destination given to
- * VInitialise. */
+ * Environment (unset: the default in brackets):
+ *   VDE_DEFAULT_LOG_LEVEL  initial threshold of the process's log and of
+ *       each VLogFileOpen: a value starting with a level name, case
+ *       ignored; others are ignored [warn].
+ *   VDE_FORCE_LOG_MODULE   destination used by VInitialise instead of the
+ *       caller's [the caller's].
+ * Read by log files at every write:
+ *   VDE_LOGFILE_MAXSIZE    bytes past which the file is renamed to
+ *       PATH_old and a new one started; 0 or less: never [never].
+ *   VDE_LOGFILE_ROTATION_FORMAT  when set, rotation is daily instead, and
+ *       this strftime format makes the rotated file's suffix [by size,
+ *       suffix "old"].
+ *   VDE_LOGFILE_ROTATION_TIME    time of day of the daily rotation, HHMM
+ *       [0000].
+ * Read by log files when they open:
+ *   VDE_LOGFILE_USESTDERR  any value but exactly "TRUE" sends the whole
+ *       process's standard error to the null device; after a failed
+ *       rename, any value but "FALSE" switches logging to standard error
+ *       [standard error left alone; a failed rename falls back to the
+ *       pool].
+ *   VDE_LOGFILE_USEPOOL    any value but "FALSE" logs into the pool files
+ *       PATH_01, PATH_02, ... from the start [no pool].
+ *   VDE_LOGFILE_POOLSIZE   number of pool files, 2 to 99 [10]. */
 #ifndef VANTREL_VLOG_H
 #define VANTREL_VLOG_H
 

@@ -3,7 +3,16 @@
  * VInitialise is the first call of every program that uses the library.
  * The other calls answer questions about the process and its installation;
  * every string they return is a constant owned by the library, never freed
- * by the caller. */
+ * by the caller.
+ *
+ * Environment (read on the first call, then kept; unset: the default in
+ * brackets):
+ *   VTHOME      the product family's installation home [the home fixed
+ *               when the library was configured, <libdir>/vantrel].
+ *   KESSHOME    the product's own home [Kessaly below that default].
+ *   VTPLATFORM  the platform name used in directory names ["linux"].
+ * VInitialise sets LC_ALL when it is unset (see vi18n.h) and reads the
+ * log settings of vlog.h. */
 #ifndef VANTREL_VSERVICES_H
 #define VANTREL_VSERVICES_H
 

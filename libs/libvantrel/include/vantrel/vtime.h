@@ -78,15 +78,17 @@ VANTREL_API void VTimevalFromMicroseconds(VTimeval *tv, int32_t microseconds);
  * and returns a pointer to the first input character not consumed, or
  * null when the input does not match.  Parsing stops with success as soon
  * as the format or the input is exhausted; fields that no conversion sets
- * are left untouched.  Clients reach it as strptime (see below). */
+ * are left untouched.  Unlike the C library's strptime, %y stores the
+ * number read as years since 1900 ("24" is 1924).  A client that defines
+ * VANTREL_LIBC_NAMES before including reaches it as strptime (see below). */
 VANTREL_API char *v_strptime(const char *input, const char *format,
                              struct tm *tm);
 
 VANTREL_END_DECLS
 
-/* strptime names the library's parser unless the client asks to keep the
- * C library's. */
-#ifndef VANTREL_NO_LIBC_NAMES
+/* strptime stays the C library's unless the client asks for the
+ * library's parser under that name. */
+#ifdef VANTREL_LIBC_NAMES
 #define strptime v_strptime
 #endif
 

@@ -15,7 +15,7 @@
 
 #include "platform/system.h"
 #include "platform/thread.h"
-#include "threads/thr.h"
+#include "threads/error_buffer.h"
 #include "vantrel/vrc.h"
 
 namespace vantrel::internal {
@@ -146,13 +146,10 @@ void CopyText(char *dest, size_t size, const char *text) {
 // The calling thread's error buffer, or the scratch buffer when it has no
 // record yet.
 char *ErrorBuffer(size_t *size) {
-  VThread self = VThreadGetID();
-  if (self == nullptr) {
-    *size = kScratchSize;
-    return t_scratch;
-  }
-  *size = kThreadErrorBufferSize;
-  return self->errorBuffer;
+  char *buffer = CurrentErrorBuffer(size);
+  if (buffer != nullptr) return buffer;
+  *size = kScratchSize;
+  return t_scratch;
 }
 
 const VRCEntry *FindEntry(VRC code, VI18nCatalog *catalog) {

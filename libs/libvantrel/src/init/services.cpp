@@ -13,6 +13,7 @@
 #include "internal/alloc.h"
 #include "log/log_internal.h"
 #include "platform/system.h"
+#include "platform/thread.h"
 #include "threads/thr.h"
 #include "vantrel/venv.h"
 #include "vantrel/vi18n.h"
@@ -31,6 +32,9 @@ namespace {
 constexpr size_t kHomeSize = 261;      // 260 characters and a NUL
 constexpr size_t kHostNameSize = 256;  // 255 characters and a NUL
 constexpr size_t kDirSize = 261;
+constexpr size_t kAnswerSize = 261;  // room for any of the three above
+static_assert(kAnswerSize >= kHomeSize && kAnswerSize >= kHostNameSize &&
+              kAnswerSize >= kDirSize);
 constexpr char kPathSeparator = '/';
 constexpr char kDefaultPlatform[] = "linux";
 constexpr char kProductSubdir[] = "Kessaly";
@@ -41,6 +45,42 @@ constexpr char kProductSubdir[] = "Kessaly";
 std::atomic<int> g_initialised{0};
 std::atomic<const char *> g_appName{nullptr};
 std::atomic<char *> g_procName{nullptr};
+
+// An answer worked out by its first caller (into `text` when it needs
+// room) and then kept for the life of the process.  Function-local statics
+// would do the same, but their guards come from the C++ runtime, which the
+// library does not link.
+struct KeptAnswer {
+  std::atomic<int> state{0};    // 0: not yet, 1: being worked out, 2: ready
+  const char *value = nullptr;  // written before state becomes 2
+  char text[kAnswerSize] = {};
+};
+
+KeptAnswer g_vtHome;
+KeptAnswer g_kessHome;
+KeptAnswer g_platform;
+KeptAnswer g_hostName;
+KeptAnswer g_probeDir;
+KeptAnswer g_monitorDir;
+KeptAnswer g_tsmDir;
+
+// The kept value; the first caller works it out with work_out(text) while
+// any others arriving at the same time wait for it.
+template <typename WorkOut>
+const char *Kept(KeptAnswer &answer, WorkOut work_out) {
+  if (answer.state.load(std::memory_order_acquire) == 2) return answer.value;
+  int expected = 0;
+  if (answer.state.compare_exchange_strong(expected, 1,
+                                           std::memory_order_acquire)) {
+    answer.value = work_out(answer.text);
+    answer.state.store(2, std::memory_order_release);
+    return answer.value;
+  }
+  while (answer.state.load(std::memory_order_acquire) != 2) {
+    platform::ThreadYield();
+  }
+  return answer.value;
+}
 
 // A retry after a failed start-up keeps the locale and catalog of the
 // earlier attempt: catalogs cannot be closed, so opening again would leak.
@@ -134,24 +174,21 @@ const char *WorkOutHome(char *buffer, const char *variable, const char *below) {
 }
 
 const char *VtHome() {
-  static char buffer[kHomeSize];
-  static const char *const home = WorkOutHome(buffer, "VTHOME", nullptr);
-  return home;
+  return Kept(g_vtHome,
+              [](char *text) { return WorkOutHome(text, "VTHOME", nullptr); });
 }
 
 const char *KessHome() {
-  static char buffer[kHomeSize];
-  static const char *const home =
-      WorkOutHome(buffer, "KESSHOME", kProductSubdir);
-  return home;
+  return Kept(g_kessHome, [](char *text) {
+    return WorkOutHome(text, "KESSHOME", kProductSubdir);
+  });
 }
 
 const char *Platform() {
-  static const char *const platform = [] {
+  return Kept(g_platform, [](char *) {
     const char *value = VEnvGet("VTPLATFORM");
     return value != nullptr ? value : kDefaultPlatform;
-  }();
-  return platform;
+  });
 }
 
 const char *FormatPlatformDir(char *buffer, const char *name) {
@@ -159,15 +196,18 @@ const char *FormatPlatformDir(char *buffer, const char *name) {
   return buffer;
 }
 
+const char *PlatformDir(KeptAnswer &answer, const char *name) {
+  return Kept(answer,
+              [name](char *text) { return FormatPlatformDir(text, name); });
+}
+
 const char *HostName() {
-  static char buffer[kHostNameSize];
-  static const char *const name = [] {
-    if (platform::HostName(buffer, sizeof buffer) != 0) {
-      CopyCut(buffer, sizeof buffer, "localhost");
+  return Kept(g_hostName, [](char *text) {
+    if (platform::HostName(text, kHostNameSize) != 0) {
+      CopyCut(text, kHostNameSize, "localhost");
     }
-    return static_cast<const char *>(buffer);
-  }();
-  return name;
+    return static_cast<const char *>(text);
+  });
 }
 
 void ConstructPath(char *dest, const char *first, va_list pieces) {
@@ -236,21 +276,15 @@ extern "C" VANTREL_API const char *VGetLogDir(void) { return "LOG"; }
 extern "C" VANTREL_API const char *VGetGateDir(void) { return "GATES"; }
 
 extern "C" VANTREL_API const char *VGetProbeDir(void) {
-  static char buffer[vi::kDirSize];
-  static const char *const dir = vi::FormatPlatformDir(buffer, "PROBES");
-  return dir;
+  return vi::PlatformDir(vi::g_probeDir, "PROBES");
 }
 
 extern "C" VANTREL_API const char *VGetMonitorDir(void) {
-  static char buffer[vi::kDirSize];
-  static const char *const dir = vi::FormatPlatformDir(buffer, "MONITORS");
-  return dir;
+  return vi::PlatformDir(vi::g_monitorDir, "MONITORS");
 }
 
 extern "C" VANTREL_API const char *VGetTsmDir(void) {
-  static char buffer[vi::kDirSize];
-  static const char *const dir = vi::FormatPlatformDir(buffer, "TSM");
-  return dir;
+  return vi::PlatformDir(vi::g_tsmDir, "TSM");
 }
 
 extern "C" VANTREL_API const char *VGetPlatform(void) { return vi::Platform(); }

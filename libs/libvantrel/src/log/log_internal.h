@@ -13,7 +13,8 @@ namespace vantrel::internal {
 // list.  Returns 0; the lock's code; -19 when the header list cannot be
 // made ("Failed to create log header list" on standard error).  A repeated
 // call keeps the lock, the header list and the exit handler it already has
-// and switches to the destination again.
+// and switches to the destination again.  From then on the thread
+// manager's lines go through the log too.
 VRC LogMgrInitialise(const char *destination);
 
 }  // namespace vantrel::internal

@@ -15,6 +15,7 @@
 #include "log/log_record.h"
 #include "platform/clock.h"
 #include "text/simple_format.h"
+#include "threads/log_hook.h"
 #include "vantrel/venv.h"
 #include "vantrel/vlist.h"
 #include "vantrel/vrc.h"
@@ -154,6 +155,8 @@ DestinationType TypeOfName(std::string_view name) {
   return DestinationType::kOther;
 }
 
+// Without substr and starts_with, whose bounds checks call into the C++
+// runtime when they are not inlined.
 Destination ParseDestination(const char *spec) {
   std::string_view text(spec);
   if (text == "stdout" || text == "stdout:") {
@@ -167,9 +170,9 @@ Destination ParseDestination(const char *spec) {
   }
   if (text.find("://") != std::string_view::npos) {
     size_t colon = text.find(':');
-    return {TypeOfName(text.substr(0, colon)), spec + colon + 2};
+    return {TypeOfName(std::string_view(spec, colon)), spec + colon + 2};
   }
-  if (text.starts_with("file:")) return {DestinationType::kFile, spec + 5};
+  if (strncmp(spec, "file:", 5) == 0) return {DestinationType::kFile, spec + 5};
   return {DestinationType::kFile, spec};
 }
 
@@ -315,6 +318,13 @@ inline VRC LogMessage(VLogFile log, int level, int facility,
   return WriteMessage(log, level, catalog, set, number, format, args);
 }
 
+// The thread manager's lines come in here once the manager is up.
+VRC LogFromThreads(int level, int facility, VI18nCatalog catalog, int set,
+                   int number, const char *format, va_list args) {
+  return LogMessage(&g_manager, level, facility, catalog, set, number, format,
+                    args);
+}
+
 // ---- Log objects.
 
 VRC LogFileOpen(const char *destination, VLogFile *out) {
@@ -435,6 +445,7 @@ VRC LogMgrInitialise(const char *destination) {
     ReplaceDestination(&g_manager, forced != nullptr ? forced : destination);
   }
   if (!g_exitHandlerSet) g_exitHandlerSet = atexit(CloseManagerAtExit) == 0;
+  SetLogHook(LogFromThreads);
   return CreateHeaderList();
 }
 

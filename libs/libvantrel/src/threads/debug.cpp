@@ -2,6 +2,7 @@
 // leaves in the calling thread's record, and its renderings.  Raising and
 // adding work only on the record's fixed arrays, so they can report a
 // failure caused by exhausted memory; rendering into a string allocates.
+// VThreadExceptionLog, which needs the log manager, is in the log layer.
 #include <inttypes.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -13,7 +14,6 @@
 #include "threads/thr.h"
 #include "vantrel/vexcept.h"
 #include "vantrel/vi18n.h"
-#include "vantrel/vlog.h"
 #include "vantrel/vstrbuf.h"
 #include "vantrel/vtime.h"
 
@@ -225,21 +225,6 @@ char *ToBuffer(const VThreadData *t) {
   return buffer.data;
 }
 
-// A rendered chain goes to the library log as one error message without
-// catalog, set 0 and number 0.
-constexpr int kLogFacility = 1;
-
-void WriteToLibraryLog(const char *text) {
-  VLog(VLOG_ERROR, kLogFacility, nullptr, 0, 0, "%s", text);
-}
-
-void Log(const VThreadData *t) {
-  char *text = ToBuffer(t);
-  if (text == nullptr) return;
-  WriteToLibraryLog(text);
-  Free(text);
-}
-
 }  // namespace
 }  // namespace vantrel::internal
 
@@ -283,8 +268,4 @@ extern "C" VANTREL_API void VThreadExceptionPrint(VThread thread,
 extern "C" VANTREL_API void VThreadExceptionToBuffer(VThread thread,
                                                      char **out) {
   *out = vi::ToBuffer(thread);
-}
-
-extern "C" VANTREL_API void VThreadExceptionLog(VThread thread) {
-  vi::Log(thread);
 }

@@ -16,8 +16,9 @@
 
 #include "internal/alloc.h"
 #include "platform/thread.h"
+#include "threads/error_buffer.h"
+#include "threads/log_hook.h"
 #include "vantrel/vhash.h"
-#include "vantrel/vlog.h"
 #include "vantrel/vrc.h"
 #include "vantrel/vsync.h"
 
@@ -133,9 +134,10 @@ VRC BuildTable() {
 
 // The message written when a routine ends with a failure code.
 void LogThreadExit(VThreadData *record) {
-  VLog(kExitLogLevel, kExitLogFacility, LibraryCatalog(), kExitLogSet,
-       kExitLogNumber, "THREAD MGR: thread %s (%p) *EXIT*: %s", record->name,
-       static_cast<void *>(record), VRCToString(record->exitCode));
+  LogThroughHook(kExitLogLevel, kExitLogFacility, LibraryCatalog(), kExitLogSet,
+                 kExitLogNumber, "THREAD MGR: thread %s (%p) *EXIT*: %s",
+                 record->name, static_cast<void *>(record),
+                 VRCToString(record->exitCode));
 }
 
 // Runs in the new thread.  The spawner posts the start semaphore only once
@@ -253,6 +255,13 @@ VThreadData *CurrentThread() {
   self = LookUpOrAddSelf();
   t_self = self;
   return self;
+}
+
+char *CurrentErrorBuffer(size_t *size) {
+  VThreadData *self = CurrentThread();
+  if (self == nullptr) return nullptr;
+  *size = kThreadErrorBufferSize;
+  return self->errorBuffer;
 }
 
 }  // namespace vantrel::internal
