@@ -20,10 +20,6 @@ typedef struct VEventRecord *VEvent;
 typedef struct VGateRecord *VGate;
 typedef struct VSemaphoreRecord *VSemaphore;
 
-/* Returned only by VMutexTryLock when another thread holds the mutex; the
- * code has no text of its own. */
-#define VRC_MUTEX_BUSY (-80)
-
 /* A wait limit meaning "no limit". */
 #define VSYNC_INFINITE 0xFFFFFFFFu
 
