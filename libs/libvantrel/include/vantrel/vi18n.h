@@ -25,7 +25,7 @@ VANTREL_API VRC VI18nInitialize(void);
  * first letter of its territory ("en_US.UTF-8" gives "enu"), "enu" for the
  * C and POSIX locales or when none is named.
  * Returns 0; the platform's error number when the user's language cannot be
- * read; -19 (VRC_FAILURE) when LC_ALL cannot be set.  Both failures are
+ * read; VRC_FAILURE (-19) when LC_ALL cannot be set.  Both failures are
  * reported on standard error. */
 VANTREL_API VRC VI18nSetLangCode(void);
 

@@ -35,7 +35,7 @@ typedef struct VRCEntry {
  * table must live as long as the process.  When several tables hold a
  * code, the one registered first wins.  Registering belongs to start-up,
  * before other threads ask for texts.
- * Returns 0, or -19 (VRC_FAILURE) when 64 tables are registered already. */
+ * Returns 0, or VRC_FAILURE (-19) when 64 tables are registered already. */
 VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
                             const VRCEntry *table);
 
@@ -47,7 +47,7 @@ VANTREL_API const char *VRCToString(VRC code);
 
 /* Writes the system's text for an operating-system error code into
  * buffer (`size` bytes, all zeroed first), cut to fit and without a final
- * line end.  Returns 0, or -19 (VRC_FAILURE) when the system has no text
+ * line end.  Returns 0, or VRC_FAILURE (-19) when the system has no text
  * for the code (the buffer is then all zero bytes). */
 VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
                                       uint32_t size);

@@ -33,8 +33,9 @@ typedef struct VSemaphoreRecord *VSemaphore;
  * as it locked it. */
 
 /* Creates an unlocked mutex named `name` (required; cut to 40 characters;
- * only stored, not visible to other processes).  0, 12 when the record
- * cannot be allocated, -19 when the system lock cannot be made. */
+ * only stored, not visible to other processes).  0, ENOMEM (12) when the
+ * record cannot be allocated, VRC_FAILURE (-19) when the system lock cannot
+ * be made. */
 VANTREL_API VRC VMutexCreate(const char *name, VMutex *out);
 /* Releases an unheld mutex nobody waits on; 0. */
 VANTREL_API VRC VMutexDestroy(VMutex m);
@@ -52,8 +53,8 @@ VANTREL_API int VMutexIsLocked(VMutex m);
 
 /* ---- Condition variable, always used with the same VMutex. */
 
-/* 0, 12 when the record cannot be allocated, -19 when a system object
- * cannot be made (nothing is left behind). */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when a
+ * system object cannot be made (nothing is left behind). */
 VANTREL_API VRC VCondCreate(VCond *out);
 /* Releases a condition variable nobody waits on; 0. */
 VANTREL_API VRC VCondDestroy(VCond c);
@@ -75,8 +76,8 @@ VANTREL_API VRC VCondTimedWait(VCond c, VMutex m, unsigned milliseconds);
  * record who holds it, and any thread may release it. */
 
 /* Creates the lock with its inner mutex "RWLockAnon" and condition
- * variable; 0, 12 when the record cannot be allocated, or the code of the
- * inner object that could not be made (nothing is left behind). */
+ * variable; 0, ENOMEM (12) when the record cannot be allocated, or the code of
+ * the inner object that could not be made (nothing is left behind). */
 VANTREL_API VRC VRWLockCreate(const char *name, VRWLock *out);
 VANTREL_API VRC VRWLockDestroy(VRWLock l);
 /* Wait without limit for read or write access; 0. */
@@ -88,8 +89,8 @@ VANTREL_API VRC VRWLockUnlock(VRWLock l);
 
 /* ---- Event: a pulse that releases the threads waiting at that moment. */
 
-/* 0, 12 when the record cannot be allocated, -19 when a system object
- * cannot be made. */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when a
+ * system object cannot be made. */
 VANTREL_API VRC VEventCreate(VEvent *out);
 VANTREL_API VRC VEventDestroy(VEvent e);
 /* Releases every thread waiting now; a signal with no waiter is lost.  0. */
@@ -101,8 +102,8 @@ VANTREL_API VRC VEventTimedWait(VEvent e, unsigned milliseconds);
 
 /* ---- Gate: open (everyone passes), closed (everyone waits) or pulsed. */
 
-/* Creates a closed gate; 0, 12 when the record cannot be allocated, -19
- * when a system object cannot be made. */
+/* Creates a closed gate; 0, ENOMEM (12) when the record cannot be
+ * allocated, VRC_FAILURE (-19) when a system object cannot be made. */
 VANTREL_API VRC VGateCreate(VGate *out);
 VANTREL_API VRC VGateDestroy(VGate g);
 /* Opens the gate until VGateClose; present and future waiters pass.  0. */
@@ -115,8 +116,9 @@ VANTREL_API VRC VGateWait(VGate g);
 
 /* ---- Counting semaphore, maximum count VSEMAPHORE_MAX_COUNT. */
 
-/* 0, 12 when the record cannot be allocated, -19 when the semaphore cannot
- * be made (also for an initial count outside 0..VSEMAPHORE_MAX_COUNT). */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when
+ * the semaphore cannot be made (also for an initial count outside
+ * 0..VSEMAPHORE_MAX_COUNT). */
 VANTREL_API VRC VSemaphoreCreateN(int initial, VSemaphore *out);
 VANTREL_API VRC VSemaphoreDestroy(VSemaphore s);
 /* Add 1 or n (n < 1 adds nothing) to the count, clamped at the maximum
@@ -125,7 +127,7 @@ VANTREL_API VRC VSemaphorePost(VSemaphore s);
 VANTREL_API VRC VSemaphorePostN(VSemaphore s, int n);
 /* Waits without limit until the count is positive and takes 1; 0. */
 VANTREL_API VRC VSemaphoreWait(VSemaphore s);
-/* Takes 1 without waiting: 0, or 11 (EAGAIN) when the count is 0. */
+/* Takes 1 without waiting: 0, or EAGAIN (11) when the count is 0. */
 VANTREL_API VRC VSemaphoreTry(VSemaphore s);
 
 /* ---- One-time initialisation. */

@@ -2,6 +2,7 @@
 // link header, two chains.
 #include "containers/dhash.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include "containers/hashtable.h"
@@ -69,7 +70,7 @@ int WalkSorted(VDHash *table, VVisitFunc visitor, void *arg, VCompareFunc order,
                void *order_arg) {
   size_t size = RecordSize(0, table->count);
   void **items = size != 0 ? static_cast<void **>(Malloc(size)) : nullptr;
-  if (items == nullptr) return 12;
+  if (items == nullptr) return ENOMEM;
   void **fill = items;
   DHashLink **slots = DHashSlots(table);
   for (uint32_t b = 0; b < table->buckets; ++b) {

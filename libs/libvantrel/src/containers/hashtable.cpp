@@ -3,6 +3,7 @@
 #include "containers/hashtable.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <string.h>
 
 #include "internal/alloc.h"
@@ -73,7 +74,7 @@ int WalkSorted(VHash *table, VVisitFunc visitor, void *arg,
   if (table->count == 0) return 0;
   size_t size = RecordSize(0, table->count);
   void **items = size != 0 ? static_cast<void **>(Malloc(size)) : nullptr;
-  if (items == nullptr) return 12;
+  if (items == nullptr) return ENOMEM;
   Collect(table, items);
   int result = VisitSorted(items, table->count,
                            order != nullptr ? order : table->compare,
