@@ -7,6 +7,7 @@
 // need a lock.
 #include "core/retcode.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <atomic>
@@ -241,12 +242,12 @@ size_t RemoveOneLineEnd(char *text) {
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
-                                       const VRCEntry *table) {
+VRC VRCRegister(VI18nCatalog catalog, int count, const VRCEntry *table) {
+  if (table == nullptr) return EINVAL;
   return vi::Register(catalog, count, table);
 }
 
-extern "C" VANTREL_API const char *VRCToString(VRC code) {
+const char *VRCToString(VRC code) {
   vi::RegisterBuiltinReturnCodes(nullptr);
   if (code >= 1 && code <= 9999) {
     return vantrel::platform::ErrorText(code, vi::t_scratch,
@@ -270,9 +271,9 @@ extern "C" VANTREL_API const char *VRCToString(VRC code) {
 // The system's texts here are the C library's error texts; the home
 // platform's separate table of network-management texts has no counterpart,
 // so those codes share the same lookup.
-extern "C" VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
-                                                 uint32_t size) {
-  if (buffer == nullptr || size == 0) return VRC_FAILURE;
+VRC VRCFormatWin32Message(uint32_t code, char *buffer, uint32_t size) {
+  if (buffer == nullptr) return EINVAL;
+  if (size == 0) return VRC_FAILURE;
   memset(buffer, 0, size);
   if (code > static_cast<uint32_t>(INT_MAX)) return VRC_FAILURE;
   int errnum = static_cast<int>(code);
@@ -284,7 +285,7 @@ extern "C" VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
   return 0;
 }
 
-extern "C" VANTREL_API char *VRCWin32ErrorCodeToString(uint32_t code) {
+char *VRCWin32ErrorCodeToString(uint32_t code) {
   size_t size = 0;
   char *buffer = vi::ErrorBuffer(&size);
   if (VRCFormatWin32Message(code, buffer, static_cast<uint32_t>(size)) == 0) {
