@@ -35,7 +35,7 @@ VANTREL_API void *VDHashNext1(VDHash *table, void *item);
 VANTREL_API void *VDHashNext2(VDHash *table, void *item);
 VANTREL_API uint32_t VDHashNumItems(VDHash *table);
 /* Visits each item once (key-1 bucket order; it may be freed), then empties
- * the table. */
+ * the table; a null visitor empties it without visiting. */
 VANTREL_API void VDHashFlush(VDHash *table, VVisitFunc visitor, void *arg);
 VANTREL_API void VDHashDestroyWith(VDHash *table, VVisitFunc visitor, void *arg,
                                    VReleaseFunc release);

@@ -2,7 +2,8 @@
  * references inside a text.
  *
  * Nothing here locks: like the C runtime's own environment calls, these
- * must not race with each other or with getenv/putenv on other threads. */
+ * must not race with each other or with getenv/putenv on other threads.
+ * A null name reads as a variable that is not set. */
 #ifndef VANTREL_VENV_H
 #define VANTREL_VENV_H
 

@@ -45,7 +45,8 @@ VANTREL_API void *VHashNext(VHash *table, void *item);
 VANTREL_API void VHashDelete(VHash *table, void *item);
 VANTREL_API uint32_t VHashNumItems(VHash *table);
 /* Calls visitor(item, arg) on every item (bucket order; the visitor may
- * free it), then empties the table.  The visitor is required. */
+ * free it), then empties the table; a null visitor empties it without
+ * visiting. */
 VANTREL_API void VHashFlush(VHash *table, VVisitFunc visitor, void *arg);
 /* VHashFlush, then release(table). */
 VANTREL_API void VHashDestroyWith(VHash *table, VVisitFunc visitor, void *arg,

@@ -22,7 +22,8 @@ VANTREL_API VHashList *VHashListCreateWith(VAllocFunc alloc, uint32_t buckets,
                                            VHashFunc hash, void *hash_arg,
                                            VCompareFunc compare, void *cmp_arg);
 /* Calls visitor(item, arg) on every item in list order (it may free the
- * item), then empties the hash list. */
+ * item), then empties the hash list; a null visitor empties it without
+ * visiting. */
 VANTREL_API void VHashListFlush(VHashList *hl, VVisitFunc visitor, void *arg);
 VANTREL_API void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor,
                                       void *arg, VReleaseFunc release);

@@ -46,7 +46,8 @@ VANTREL_API VRC VI18nCatalogOpen(VI18nLocale locale, const char *name,
 /* Copies the text of message (set, number) of the catalog into dest, which
  * holds dest_size bytes: always the default text, cut to dest_size - 1
  * bytes and terminated.  A dest_size of 0 writes nothing; a null
- * default_text gives the empty text.  Returns 0. */
+ * default_text gives the empty text.  Returns 0 (dest may be null when
+ * dest_size is 0). */
 VANTREL_API VRC VI18nMessageGet(VI18nCatalog catalog, int32_t set,
                                 int32_t number, const char *default_text,
                                 char *dest, size_t dest_size);

@@ -81,7 +81,8 @@ VANTREL_API VRC VLogToFileAP(VLogFile log, int level, int facility,
                              VI18nCatalog catalog, int set, int number,
                              const char *format, va_list args);
 
-/* Opens a log object on the destination, threshold 3 or
+/* Opens a log object on the destination (a null one is the standard-error
+ * default), threshold 3 or
  * VDE_DEFAULT_LOG_LEVEL.  *log is set to null first.  Returns 0; ENOMEM
  * (12) or the lock's code, with *log left null; or the destination's
  * code, in which case *log still receives an object that writes to
@@ -104,8 +105,9 @@ VANTREL_API void VLogMgrSetLevel(int level);
 VANTREL_API int VLogMgrGetLevel(void);
 VANTREL_API VRC VLogMgrSetLevelFromString(const char *text);
 VANTREL_API void VLogMgrSetFatalDoesNotExit(int flag);
-/* Closes the process's destination and opens the given one.  Returns 0, or
- * the destination's code; the log then writes to standard error. */
+/* Closes the process's destination and opens the given one (a null one is
+ * the standard-error default).  Returns 0, or the destination's code; the
+ * log then writes to standard error. */
 VANTREL_API VRC VLogMgrSwitch(const char *destination);
 
 /* The level whose name the text starts with (ignoring case), or -1. */

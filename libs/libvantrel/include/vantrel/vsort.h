@@ -1,6 +1,6 @@
 /* In-place sorts of arrays of fixed-size elements with a comparison that
  * receives the caller's context: compare(a, b, context) is negative when a
- * sorts before b. */
+ * sorts before b.  A null array is accepted when count is 0. */
 #ifndef VANTREL_VSORT_H
 #define VANTREL_VSORT_H
 

@@ -34,7 +34,8 @@ typedef struct vb_buffer {
 
 /* vb_init_with with malloc and free. */
 VANTREL_API void vb_init(vb_buffer *buffer);
-/* Empty buffer without a data area that grows with allocate and release. */
+/* Empty buffer without a data area that grows with allocate and release;
+ * a null allocate or release stands for malloc or free. */
 VANTREL_API void vb_init_with(vb_buffer *buffer, VAllocFunc allocate,
                               VReleaseFunc release);
 /* Releases the data area and leaves the buffer empty with the same two
@@ -46,7 +47,8 @@ VANTREL_API VRC vb_strcat(vb_buffer *buffer, const char *text);
 /* Appends exactly count bytes: the text's first count characters, padded
  * with zeros when it is shorter; then terminates.  0 or ENOMEM (12). */
 VANTREL_API VRC vb_strncat(vb_buffer *buffer, const char *text, size_t count);
-/* Appends count raw bytes without terminating them.  0 or ENOMEM (12). */
+/* Appends count raw bytes without terminating them (bytes may be null when
+ * count is 0).  0 or ENOMEM (12). */
 VANTREL_API VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count);
 /* Appends printf-formatted text.  0, ENOMEM (12), or the C library's error
  * number when the C formatter rejects the format (EINVAL when it gives

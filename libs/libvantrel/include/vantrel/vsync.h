@@ -4,7 +4,9 @@
  *
  * Every object is a heap record made by its create call and released by
  * its destroy call; handles are opaque.  Waits are in milliseconds, and
- * VSYNC_INFINITE waits without limit.  Nothing here checks its arguments. */
+ * VSYNC_INFINITE waits without limit.  Null handles are refused (see
+ * vbase.h); any other misuse, such as a destroyed object or an unlock by a
+ * thread that does not hold the mutex, is not detected. */
 #ifndef VANTREL_VSYNC_H
 #define VANTREL_VSYNC_H
 
@@ -147,7 +149,8 @@ typedef void (*VOneTimeRoutine)(void);
 
 /* Runs routine exactly once per control however many threads call at once;
  * callers arriving while it runs return after it has finished.  A call made
- * by the routine itself on its own control returns at once.  Always 0. */
+ * by the routine itself on its own control returns at once.  0, or EINVAL
+ * (22) for a null control or routine. */
 VANTREL_API VRC VOneTimeInitialise(VOneTime *control, VOneTimeRoutine routine);
 
 VANTREL_END_DECLS

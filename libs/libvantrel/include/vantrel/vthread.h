@@ -36,14 +36,14 @@ typedef struct VThreadAttr {
   uint32_t stackSize; /* bytes, used with VTHREAD_ATTR_STACK_SIZE */
 } VThreadAttr;
 
-/* Starts a thread named `name` (cut to 43 characters) that runs
- * routine(record, argument).  *out is set to null first and to the new
- * record on success; the routine always finds *out set and its record in
- * the table.  A record is released by the thread itself when the routine
- * returns, unless attributes ask for a joinable thread.
- * Returns 0; ENOMEM (12) when the record cannot be allocated; the
- * semaphores' code when they cannot be made; VRC_FAILURE (-19) when the
- * platform cannot start the thread.  On failure nothing is left behind. */
+/* Starts a thread named `name` (cut to 43 characters; null gives an empty
+ * name) that runs routine(record, argument).  *out is set to null first and
+ * to the new record on success; the routine always finds *out set and its
+ * record in the table.  A record is released by the thread itself when the
+ * routine returns, unless attributes ask for a joinable thread. Returns 0;
+ * ENOMEM (12) when the record cannot be allocated; the semaphores' code when
+ * they cannot be made; VRC_FAILURE (-19) when the platform cannot start the
+ * thread.  On failure nothing is left behind. */
 VANTREL_API VRC VThreadSpawn(const char *name, VThreadRoutine routine,
                              void *argument, const VThreadAttr *attributes,
                              VThread *out);

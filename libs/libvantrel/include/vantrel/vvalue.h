@@ -155,7 +155,8 @@ VANTREL_API VRC VTypedValueToString(const VTypedValue *typedValue, char **out);
 
 /* A new record from alloc holding a copy of name and of *value under type
  * (text duplicated with its length word, binary data copied into a new
- * block, none for length 0; a type outside 1 to 10 copies no value).
+ * block, none for length 0; a type outside 1 to 10 or a null value copies
+ * no value, leaving it zero).
  * Returns null when anything fails; what was allocated is freed and the
  * record given to release. */
 VANTREL_API VNamedValue *VNamedValueCreateFromValue(const char *name,
@@ -196,7 +197,8 @@ VANTREL_API void VNamedValueDestroy(VNamedValue *namedValue,
 /* Hash and compare functions by name, shaped for a VHash; they read only
  * the first field of what they are given (a named value, or a pointer to a
  * variable holding a name) and ignore arg.  The case-insensitive pair must
- * be used together. */
+ * be used together.  A null record or name hashes to 0 and sorts before
+ * every name; two of them compare equal. */
 VANTREL_API uint32_t VNamedValueHash(const void *namedValue, void *arg);
 VANTREL_API uint32_t VNamedValueCIHash(const void *namedValue, void *arg);
 VANTREL_API int VNamedValueComp(const void *a, const void *b, void *arg);
