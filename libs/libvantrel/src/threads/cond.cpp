@@ -106,7 +106,8 @@ VRC VCondSignal(VCond c) {
 }
 
 VRC VCondWait(VCond c, VMutex m) {
-  return VCondTimedWait(c, m, VSYNC_INFINITE);
+  if (c == nullptr || m == nullptr) return EINVAL;
+  return vantrel::internal::TimedWait(c, m, VSYNC_INFINITE);
 }
 
 VRC VCondTimedWait(VCond c, VMutex m, unsigned milliseconds) {

@@ -71,7 +71,11 @@ VRC VEventSignal(VEvent e) {
   return 0;
 }
 
-VRC VEventWait(VEvent e) { return VEventTimedWait(e, VSYNC_INFINITE); }
+VRC VEventWait(VEvent e) {
+  if (e == nullptr) return EINVAL;
+  vantrel::internal::WaitForPulse(e, VSYNC_INFINITE);
+  return 0;
+}
 
 // The result cannot tell a signal from the end of the time limit.
 VRC VEventTimedWait(VEvent e, unsigned milliseconds) {

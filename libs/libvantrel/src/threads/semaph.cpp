@@ -91,7 +91,11 @@ VRC VSemaphoreDestroy(VSemaphore s) {
   return 0;
 }
 
-VRC VSemaphorePost(VSemaphore s) { return VSemaphorePostN(s, 1); }
+VRC VSemaphorePost(VSemaphore s) {
+  if (s == nullptr) return EINVAL;
+  vantrel::internal::Post(s, 1);
+  return 0;
+}
 
 VRC VSemaphorePostN(VSemaphore s, int n) {
   if (s == nullptr) return EINVAL;
