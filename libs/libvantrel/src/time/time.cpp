@@ -101,6 +101,11 @@ void TimevalSubtract(VTimeval *a, const VTimeval *b) {
   a->tv_usec = static_cast<int32_t>(usec);
 }
 
+void TimevalFromMicros(VTimeval *tv, int32_t micros) {
+  tv->tv_sec = micros / kMicrosPerSecond;
+  tv->tv_usec = static_cast<int32_t>(micros % kMicrosPerSecond);
+}
+
 }  // namespace
 
 void FormatLocalDateTime(char *buf, size_t size) {
@@ -175,15 +180,17 @@ void VTimevalSubtract(VTimeval *a, const VTimeval *b) {
 }
 
 void VTimevalIncrement(VTimeval *tv, int32_t microseconds) {
+  if (tv == nullptr) return;
   VTimeval delta;
-  VTimevalFromMicroseconds(&delta, microseconds);
-  VTimevalAdd(tv, &delta);
+  vi::TimevalFromMicros(&delta, microseconds);
+  vi::TimevalAdd(tv, &delta);
 }
 
 void VTimevalDecrement(VTimeval *tv, int32_t microseconds) {
+  if (tv == nullptr) return;
   VTimeval delta;
-  VTimevalFromMicroseconds(&delta, microseconds);
-  VTimevalSubtract(tv, &delta);
+  vi::TimevalFromMicros(&delta, microseconds);
+  vi::TimevalSubtract(tv, &delta);
 }
 
 int32_t VTimevalDifference(const VTimeval *a, const VTimeval *b) {
@@ -198,7 +205,5 @@ int32_t VTimevalToMicroseconds(const VTimeval *tv) {
 }
 
 void VTimevalFromMicroseconds(VTimeval *tv, int32_t microseconds) {
-  if (tv == nullptr) return;
-  tv->tv_sec = microseconds / vi::kMicrosPerSecond;
-  tv->tv_usec = static_cast<int32_t>(microseconds % vi::kMicrosPerSecond);
+  if (tv != nullptr) vi::TimevalFromMicros(tv, microseconds);
 }
