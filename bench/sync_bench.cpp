@@ -2,7 +2,7 @@
 // lock and unlock (VMutex, a recursive pthread mutex, GLib's GRecMutex,
 // std::mutex), and a two-thread ping-pong over a pair of semaphores
 // (VSemaphore against the same counting semaphore written directly on a
-// pthread mutex and condition variable).
+// pthread mutex and condition variable), and a ping-pong over one VCond.
 #include <benchmark/benchmark.h>
 #include <glib.h>
 #include <pthread.h>
@@ -128,5 +128,39 @@ void BM_RawSemaphorePingPong(benchmark::State &state) {
   PingPong<RawSemaphore>(state);
 }
 BENCHMARK(BM_RawSemaphorePingPong)->UseRealTime();
+
+// One iteration is a round trip over one VCond and its VMutex: each side
+// hands the turn over, signals, and waits until the turn comes back.
+void BM_VCondPingPong(benchmark::State &state) {
+  VMutex m = nullptr;
+  VCond c = nullptr;
+  VMutexCreate("bench", &m);
+  VCondCreate(&c);
+  int turn = 0;
+  bool stop = false;
+  std::thread partner([&] {
+    VMutexLock(m);
+    for (;;) {
+      while (turn != 1 && !stop) VCondWait(c, m);
+      if (stop) break;
+      turn = 0;
+      VCondSignal(c);
+    }
+    VMutexUnlock(m);
+  });
+  VMutexLock(m);
+  for (auto _ : state) {
+    turn = 1;
+    VCondSignal(c);
+    while (turn != 0) VCondWait(c, m);
+  }
+  stop = true;
+  VCondSignal(c);
+  VMutexUnlock(m);
+  partner.join();
+  VCondDestroy(c);
+  VMutexDestroy(m);
+}
+BENCHMARK(BM_VCondPingPong)->UseRealTime();
 
 }  // namespace

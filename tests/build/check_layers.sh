@@ -48,6 +48,7 @@ vantrel/vastring.h 2
 vantrel/vtime.h 2
 vantrel/vtypes.h 2
 vantrel/vvalue.h 2
+vantrel/vrc_codes.h 1
 vantrel/vrc.h 3
 vantrel/vi18n.h 3
 vantrel/venv.h 3

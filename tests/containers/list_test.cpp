@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "containers/ordered_list.h"
 #include "support/alloc_sweep.h"
 #include "vantrel/vlist.h"
 
@@ -26,7 +27,8 @@ int ByKey(const void *a, const void *b, void *compares) {
   return KeyOf(a) - KeyOf(b);
 }
 bool SelfLinked(void *item) {
-  auto *link = vantrel::internal::ListLinkOf(item);
+  auto *link =
+      vantrel::internal::OrderedList<vantrel::internal::ListLink>::LinkOf(item);
   return link->next == link && link->prev == link;
 }
 

@@ -118,4 +118,19 @@ TEST_F(VEnvTest, ReadsMultibyteCharactersOfTheLocale) {
   setlocale(LC_CTYPE, "C");
 }
 
+// A null name reads as a variable that is not set; setting or expanding
+// with a null is refused.
+TEST_F(VEnvTest, NullNameIsNeverSetAndNullsAreRefused) {
+  EXPECT_EQ(VEnvGet(nullptr), nullptr);
+  EXPECT_STREQ(VEnvGetWithDefault(nullptr, "default"), "default");
+  EXPECT_EQ(VEnvIsSet(nullptr), 0);
+  EXPECT_EQ(VEnvSet(nullptr, "x"), EINVAL);
+  EXPECT_EQ(VEnvSet("VANTREL_TEST_NULL", nullptr), EINVAL);
+  EXPECT_EQ(VEnvIsSet("VANTREL_TEST_NULL"), 0);
+  char *out = nullptr;
+  EXPECT_EQ(VEnvExpandString(nullptr, &out), EINVAL);
+  EXPECT_EQ(VEnvExpandString("$HOME", nullptr), EINVAL);
+  EXPECT_EQ(out, nullptr);
+}
+
 }  // namespace

@@ -83,6 +83,22 @@ TEST_F(VRCTest, EveryCodeHasItsTextWithoutAllocating) {
   EXPECT_EQ(allocations.count(), 0u);
 }
 
+// The names and the texts come from one list: every general name has its
+// text, and a subsystem name has none, so it renders as unknown.
+TEST_F(VRCTest, NamesFromTheCodeListMatchTheTable) {
+  static_assert(VRC_OK == 0 && VRC_INTERNAL_ERROR == -16 &&
+                VRC_TIMEOUT == -18 && VRC_FAILURE == -19 &&
+                VRC_NOT_READY == -32 && VRC_MUTEX_BUSY == -80);
+  int general = 0;
+#define VRC_GENERAL_CODE(name, code, number, text) \
+  EXPECT_STREQ(VRCToString(name), text) << #name;  \
+  ++general;
+#define VRC_SUBSYSTEM_CODE(name, code) \
+  EXPECT_EQ(VRCToString(name), Unknown(code)) << #name;
+#include "vantrel/vrc_codes.h"
+  EXPECT_EQ(general, 18);
+}
+
 TEST_F(VRCTest, TextsLiveInTheCallingThreadsErrorBuffer) {
   const char *mine = VRCToString(-22);
   EXPECT_EQ(mine, VThreadGetID()->errorBuffer);

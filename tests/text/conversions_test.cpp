@@ -213,4 +213,30 @@ TEST(VStringTest, ValidatorsAndCaseChecksAcceptExactlyTheirForms) {
   EXPECT_STREQ(text, "abc1_z");
 }
 
+// Null texts and outputs are refused with EINVAL and write nothing; the
+// validators and case checks answer 0.
+TEST(VStringTest, NullArgumentsAreRefusedAndWriteNothing) {
+  int32_t i = 7;
+  uint64_t u = 7;
+  double d = 7;
+  char *out = nullptr;
+  const VRC refused[] = {
+      VStringToInteger(nullptr, &i),       VStringToInteger("1", nullptr),
+      VStringToUnsigned64(nullptr, &u),    VStringToReal(nullptr, &d),
+      VStringToBoolean(nullptr, &i),       VIpAddrToUnsigned(nullptr, nullptr),
+      VStringLTrim(nullptr, &out),         VStringQuoted("x", nullptr),
+      VStringToNameCase(nullptr, &out, 1),
+  };
+  for (VRC rc : refused) EXPECT_EQ(rc, EINVAL);
+  EXPECT_EQ(i, 7);
+  EXPECT_EQ(u, 7u);
+  EXPECT_EQ(d, 7);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(VStringIsValidName(nullptr) + VStringIsValidInteger(nullptr) +
+                VStringIsValidReal(nullptr) + VStringIsValidBoolean(nullptr) +
+                VStringIsUpper(nullptr) + VStringIsLower(nullptr),
+            0);
+  EXPECT_EQ(VStringWordWrap(nullptr, 10), 0);
+}
+
 }  // namespace

@@ -167,4 +167,21 @@ TEST(VStrBufTest, FailedGrowthReturns12AndLosesNothing) {
   EXPECT_EQ(vb_strlen(&none), 0u);
 }
 
+// Null allocation functions stand for malloc and free; no bytes with a
+// count of 0 is an empty append; other nulls are refused with EINVAL.
+TEST(VStrBufTest, NullFunctionsAreTheDefaultsAndNullBuffersAreRefused) {
+  vb_buffer b;
+  vb_init_with(&b, nullptr, nullptr);
+  EXPECT_EQ(vb_strcat(&b, "text"), 0);
+  EXPECT_EQ(vb_append(&b, nullptr, 0), 0);
+  EXPECT_EQ(vb_append(&b, nullptr, 1), EINVAL);
+  EXPECT_EQ(vb_strcat(&b, nullptr), EINVAL);
+  EXPECT_EQ(vb_sprintf(&b, nullptr), EINVAL);
+  EXPECT_STREQ(vb_strval(&b), "text");
+  EXPECT_EQ(vb_strcat(nullptr, "x"), EINVAL);
+  EXPECT_EQ(vb_strval(nullptr), nullptr);
+  EXPECT_EQ(vb_strlen(nullptr) + vb_strsize(nullptr), 0u);
+  vb_free(&b);
+}
+
 }  // namespace

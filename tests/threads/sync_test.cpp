@@ -349,4 +349,70 @@ TEST(VSyncTest, EveryCreateReports12WhenAllocationFails) {
                           VSemaphoreDestroy);
 }
 
+// The one wait loop under the blocking objects (and, later, queues and
+// timers): the predicate is tested under the guard before any sleep and
+// after every wake-up, so a wake-up that leaves it false does not end the
+// wait; the limit ends it with VRC_TIMEOUT.
+TEST(GuardedWaitTest, EndsWhenThePredicateHoldsOrTheLimitPasses) {
+  vantrel::platform::Mutex guard;
+  vantrel::platform::CondVar cond;
+  ASSERT_TRUE(vi::InitGuarded(&guard, &cond));
+  int value = 0;
+  int tests = 0;
+  vantrel::platform::MutexLock(&guard);
+  EXPECT_EQ(vi::GuardedWait(&guard, &cond, 0u, [&] { return ++tests > 0; }), 0);
+  EXPECT_EQ(tests, 1);  // true at once: no sleep
+  auto start = Clock::now();
+  EXPECT_EQ(vi::GuardedWait(&guard, &cond, 30u, [&] { return value != 0; }),
+            VRC_TIMEOUT);
+  EXPECT_GE(MsSince(start), 30);
+  std::thread waker([&] {
+    for (int next : {0, 0, 1}) {  // two wake-ups that change nothing
+      vantrel::platform::MutexLock(&guard);
+      value = next;
+      vantrel::platform::CondBroadcast(&cond);
+      vantrel::platform::MutexUnlock(&guard);
+    }
+  });
+  EXPECT_EQ(vi::GuardedWait(&guard, &cond, VSYNC_INFINITE,
+                            [&] { return value != 0; }),
+            0);
+  EXPECT_EQ(value, 1);
+  vantrel::platform::MutexUnlock(&guard);
+  waker.join();
+  vi::DestroyGuarded(&guard, &cond);
+}
+
+TEST(VSyncTest, NullHandlesAreRefusedWithEinval) {
+  VMutex m = nullptr;
+  VCond c = nullptr;
+  ASSERT_EQ(VMutexCreate("m", &m) + VCondCreate(&c), 0);
+  const VRC refused[] = {
+      VMutexCreate(nullptr, &m),
+      VMutexCreate("m", nullptr),
+      VMutexLock(nullptr),
+      VMutexUnlock(nullptr),
+      VMutexTryLock(nullptr),
+      VMutexDestroy(nullptr),
+      VCondCreate(nullptr),
+      VCondSignal(nullptr),
+      VCondWait(c, nullptr),
+      VCondTimedWait(nullptr, m, 0),
+      VRWLockCreate("rw", nullptr),
+      VRWLockForRead(nullptr),
+      VEventCreate(nullptr),
+      VEventTimedWait(nullptr, 0),
+      VGateWait(nullptr),
+      VSemaphoreCreateN(0, nullptr),
+      VSemaphoreWait(nullptr),
+      VSemaphorePostN(nullptr, 1),
+      VOneTimeInitialise(nullptr, [] {}),
+  };
+  for (VRC rc : refused) EXPECT_EQ(rc, EINVAL);
+  EXPECT_EQ(VMutexIsLocked(nullptr), 0);
+  EXPECT_EQ(VMutexIsLocked(m), 0);  // nothing above took the real mutex
+  VCondDestroy(c);
+  VMutexDestroy(m);
+}
+
 }  // namespace

@@ -1,5 +1,6 @@
 // The test environment runs with TZ=UTC and LC_ALL=C.
 #include <ctype.h>
+#include <errno.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -152,6 +153,19 @@ TEST(VTimevalTest, MicrosecondArithmeticTruncatesAndWrapsAt32Bits) {
   VTimeval a{100, 250000}, b{98, 750000}, later{100 + 2148, 250000};
   EXPECT_EQ(VTimevalDifference(&a, &b), -1500000);
   EXPECT_EQ(VTimevalDifference(&a, &later), -2146967296);  // 32-bit wrap
+}
+
+TEST(VTimeTest, NullArgumentsGiveTheFailureResults) {
+  char buf[26] = "unchanged";
+  time_t t = 0;
+  EXPECT_EQ(v_ctime(nullptr, buf), nullptr);
+  EXPECT_EQ(v_ctimex(&t, nullptr), nullptr);
+  EXPECT_STREQ(buf, "unchanged");
+  EXPECT_EQ(v_mktime(nullptr), static_cast<time_t>(-1));
+  EXPECT_EQ(v_localtime(&t, nullptr), nullptr);
+  EXPECT_EQ(v_strptime("1", nullptr, nullptr), nullptr);
+  EXPECT_EQ(v_gettimeofday(nullptr), EINVAL);
+  EXPECT_EQ(VTimevalDifference(nullptr, nullptr), 0);
 }
 
 }  // namespace

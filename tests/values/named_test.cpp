@@ -188,4 +188,29 @@ TEST(VNamedValueTest, AllocationFailuresLeaveNothingBehind) {
   VTypedValueFreeValue(&values[0]);
 }
 
+// A null record or name sorts before every name and hashes to 0, so the
+// compare functions order a table's keys totally; a null value creates a
+// zero value; other nulls are refused.
+TEST(VNamedValueTest, NullsSortFirstAndRequiredPointersAreRefused) {
+  const char *name = "b";
+  const char *none = nullptr;
+  EXPECT_LT(VNamedValueComp(nullptr, &name, nullptr), 0);
+  EXPECT_GT(VNamedValueCIComp(&name, &none, nullptr), 0);
+  EXPECT_EQ(VNamedValueComp(&none, nullptr, nullptr), 0);
+  EXPECT_EQ(VNamedValueHash(nullptr, nullptr), 0u);
+  VNamedValue *nv =
+      VNamedValueCreateFromValue("n", VDT_INTEGER, nullptr, malloc, free);
+  ASSERT_NE(nv, nullptr);
+  EXPECT_EQ(nv->value.integerValue, 0);
+  EXPECT_EQ(
+      VNamedValueCreateFromValue(nullptr, VDT_INTEGER, nullptr, malloc, free),
+      nullptr);
+  EXPECT_EQ(VNamedValueSetValue(nv, nullptr), EINVAL);
+  EXPECT_EQ(VNamedValueToString(nv, nullptr), EINVAL);
+  EXPECT_EQ(VValueConvert(nullptr, VDT_INTEGER, VDT_STRING), EINVAL);
+  VNamedValueDestroy(nv, nullptr);  // refused: nv is still whole
+  EXPECT_STREQ(nv->name, "n");
+  VNamedValueDestroy(nv, free);
+}
+
 }  // namespace

@@ -35,14 +35,14 @@ VANTREL_API void *VDHashNext1(VDHash *table, void *item);
 VANTREL_API void *VDHashNext2(VDHash *table, void *item);
 VANTREL_API uint32_t VDHashNumItems(VDHash *table);
 /* Visits each item once (key-1 bucket order; it may be freed), then empties
- * the table. */
+ * the table; a null visitor empties it without visiting. */
 VANTREL_API void VDHashFlush(VDHash *table, VVisitFunc visitor, void *arg);
-VANTREL_API void VDHashDestroyWith(VDHash *table, VVisitFunc visitor,
-                                   void *arg, VReleaseFunc release);
+VANTREL_API void VDHashDestroyWith(VDHash *table, VVisitFunc visitor, void *arg,
+                                   VReleaseFunc release);
 /* Visits the items until the visitor returns non-zero; in ascending order
  * of order(a, b, order_arg) when sorted is non-zero (of compare1(a, b,
- * cmp1_arg) when order is null).  Returns 0, or 12 when the sorted walk
- * cannot allocate its array (nothing is visited then). */
+ * cmp1_arg) when order is null).  Returns 0, or ENOMEM (12) when the sorted
+ * walk cannot allocate its array (nothing is visited then). */
 VANTREL_API int VDHashWalk(VDHash *table, VVisitFunc visitor, void *arg,
                            int sorted, VCompareFunc order, void *order_arg);
 /* Cursor over every item; null when out of memory. */

@@ -2,7 +2,8 @@
  * references inside a text.
  *
  * Nothing here locks: like the C runtime's own environment calls, these
- * must not race with each other or with getenv/putenv on other threads. */
+ * must not race with each other or with getenv/putenv on other threads.
+ * A null name reads as a variable that is not set. */
 #ifndef VANTREL_VENV_H
 #define VANTREL_VENV_H
 
@@ -23,7 +24,7 @@ VANTREL_API int VEnvIsSet(const char *name);
 
 /* Sets name to value by handing a newly allocated "name=value" string to
  * the runtime's environment, which keeps it: the library never releases
- * it.  Returns 0, 12 (ENOMEM) when the string cannot be allocated, or the
+ * it.  Returns 0, ENOMEM (12) when the string cannot be allocated, or the
  * runtime's error number when it refuses the string. */
 VANTREL_API VRC VEnvSet(const char *name, const char *value);
 
@@ -37,7 +38,7 @@ VANTREL_API VRC VEnvSet(const char *name, const char *value);
  * are, never expanded again.  The text is read as multibyte characters of
  * the current locale; a byte that does not start a valid character is
  * copied unchanged.
- * Returns 0, or 12 (ENOMEM) when memory runs out, in which case *result is
+ * Returns 0, or ENOMEM (12) when memory runs out, in which case *result is
  * not written.  The caller releases the result with free. */
 VANTREL_API VRC VEnvExpandString(const char *text, char **result);
 

@@ -45,7 +45,8 @@ VANTREL_API void *VHashNext(VHash *table, void *item);
 VANTREL_API void VHashDelete(VHash *table, void *item);
 VANTREL_API uint32_t VHashNumItems(VHash *table);
 /* Calls visitor(item, arg) on every item (bucket order; the visitor may
- * free it), then empties the table.  The visitor is required. */
+ * free it), then empties the table; a null visitor empties it without
+ * visiting. */
 VANTREL_API void VHashFlush(VHash *table, VVisitFunc visitor, void *arg);
 /* VHashFlush, then release(table). */
 VANTREL_API void VHashDestroyWith(VHash *table, VVisitFunc visitor, void *arg,
@@ -53,7 +54,7 @@ VANTREL_API void VHashDestroyWith(VHash *table, VVisitFunc visitor, void *arg,
 /* Visits every item until the visitor returns non-zero, and returns that
  * result (0 when all returned 0).  With `sorted` non-zero the items are
  * visited in ascending order of order(a, b, cmp_arg), or of the table's
- * compare when order is null; returns 12 if the sort array cannot be
+ * compare when order is null; returns ENOMEM (12) if the sort array cannot be
  * allocated. */
 VANTREL_API int VHashWalk(VHash *table, VVisitFunc visitor, void *arg,
                           int sorted, VCompareFunc order);

@@ -20,10 +20,10 @@ VANTREL_API void VHashListFree(void *item);
 /* Creates an empty hash list; null when alloc fails or buckets is 0. */
 VANTREL_API VHashList *VHashListCreateWith(VAllocFunc alloc, uint32_t buckets,
                                            VHashFunc hash, void *hash_arg,
-                                           VCompareFunc compare,
-                                           void *cmp_arg);
+                                           VCompareFunc compare, void *cmp_arg);
 /* Calls visitor(item, arg) on every item in list order (it may free the
- * item), then empties the hash list. */
+ * item), then empties the hash list; a null visitor empties it without
+ * visiting. */
 VANTREL_API void VHashListFlush(VHashList *hl, VVisitFunc visitor, void *arg);
 VANTREL_API void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor,
                                       void *arg, VReleaseFunc release);
@@ -31,8 +31,7 @@ VANTREL_API void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor,
 /* Links item behind `after` (an item or VHashListHead) and indexes it. */
 VANTREL_API void VHashListInsertAfter(VHashList *hl, void *item, void *after);
 /* Links item in front of `before` and indexes it. */
-VANTREL_API void VHashListInsertBefore(VHashList *hl, void *item,
-                                       void *before);
+VANTREL_API void VHashListInsertBefore(VHashList *hl, void *item, void *before);
 /* Removes and returns the item behind `item` (or the first one when given
  * the head pseudo-item); the caller must know there is one. */
 VANTREL_API void *VHashListDeleteNext(VHashList *hl, void *item);

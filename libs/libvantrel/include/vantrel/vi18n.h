@@ -33,7 +33,7 @@ VANTREL_API VRC VI18nInitialize(void);
  * first letter of its territory ("en_US.UTF-8" gives "enu"), "enu" for the
  * C and POSIX locales or when none is named.
  * Returns 0; the platform's error number when the user's language cannot be
- * read; -19 (VRC_FAILURE) when LC_ALL cannot be set.  Both failures are
+ * read; VRC_FAILURE (-19) when LC_ALL cannot be set.  Both failures are
  * reported on standard error. */
 VANTREL_API VRC VI18nSetLangCode(void);
 
@@ -54,7 +54,8 @@ VANTREL_API VRC VI18nCatalogOpen(VI18nLocale locale, const char *name,
 /* Copies the text of message (set, number) of the catalog into dest, which
  * holds dest_size bytes: always the default text, cut to dest_size - 1
  * bytes and terminated.  A dest_size of 0 writes nothing; a null
- * default_text gives the empty text.  Returns 0. */
+ * default_text gives the empty text.  Returns 0 (dest may be null when
+ * dest_size is 0). */
 VANTREL_API VRC VI18nMessageGet(VI18nCatalog catalog, int32_t set,
                                 int32_t number, const char *default_text,
                                 char *dest, size_t dest_size);

@@ -2,7 +2,8 @@
  *
  * Items are allocated through VListAlloc/VListAllocWith, which put a hidden
  * link header in front of the caller's bytes; callers hold pointers to their
- * own bytes.  Nothing here locks and no call checks its arguments. */
+ * own bytes.  Nothing here locks, and beyond null pointers (see vbase.h)
+ * no call checks its arguments. */
 #ifndef VANTREL_VLIST_H
 #define VANTREL_VLIST_H
 

@@ -79,8 +79,8 @@ typedef struct VLogFileData *VLogFile;
 /* Writes a message to the process's log.  The text is the catalog's text of
  * (set, number), `format` by default, formatted with the arguments.
  * Returns 0 (also for a discarded message); the formatter's code (the
- * failure is reported on standard error and nothing is written); -19
- * (VRC_FAILURE) when the object has no formatter; or the driver's write
+ * failure is reported on standard error and nothing is written); VRC_FAILURE
+ * (-19) when the object has no formatter; or the driver's write
  * code.  Does not return for a fatal message unless the fatal flag is
  * set. */
 VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
@@ -101,9 +101,10 @@ VANTREL_API VRC VLogToFileAP(VLogFile log, int level, int facility,
                              VI18nCatalog catalog, int set, int number,
                              const char *format, va_list args);
 
-/* Opens a log object on the destination, threshold 3 or
- * VDE_DEFAULT_LOG_LEVEL.  *log is set to null first.  Returns 0; 12
- * (ENOMEM) or the lock's code, with *log left null; or the destination's
+/* Opens a log object on the destination (a null one is the standard-error
+ * default), threshold 3 or
+ * VDE_DEFAULT_LOG_LEVEL.  *log is set to null first.  Returns 0; ENOMEM
+ * (12) or the lock's code, with *log left null; or the destination's
  * code, in which case *log still receives an object that writes to
  * standard error. */
 VANTREL_API VRC VLogFileOpen(const char *destination, VLogFile *log);
@@ -113,7 +114,7 @@ VANTREL_API VRC VLogFileClose(VLogFile log);
 VANTREL_API void VLogFileSetLevel(VLogFile log, int level);
 VANTREL_API int VLogFileGetLevel(VLogFile log);
 /* Sets the threshold of the level whose name the text starts with, ignoring
- * case ("Warning" and "WARN" give 3).  Returns 0, or -19 (VRC_FAILURE)
+ * case ("Warning" and "WARN" give 3).  Returns 0, or VRC_FAILURE (-19)
  * when no name matches (the threshold is unchanged). */
 VANTREL_API VRC VLogFileSetLevelFromString(VLogFile log, const char *text);
 /* Non-zero keeps the process alive after fatal messages. */
@@ -124,8 +125,9 @@ VANTREL_API void VLogMgrSetLevel(int level);
 VANTREL_API int VLogMgrGetLevel(void);
 VANTREL_API VRC VLogMgrSetLevelFromString(const char *text);
 VANTREL_API void VLogMgrSetFatalDoesNotExit(int flag);
-/* Closes the process's destination and opens the given one.  Returns 0, or
- * the destination's code; the log then writes to standard error. */
+/* Closes the process's destination and opens the given one (a null one is
+ * the standard-error default).  Returns 0, or the destination's code; the
+ * log then writes to standard error. */
 VANTREL_API VRC VLogMgrSwitch(const char *destination);
 
 /* The level whose name the text starts with (ignoring case), or -1. */
@@ -136,7 +138,7 @@ VANTREL_API const char *VLogLevelToString(int level);
 /* Adds a header line to the process's log and logs it at debug level with
  * facility 1.  Headers are logged again at the top of every new log file.
  * Returns 0 (also before VInitialise, when nothing is done), the
- * formatter's code, or -19 (VRC_FAILURE) when the line cannot be stored. */
+ * formatter's code, or VRC_FAILURE (-19) when the line cannot be stored. */
 VANTREL_API VRC VLogHeaderAdd(const char *format, ...) VANTREL_LOG_PRINTF(1, 2);
 VANTREL_API VRC VLogHeaderAddAP(const char *format, va_list args);
 /* Logs every header line again between begin and end markers.  Returns 0. */

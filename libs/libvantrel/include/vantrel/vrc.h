@@ -12,24 +12,14 @@
 
 VANTREL_BEGIN_DECLS
 
-#define VRC_OK 0
-#define VRC_INTERNAL_ERROR (-16)
-#define VRC_UNSUPPORTED (-17)
-#define VRC_TIMEOUT (-18)
-#define VRC_FAILURE (-19)
-#define VRC_CURSOR_FINISHED (-20)
-#define VRC_PARSE_FAILURE (-21)
-#define VRC_NOT_FOUND (-22)
-#define VRC_EXISTS (-23)
-#define VRC_TYPE_MISMATCH (-24)
-#define VRC_INVALID_DATATYPE (-25)
-#define VRC_INVALID_MODULE (-26)
-#define VRC_CONNECTION_CLOSED (-27)
-#define VRC_EXCEPTION (-28)
-#define VRC_OPEN_FAILED (-29)
-#define VRC_READ_FAILED (-30)
-#define VRC_WRITE_FAILED (-31)
-#define VRC_NOT_READY (-32)
+/* The library's own codes, made from the list in vrc_codes.h.  They are
+ * enumeration constants (of type int), not macros. */
+enum {
+#define VRC_GENERAL_CODE(name, code, message_number, default_text) \
+  name = (code),
+#define VRC_SUBSYSTEM_CODE(name, code) name = (code),
+#include "vantrel/vrc_codes.h"
+};
 
 /* One row of a code table: the code, and the message set, number and
  * default text of its text in the registering catalog. */
@@ -45,7 +35,7 @@ typedef struct VRCEntry {
  * table must live as long as the process.  When several tables hold a
  * code, the one registered first wins.  Registering belongs to start-up,
  * before other threads ask for texts.
- * Returns 0, or -19 (VRC_FAILURE) when 64 tables are registered already. */
+ * Returns 0, or VRC_FAILURE (-19) when 64 tables are registered already. */
 VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
                             const VRCEntry *table);
 
@@ -57,7 +47,7 @@ VANTREL_API const char *VRCToString(VRC code);
 
 /* Writes the system's text for an operating-system error code into
  * buffer (`size` bytes, all zeroed first), cut to fit and without a final
- * line end.  Returns 0, or -19 (VRC_FAILURE) when the system has no text
+ * line end.  Returns 0, or VRC_FAILURE (-19) when the system has no text
  * for the code (the buffer is then all zero bytes). */
 VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
                                       uint32_t size);

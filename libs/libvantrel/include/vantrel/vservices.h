@@ -36,12 +36,12 @@ VANTREL_BEGIN_DECLS
  * "MAIN" for the calling thread, and the log manager writing to
  * log_destination.  app_name is kept, not copied: it must outlive the
  * process's use of the library.
- * Returns 0, or the code of the first step that failed (12 when memory
- * runs out, -19 when LC_ALL cannot be set or the log manager cannot start).
- * Even then the built-in return-code texts are registered, so VRCToString
- * can render the code.  Steps already done are kept and a later call runs
- * the sequence again.  Once a call has succeeded, further calls return 0 at
- * once and change nothing (their application name is ignored). */
+ * Returns 0, or the code of the first step that failed (ENOMEM (12) when memory
+ * runs out, VRC_FAILURE (-19) when LC_ALL cannot be set or the log manager
+ * cannot start).  Even then the built-in return-code texts are registered, so
+ * VRCToString can render the code.  Steps already done are kept and a later
+ * call runs the sequence again.  Once a call has succeeded, further calls
+ * return 0 at once and change nothing (their application name is ignored). */
 VANTREL_API VRC VInitialise(const char *app_name, const char *log_destination);
 
 /* Does nothing: the library keeps its state until the process ends. */
@@ -54,7 +54,7 @@ VANTREL_API const char *VGetAppName(void);
 VANTREL_API const char *VGetProcName(void);
 
 /* Replaces the process name with a copy of name; a null name removes it.
- * Returns 0, or 12 (ENOMEM) when the copy cannot be allocated, in which
+ * Returns 0, or ENOMEM (12) when the copy cannot be allocated, in which
  * case no process name is set.  Not synchronised with VGetProcName. */
 VANTREL_API VRC VSetProcName(const char *name);
 
@@ -94,9 +94,9 @@ VANTREL_API void VConstructPath(char *dest, const char *first,
                                 ...) VANTREL_SENTINEL;
 
 /* As VConstructPath, writing at most size bytes including the terminating
- * NUL.  Returns 0 when the whole path fits, or -19 (VRC_FAILURE) when it
+ * NUL.  Returns 0 when the whole path fits, or VRC_FAILURE (-19) when it
  * had to be cut to size - 1 characters; dest is terminated either way
- * (a size of 0 writes nothing and returns -19). */
+ * (a size of 0 writes nothing and returns VRC_FAILURE (-19)). */
 VANTREL_API VRC VConstructPathWithLength(char *dest, uint32_t size,
                                          const char *first,
                                          ...) VANTREL_SENTINEL;

@@ -34,32 +34,35 @@ typedef struct vb_buffer {
 
 /* vb_init_with with malloc and free. */
 VANTREL_API void vb_init(vb_buffer *buffer);
-/* Empty buffer without a data area that grows with allocate and release. */
+/* Empty buffer without a data area that grows with allocate and release;
+ * a null allocate or release stands for malloc or free. */
 VANTREL_API void vb_init_with(vb_buffer *buffer, VAllocFunc allocate,
                               VReleaseFunc release);
 /* Releases the data area and leaves the buffer empty with the same two
  * functions, ready for reuse without a new vb_init. */
 VANTREL_API void vb_free(vb_buffer *buffer);
 
-/* Appends text.  0, or 12 (ENOMEM) when the data area cannot grow. */
+/* Appends text.  0, or ENOMEM (12) when the data area cannot grow. */
 VANTREL_API VRC vb_strcat(vb_buffer *buffer, const char *text);
 /* Appends exactly count bytes: the text's first count characters, padded
- * with zeros when it is shorter; then terminates.  0 or 12. */
+ * with zeros when it is shorter; then terminates.  0 or ENOMEM (12). */
 VANTREL_API VRC vb_strncat(vb_buffer *buffer, const char *text, size_t count);
-/* Appends count raw bytes without terminating them.  0 or 12. */
+/* Appends count raw bytes without terminating them (bytes may be null when
+ * count is 0).  0 or ENOMEM (12). */
 VANTREL_API VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count);
-/* Appends printf-formatted text.  0, 12, or the C library's error number
- * when the C formatter rejects the format (EINVAL when it gives none). */
+/* Appends printf-formatted text.  0, ENOMEM (12), or the C library's error
+ * number when the C formatter rejects the format (EINVAL when it gives
+ * none). */
 VANTREL_API VRC vb_sprintf(vb_buffer *buffer, const char *format,
                            ...) VANTREL_VB_PRINTF;
 VANTREL_API VRC vb_vsprintf(vb_buffer *buffer, const char *format,
                             va_list args);
 /* Sets the length to n: cuts the content, or pads it with spaces when n is
- * greater.  0, 12, or 22 (EINVAL) for a negative n. */
+ * greater.  0, ENOMEM (12), or EINVAL (22) for a negative n. */
 VANTREL_API VRC vb_strtrunc(vb_buffer *buffer, int32_t n);
 /* Appends one line from the stream, its line feed included.  0 after a line
- * feed or at end of file (the content read so far stays, terminated), 12,
- * or the C library's error number after a read error. */
+ * feed or at end of file (the content read so far stays, terminated), ENOMEM
+ * (12), or the C library's error number after a read error. */
 VANTREL_API VRC vb_fgets(vb_buffer *buffer, FILE *stream);
 /* vb_fgets reading single bytes from a file descriptor. */
 VANTREL_API VRC vb_reads(vb_buffer *buffer, int descriptor);

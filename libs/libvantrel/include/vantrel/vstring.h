@@ -35,12 +35,12 @@ VANTREL_API VRC VStringToInteger64(const char *text, int64_t *value);
 
 /* strtoul with base 10 as it behaves where long is 32 bits: a negative
  * number of magnitude up to UINT32_MAX wraps ("-1" gives 4294967295).
- * Returns 0, or 34 (ERANGE) when out of range; the value is then
+ * Returns 0, or ERANGE (34) when out of range; the value is then
  * UINT32_MAX. */
 VANTREL_API VRC VStringToUnsigned(const char *text, uint32_t *value);
 
 /* Skips white space; a "-" makes the text out of range; then reads decimal
- * digits up to the first non-digit.  Returns 0, or 34 (ERANGE) with
+ * digits up to the first non-digit.  Returns 0, or ERANGE (34) with
  * UINT64_MAX when the text is negative or the number exceeds 64 bits. */
 VANTREL_API VRC VStringToUnsigned64(const char *text, uint64_t *value);
 
@@ -49,7 +49,7 @@ VANTREL_API VRC VStringToUnsigned64(const char *text, uint64_t *value);
 VANTREL_API VRC VStringToBoolean(const char *text, int32_t *value);
 
 /* strtod.  Returns the C library's error number after the conversion: 0,
- * or 34 (ERANGE) on overflow or underflow. */
+ * or ERANGE (34) on overflow or underflow. */
 VANTREL_API VRC VStringToReal(const char *text, double *value);
 
 /* Seconds since the epoch.  One leading "~" is skipped; a non-zero atol
@@ -62,7 +62,7 @@ VANTREL_API VRC VStringToUTC(const char *text, time_t *value);
 /* Hexadecimal text, with an optional "0x" or "0X" prefix, to bytes: each
  * pair of digits gives a byte, a final unpaired digit the last byte by
  * itself.  Reading stops at the first character that is not a hexadecimal
- * digit.  Returns 0, or 12 (ENOMEM) with length 0 and data null when
+ * digit.  Returns 0, or ENOMEM (12) with length 0 and data null when
  * memory runs out.  Without digits the length is 0 and data null. */
 VANTREL_API VRC VStringToBinary(const char *text, VBinary *value);
 
@@ -73,7 +73,7 @@ VANTREL_API VRC VStringToBinary(const char *text, VBinary *value);
 VANTREL_API VRC VIpAddrToUnsigned(const char *text, uint32_t *address);
 
 /* A new copy of at most the first 40 characters of text, upper-cased when
- * case_mode is 1.  Returns 0 or 12 (ENOMEM). */
+ * case_mode is 1.  Returns 0 or ENOMEM (12). */
 VANTREL_API VRC VStringToNameCase(const char *text, char **name,
                                   int32_t case_mode);
 
@@ -82,7 +82,7 @@ VANTREL_API void VStringUpper(char *text);
 VANTREL_API void VStringLower(char *text);
 
 /* A new copy without leading (respectively trailing) white space.
- * Return 0 or 12 (ENOMEM). */
+ * Return 0 or ENOMEM (12). */
 VANTREL_API VRC VStringLTrim(const char *text, char **trimmed);
 VANTREL_API VRC VStringRTrim(const char *text, char **trimmed);
 
@@ -93,14 +93,14 @@ VANTREL_API int VStringIsLower(const char *text);
 
 /* A new copy enclosed in single quotes, with tab, newline, carriage return,
  * double quote, single quote and backslash written as \t \n \r \" \' \\.
- * Returns 0 or 12 (ENOMEM). */
+ * Returns 0 or ENOMEM (12). */
 VANTREL_API VRC VStringQuoted(const char *text, char **quoted);
 
 /* The reverse of VStringQuoted: drops the first and the last character;
  * in between \n, \r and \t give newline, carriage return and tab, and a
  * backslash before any other character gives that character.  A text
  * shorter than two characters gives the empty text; a backslash that ends
- * the inner text is kept.  Returns 0 or 12 (ENOMEM). */
+ * the inner text is kept.  Returns 0 or ENOMEM (12). */
 VANTREL_API VRC VStringUnquoted(const char *text, char **unquoted);
 
 /* Breaks text in place into lines of at most width characters by turning

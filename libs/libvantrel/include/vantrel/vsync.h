@@ -4,7 +4,9 @@
  *
  * Every object is a heap record made by its create call and released by
  * its destroy call; handles are opaque.  Waits are in milliseconds, and
- * VSYNC_INFINITE waits without limit.  Nothing here checks its arguments. */
+ * VSYNC_INFINITE waits without limit.  Null handles are refused (see
+ * vbase.h); any other misuse, such as a destroyed object or an unlock by a
+ * thread that does not hold the mutex, is not detected. */
 #ifndef VANTREL_VSYNC_H
 #define VANTREL_VSYNC_H
 
@@ -20,10 +22,6 @@ typedef struct VEventRecord *VEvent;
 typedef struct VGateRecord *VGate;
 typedef struct VSemaphoreRecord *VSemaphore;
 
-/* Returned only by VMutexTryLock when another thread holds the mutex; the
- * code has no text of its own. */
-#define VRC_MUTEX_BUSY (-80)
-
 /* A wait limit meaning "no limit". */
 #define VSYNC_INFINITE 0xFFFFFFFFu
 
@@ -37,8 +35,9 @@ typedef struct VSemaphoreRecord *VSemaphore;
  * as it locked it. */
 
 /* Creates an unlocked mutex named `name` (required; cut to 40 characters;
- * only stored, not visible to other processes).  0, 12 when the record
- * cannot be allocated, -19 when the system lock cannot be made. */
+ * only stored, not visible to other processes).  0, ENOMEM (12) when the
+ * record cannot be allocated, VRC_FAILURE (-19) when the system lock cannot
+ * be made. */
 VANTREL_API VRC VMutexCreate(const char *name, VMutex *out);
 /* Releases an unheld mutex nobody waits on; 0. */
 VANTREL_API VRC VMutexDestroy(VMutex m);
@@ -56,8 +55,8 @@ VANTREL_API int VMutexIsLocked(VMutex m);
 
 /* ---- Condition variable, always used with the same VMutex. */
 
-/* 0, 12 when the record cannot be allocated, -19 when a system object
- * cannot be made (nothing is left behind). */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when a
+ * system object cannot be made (nothing is left behind). */
 VANTREL_API VRC VCondCreate(VCond *out);
 /* Releases a condition variable nobody waits on; 0. */
 VANTREL_API VRC VCondDestroy(VCond c);
@@ -79,8 +78,8 @@ VANTREL_API VRC VCondTimedWait(VCond c, VMutex m, unsigned milliseconds);
  * record who holds it, and any thread may release it. */
 
 /* Creates the lock with its inner mutex "RWLockAnon" and condition
- * variable; 0, 12 when the record cannot be allocated, or the code of the
- * inner object that could not be made (nothing is left behind). */
+ * variable; 0, ENOMEM (12) when the record cannot be allocated, or the code of
+ * the inner object that could not be made (nothing is left behind). */
 VANTREL_API VRC VRWLockCreate(const char *name, VRWLock *out);
 VANTREL_API VRC VRWLockDestroy(VRWLock l);
 /* Wait without limit for read or write access; 0. */
@@ -92,8 +91,8 @@ VANTREL_API VRC VRWLockUnlock(VRWLock l);
 
 /* ---- Event: a pulse that releases the threads waiting at that moment. */
 
-/* 0, 12 when the record cannot be allocated, -19 when a system object
- * cannot be made. */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when a
+ * system object cannot be made. */
 VANTREL_API VRC VEventCreate(VEvent *out);
 VANTREL_API VRC VEventDestroy(VEvent e);
 /* Releases every thread waiting now; a signal with no waiter is lost.  0. */
@@ -105,8 +104,8 @@ VANTREL_API VRC VEventTimedWait(VEvent e, unsigned milliseconds);
 
 /* ---- Gate: open (everyone passes), closed (everyone waits) or pulsed. */
 
-/* Creates a closed gate; 0, 12 when the record cannot be allocated, -19
- * when a system object cannot be made. */
+/* Creates a closed gate; 0, ENOMEM (12) when the record cannot be
+ * allocated, VRC_FAILURE (-19) when a system object cannot be made. */
 VANTREL_API VRC VGateCreate(VGate *out);
 VANTREL_API VRC VGateDestroy(VGate g);
 /* Opens the gate until VGateClose; present and future waiters pass.  0. */
@@ -119,8 +118,9 @@ VANTREL_API VRC VGateWait(VGate g);
 
 /* ---- Counting semaphore, maximum count VSEMAPHORE_MAX_COUNT. */
 
-/* 0, 12 when the record cannot be allocated, -19 when the semaphore cannot
- * be made (also for an initial count outside 0..VSEMAPHORE_MAX_COUNT). */
+/* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when
+ * the semaphore cannot be made (also for an initial count outside
+ * 0..VSEMAPHORE_MAX_COUNT). */
 VANTREL_API VRC VSemaphoreCreateN(int initial, VSemaphore *out);
 VANTREL_API VRC VSemaphoreDestroy(VSemaphore s);
 /* Add 1 or n (n < 1 adds nothing) to the count, clamped at the maximum
@@ -129,7 +129,7 @@ VANTREL_API VRC VSemaphorePost(VSemaphore s);
 VANTREL_API VRC VSemaphorePostN(VSemaphore s, int n);
 /* Waits without limit until the count is positive and takes 1; 0. */
 VANTREL_API VRC VSemaphoreWait(VSemaphore s);
-/* Takes 1 without waiting: 0, or 11 (EAGAIN) when the count is 0. */
+/* Takes 1 without waiting: 0, or EAGAIN (11) when the count is 0. */
 VANTREL_API VRC VSemaphoreTry(VSemaphore s);
 
 /* ---- One-time initialisation. */
@@ -149,7 +149,8 @@ typedef void (*VOneTimeRoutine)(void);
 
 /* Runs routine exactly once per control however many threads call at once;
  * callers arriving while it runs return after it has finished.  A call made
- * by the routine itself on its own control returns at once.  Always 0. */
+ * by the routine itself on its own control returns at once.  0, or EINVAL
+ * (22) for a null control or routine. */
 VANTREL_API VRC VOneTimeInitialise(VOneTime *control, VOneTimeRoutine routine);
 
 VANTREL_END_DECLS

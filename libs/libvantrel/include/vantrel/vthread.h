@@ -36,14 +36,14 @@ typedef struct VThreadAttr {
   uint32_t stackSize; /* bytes, used with VTHREAD_ATTR_STACK_SIZE */
 } VThreadAttr;
 
-/* Starts a thread named `name` (cut to 43 characters) that runs
- * routine(record, argument).  *out is set to null first and to the new
- * record on success; the routine always finds *out set and its record in
- * the table.  A record is released by the thread itself when the routine
- * returns, unless attributes ask for a joinable thread.
- * Returns 0; 12 (ENOMEM) when the record cannot be allocated; the
- * semaphores' code when they cannot be made; -19 (VRC_FAILURE) when the
- * platform cannot start the thread.  On failure nothing is left behind. */
+/* Starts a thread named `name` (cut to 43 characters; null gives an empty
+ * name) that runs routine(record, argument).  *out is set to null first and
+ * to the new record on success; the routine always finds *out set and its
+ * record in the table.  A record is released by the thread itself when the
+ * routine returns, unless attributes ask for a joinable thread. Returns 0;
+ * ENOMEM (12) when the record cannot be allocated; the semaphores' code when
+ * they cannot be made; VRC_FAILURE (-19) when the platform cannot start the
+ * thread.  On failure nothing is left behind. */
 VANTREL_API VRC VThreadSpawn(const char *name, VThreadRoutine routine,
                              void *argument, const VThreadAttr *attributes,
                              VThread *out);
@@ -68,15 +68,15 @@ VANTREL_API VThread VThreadGetID(void);
 
 /* Creates a process-wide key; each thread sees its own value (initially
  * null).  *out is set to null first.
- * Returns 0; 12 (ENOMEM); -19 (VRC_FAILURE) when the platform has no key
+ * Returns 0; ENOMEM (12); VRC_FAILURE (-19) when the platform has no key
  * left. */
 VANTREL_API VRC VThreadDataKeyCreate(VThreadDataKey *out);
 
-/* Releases the key.  Returns 0, or -19 (VRC_FAILURE) when the platform
+/* Releases the key.  Returns 0, or VRC_FAILURE (-19) when the platform
  * refuses; the key then stays valid. */
 VANTREL_API VRC VThreadDataKeyDestroy(VThreadDataKey key);
 
-/* Stores value for the calling thread.  Returns 0 or -19 (VRC_FAILURE). */
+/* Stores value for the calling thread.  Returns 0 or VRC_FAILURE (-19). */
 VANTREL_API VRC VThreadDataSet(VThreadDataKey key, void *value);
 
 /* Delivers the calling thread's value (null if never set).  Returns 0. */

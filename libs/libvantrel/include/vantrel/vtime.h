@@ -47,7 +47,8 @@ VANTREL_API void v_timestring(char *buf);
  * returns null and leaves *out alone when the time cannot be converted. */
 VANTREL_API struct tm *v_localtime(const time_t *t, struct tm *out);
 
-/* The C library's mktime of *tm (which it normalises). */
+/* The C library's mktime of *tm (which it normalises); -1, its failure
+ * result, for a null tm. */
 VANTREL_API time_t v_mktime(struct tm *tm);
 
 /* a := a + b, carrying one second when the microseconds exceed 999999.

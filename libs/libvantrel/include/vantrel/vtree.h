@@ -33,11 +33,12 @@ VANTREL_API void VTreeFree(void *item);
 VANTREL_API VTree *VTreeCreateWith(VAllocFunc alloc, VCompareFunc compare,
                                    void *arg);
 /* Visits every item in post-order (the visitor may free it), then
- * release(tree).  The visitor is required. */
+ * release(tree); a null visitor releases the tree without visiting. */
 VANTREL_API void VTreeDestroyWith(VTree *tree, VVisitFunc visitor, void *arg,
                                   VReleaseFunc release);
 /* Inserts item and returns null; when an item with the same key is present
- * the tree is unchanged and that item is returned. */
+ * the tree is unchanged and that item is returned.  A null tree or item
+ * also returns null, and nothing is inserted. */
 VANTREL_API void *VTreeInsert(VTree *tree, void *item);
 /* Removes and returns the item with key's key, or null. */
 VANTREL_API void *VTreeDelete(VTree *tree, const void *key);

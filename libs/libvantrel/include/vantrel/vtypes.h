@@ -131,8 +131,8 @@ VANTREL_API VStorageType VStringToStorageType(const char *text);
  * take the first 32-bit word and widen it with sign or with zeros.  With
  * defaultValue null the default is zero, an allocated empty text for text
  * columns, and no data for binary columns.
- * Returns 0; 22 (EINVAL) when name is null or has 44 or more characters
- * (names are never cut; nothing is allocated then); 12 (ENOMEM) when alloc
+ * Returns 0; EINVAL (22) when name is null or has 44 or more characters
+ * (names are never cut; nothing is allocated then); ENOMEM (12) when alloc
  * or a copy of the default fails (nothing is left allocated). */
 VANTREL_API VRC VColumnDefCreate(const char *name, VColumnTypeInfo typeInfo,
                                  uint32_t attributes,
@@ -141,8 +141,8 @@ VANTREL_API VRC VColumnDefCreate(const char *name, VColumnTypeInfo typeInfo,
 /* Copies src into the caller's record dst: name, columnType, dataType,
  * typeParam, attributes, extra, then the default (text and binary data
  * duplicated; a null text stays null).  Column types above 17 stop after
- * the scalar fields; the owner words are not copied.  Returns 0, or 12
- * (ENOMEM) when a copy fails: dst is then partly filled and the failed
+ * the scalar fields; the owner words are not copied.  Returns 0, or ENOMEM
+ * (12) when a copy fails: dst is then partly filled and the failed
  * pointer is null, so VColumnDefDestroy may still be called on it. */
 VANTREL_API VRC VColumnDefCopy(VColumnDef *dst, const VColumnDef *src);
 /* Frees the default's text or binary data, then gives the record to

@@ -90,7 +90,7 @@ VANTREL_API uint32_t VValueHash(VValue value, VDataType type);
 /* Copies src into *dst.  A text is copied into a block of length + 1 bytes
  * from alloc (a null text stays null); everything else, binary included,
  * is copied as it is, so a binary copy shares the source's data.
- * Returns 0, or 12 (ENOMEM) with *dst unchanged when alloc fails. */
+ * Returns 0, or ENOMEM (12) with *dst unchanged when alloc fails. */
 VANTREL_API VRC VValueCopyWith(VValue *dst, VValue src, VDataType type,
                                VAllocFunc alloc);
 /* Converts *value from fromType to toType in place.  Equal types return 0
@@ -100,10 +100,10 @@ VANTREL_API VRC VValueCopyWith(VValue *dst, VValue src, VDataType type,
  * VStringTo... conversion of the target type; numbers become new texts
  * ("%d", "%u", "%f", booleans "TRUE"/"FALSE").  A text source is freed on
  * success.  On failure the cell is exactly as it was.
- * Returns 0; -24 (VRC_TYPE_MISMATCH) when either type is VDT_BINARY;
- * -25 (VRC_INVALID_DATATYPE) when either type is outside 1 to 10; the
- * parser's code (34, ERANGE, among others; also for a UTC text whose time
- * does not fit in 32 bits); 12 (ENOMEM). */
+ * Returns 0; VRC_TYPE_MISMATCH (-24) when either type is VDT_BINARY;
+ * VRC_INVALID_DATATYPE (-25) when either type is outside 1 to 10; the
+ * parser's code (ERANGE (34) among others; also for a UTC text whose time
+ * does not fit in 32 bits); ENOMEM (12). */
 VANTREL_API VRC VValueConvert(VValue *value, VDataType fromType,
                               VDataType toType);
 /* Writes the conversion of *src (srcType) into *dst (dstType), leaving
@@ -112,7 +112,7 @@ VANTREL_API VRC VValueConvert(VValue *value, VDataType fromType,
  * and booleans become the texts "1" and "0".  A text produced is the
  * caller's.  *dst is written only on success.
  * Returns 0 (also, writing nothing, when either type is outside 1 to 10);
- * -24 (VRC_TYPE_MISMATCH) for VDT_BINARY; the parser's code; 12 (ENOMEM).
+ * VRC_TYPE_MISMATCH (-24) for VDT_BINARY; the parser's code; ENOMEM (12).
  */
 VANTREL_API VRC VValueCopyAndConvert(VValue *dst, VDataType dstType,
                                      const VValue *src, VDataType srcType);
@@ -120,15 +120,15 @@ VANTREL_API VRC VValueCopyAndConvert(VValue *dst, VDataType dstType,
  * numbers, no binary data, and for VDT_STRING an empty text, newly
  * allocated when allocate is non-zero and otherwise a shared static empty
  * text that must never be freed.  An unknown type changes nothing.
- * Returns 0, or 12 (ENOMEM) with the cell unchanged. */
+ * Returns 0, or ENOMEM (12) with the cell unchanged. */
 VANTREL_API VRC VValueSetDefault(VValue *value, VDataType type,
                                  int32_t allocate);
 /* Stores in *out dup of the cell's text: a text itself, numbers formatted
  * like VValueConvert does (booleans "TRUE"/"FALSE"), binary data as "0x"
  * and two lower-case hexadecimal digits per byte (the empty text for no
  * data).  *out is written only on success.
- * Returns 0; 12 (ENOMEM) when dup or a scratch allocation fails; -25
- * (VRC_INVALID_DATATYPE) for a type outside 1 to 10. */
+ * Returns 0; ENOMEM (12) when dup or a scratch allocation fails;
+ * VRC_INVALID_DATATYPE (-25) for a type outside 1 to 10. */
 VANTREL_API VRC VValueToStringWith(VValue value, VDataType type, char **out,
                                    VStringDupFunc dup);
 
@@ -155,7 +155,8 @@ VANTREL_API VRC VTypedValueToString(const VTypedValue *typedValue, char **out);
 
 /* A new record from alloc holding a copy of name and of *value under type
  * (text duplicated with its length word, binary data copied into a new
- * block, none for length 0; a type outside 1 to 10 copies no value).
+ * block, none for length 0; a type outside 1 to 10 or a null value copies
+ * no value, leaving it zero).
  * Returns null when anything fails; what was allocated is freed and the
  * record given to release. */
 VANTREL_API VNamedValue *VNamedValueCreateFromValue(const char *name,
@@ -170,7 +171,7 @@ VANTREL_API VNamedValue *VNamedValueCreateFromTypedValue(
 /* Replaces the value with a copy of *value read under the record's own
  * type (which never changes).  The new text or data is copied before the
  * old one is freed.  Returns 0 (also, changing nothing, for a type outside
- * 1 to 10), or 12 (ENOMEM) with the old value untouched. */
+ * 1 to 10), or ENOMEM (12) with the old value untouched. */
 VANTREL_API VRC VNamedValueSetValue(VNamedValue *namedValue,
                                     const VValue *value);
 /* VNamedValueSetValue with the typed value's value; its type is not
@@ -196,7 +197,8 @@ VANTREL_API void VNamedValueDestroy(VNamedValue *namedValue,
 /* Hash and compare functions by name, shaped for a VHash; they read only
  * the first field of what they are given (a named value, or a pointer to a
  * variable holding a name) and ignore arg.  The case-insensitive pair must
- * be used together. */
+ * be used together.  A null record or name hashes to 0 and sorts before
+ * every name; two of them compare equal. */
 VANTREL_API uint32_t VNamedValueHash(const void *namedValue, void *arg);
 VANTREL_API uint32_t VNamedValueCIHash(const void *namedValue, void *arg);
 VANTREL_API int VNamedValueComp(const void *a, const void *b, void *arg);

@@ -8,6 +8,7 @@
 
 #include <type_traits>
 
+#include "containers/chain.h"
 #include "vantrel/vdhash.h"
 
 namespace vantrel::internal {
@@ -33,6 +34,10 @@ inline DHashLink *DHashLinkOf(const void *item) {
 }
 
 inline void *DHashItemOf(DHashLink *link) { return link + 1; }
+
+// The key-1 and the key-2 chains through the same headers.
+using DHashChain1 = Chain<DHashLink, &DHashLink::next1, &DHashLink::back1>;
+using DHashChain2 = Chain<DHashLink, &DHashLink::next2, &DHashLink::back2>;
 
 }  // namespace vantrel::internal
 

@@ -9,226 +9,159 @@ namespace vantrel::internal {
 namespace {
 
 using Link = HashListLink;
-
-bool IsTailSentinel(const Link *link) { return link->next == link; }
-bool IsHeadSentinel(const Link *link) { return link->prev == link; }
+using Order = HashListOrder;
 
 // A link outside the hash list: self-linked in order, in no chain.
 void Detach(Link *link) {
-  link->next = link->prev = link;
+  Order::SelfLink(link);
   link->hash_next = nullptr;
   link->hash_back = nullptr;
 }
 
-void Reset(VHashList *hl) {
-  hl->count = 0;
-  hl->head = &hl->head_sentinel;
-  hl->tail = &hl->tail_sentinel;
-  Detach(hl->head);
-  Detach(hl->tail);
-  hl->head->next = hl->tail;
-  hl->tail->prev = hl->head;
-  memset(HashListSlots(hl), 0, hl->buckets * sizeof(Link *));
-}
-
-Link *&SlotFor(VHashList *hl, const void *item_or_key) {
-  return HashListSlots(hl)[hl->hash(item_or_key, hl->hash_arg) % hl->buckets];
+Link **SlotFor(VHashList *hl, const void *item_or_key) {
+  return &HashListSlots(hl)[hl->hash(item_or_key, hl->hash_arg) % hl->buckets];
 }
 
 // Puts the link into the order between prev and next and at the front of
 // its hash chain.
 void Attach(VHashList *hl, Link *link, Link *prev, Link *next) {
-  link->prev = prev;
-  link->next = next;
-  prev->next = link;
-  next->prev = link;
-  Link *&slot = SlotFor(hl, HashListItemOf(link));
-  link->hash_next = slot;
-  if (slot != nullptr) slot->hash_back = &link->hash_next;
-  slot = link;
-  link->hash_back = &slot;
+  Order::LinkBetween(link, prev, next);
+  HashListChain::PushFront(SlotFor(hl, Order::ItemOf(link)), link);
   ++hl->count;
 }
 
-void Unlink(VHashList *hl, Link *link) {
-  link->prev->next = link->next;
-  link->next->prev = link->prev;
-  *link->hash_back = link->hash_next;
-  if (link->hash_next != nullptr) link->hash_next->hash_back = link->hash_back;
+void Remove(VHashList *hl, Link *link) {
+  Order::Unlink(link);
+  HashListChain::Unlink(link);
   Detach(link);
   --hl->count;
 }
 
-// First item from `link` on along its chain with compare(key, item) == 0.
-void *FindInChain(const VHashList *hl, Link *link, const void *key) {
-  for (; link != nullptr; link = link->hash_next) {
-    void *item = HashListItemOf(link);
-    if (hl->compare(key, item, hl->cmp_arg) == 0) return item;
-  }
-  return nullptr;
-}
-
 }  // namespace
+}  // namespace vantrel::internal
 
-void *HashListAllocWith(VAllocFunc alloc, size_t size) {
-  if (size > SIZE_MAX - sizeof(Link)) return nullptr;
-  auto *link = static_cast<Link *>(alloc(sizeof(Link) + size));
+namespace vi = vantrel::internal;
+using vi::HashListChain;
+using vi::HashListLink;
+using Order = vi::HashListOrder;
+
+void *VHashListAllocWith(VAllocFunc alloc, size_t size) {
+  if (alloc == nullptr || size > SIZE_MAX - sizeof(HashListLink)) {
+    return nullptr;
+  }
+  auto *link = static_cast<HashListLink *>(alloc(sizeof(HashListLink) + size));
   if (link == nullptr) return nullptr;
-  Detach(link);
-  return HashListItemOf(link);
+  vi::Detach(link);
+  return Order::ItemOf(link);
 }
 
-VHashList *HashListCreateWith(VAllocFunc alloc, uint32_t buckets,
-                              VHashFunc hash, void *hash_arg,
-                              VCompareFunc compare, void *cmp_arg) {
-  if (buckets == 0) return nullptr;
-  if (buckets > (SIZE_MAX - sizeof(VHashList)) / sizeof(Link *)) return nullptr;
-  auto *hl = static_cast<VHashList *>(
-      alloc(sizeof(VHashList) + buckets * sizeof(Link *)));
+void *VHashListAlloc(size_t size) {
+  return VHashListAllocWith(vi::Malloc, size);
+}
+
+void VHashListFreeWith(void *item, VReleaseFunc release) {
+  if (item != nullptr && release != nullptr) release(Order::LinkOf(item));
+}
+
+void VHashListFree(void *item) { VHashListFreeWith(item, vi::Free); }
+
+VHashList *VHashListCreateWith(VAllocFunc alloc, uint32_t buckets,
+                               VHashFunc hash, void *hash_arg,
+                               VCompareFunc compare, void *cmp_arg) {
+  if (alloc == nullptr || hash == nullptr || compare == nullptr) return nullptr;
+  size_t size = vi::RecordSize(sizeof(VHashList), buckets);
+  if (buckets == 0 || size == 0) return nullptr;
+  auto *hl = static_cast<VHashList *>(alloc(size));
   if (hl == nullptr) return nullptr;
   hl->buckets = buckets;
   hl->hash = hash;
   hl->hash_arg = hash_arg;
   hl->compare = compare;
   hl->cmp_arg = cmp_arg;
-  Reset(hl);
+  vi::Detach(&hl->head_sentinel);
+  vi::Detach(&hl->tail_sentinel);
+  Order::Reset(hl);
+  memset(vi::HashListSlots(hl), 0, size_t{buckets} * sizeof(HashListLink *));
   return hl;
 }
 
-void HashListFlush(VHashList *hl, VVisitFunc visitor, void *arg) {
-  Link *link = hl->head->next;
-  while (link != hl->tail) {
-    Link *next = link->next;
-    Detach(link);
-    if (visitor != nullptr) visitor(HashListItemOf(link), arg);
-    link = next;
-  }
-  Reset(hl);
+void VHashListFlush(VHashList *hl, VVisitFunc visitor, void *arg) {
+  if (hl == nullptr) return;
+  Order::Drain(hl, [=](HashListLink *link) {
+    vi::Detach(link);
+    if (visitor != nullptr) visitor(Order::ItemOf(link), arg);
+  });
+  memset(vi::HashListSlots(hl), 0,
+         size_t{hl->buckets} * sizeof(HashListLink *));
 }
 
-void HashListInsertAfter(VHashList *hl, void *item, void *after) {
-  Link *prev = HashListLinkOf(after);
-  Attach(hl, HashListLinkOf(item), prev, prev->next);
-}
-
-void HashListInsertBefore(VHashList *hl, void *item, void *before) {
-  Link *next = HashListLinkOf(before);
-  Attach(hl, HashListLinkOf(item), next->prev, next);
-}
-
-void *HashListDeleteNext(VHashList *hl, void *item) {
-  Link *victim = HashListLinkOf(item)->next;
-  Unlink(hl, victim);
-  return HashListItemOf(victim);
-}
-
-void HashListDelete(VHashList *hl, void *item) {
-  Unlink(hl, HashListLinkOf(item));
-}
-
-void *HashListNext(void *item) {
-  Link *next = HashListLinkOf(item)->next;
-  return IsTailSentinel(next) ? nullptr : HashListItemOf(next);
-}
-
-void *HashListPrev(void *item) {
-  Link *prev = HashListLinkOf(item)->prev;
-  return IsHeadSentinel(prev) ? nullptr : HashListItemOf(prev);
-}
-
-void *HashListFind(VHashList *hl, const void *key) {
-  return FindInChain(hl, SlotFor(hl, key), key);
-}
-
-void *HashListNextHash(VHashList *hl, void *item) {
-  return FindInChain(hl, HashListLinkOf(item)->hash_next, item);
-}
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" {
-
-VANTREL_API void *VHashListAllocWith(VAllocFunc alloc, size_t size) {
-  return vi::HashListAllocWith(alloc, size);
-}
-
-VANTREL_API void *VHashListAlloc(size_t size) {
-  return vi::HashListAllocWith(vi::Malloc, size);
-}
-
-VANTREL_API void VHashListFreeWith(void *item, VReleaseFunc release) {
-  release(vi::HashListLinkOf(item));
-}
-
-VANTREL_API void VHashListFree(void *item) {
-  vi::Free(vi::HashListLinkOf(item));
-}
-
-VANTREL_API VHashList *VHashListCreateWith(VAllocFunc alloc, uint32_t buckets,
-                                           VHashFunc hash, void *hash_arg,
-                                           VCompareFunc compare,
-                                           void *cmp_arg) {
-  return vi::HashListCreateWith(alloc, buckets, hash, hash_arg, compare,
-                                cmp_arg);
-}
-
-VANTREL_API void VHashListFlush(VHashList *hl, VVisitFunc visitor, void *arg) {
-  vi::HashListFlush(hl, visitor, arg);
-}
-
-VANTREL_API void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor,
-                                      void *arg, VReleaseFunc release) {
-  vi::HashListFlush(hl, visitor, arg);
+void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor, void *arg,
+                          VReleaseFunc release) {
+  if (hl == nullptr || release == nullptr) return;
+  VHashListFlush(hl, visitor, arg);
   release(hl);
 }
 
-VANTREL_API void VHashListInsertAfter(VHashList *hl, void *item, void *after) {
-  vi::HashListInsertAfter(hl, item, after);
+void VHashListInsertAfter(VHashList *hl, void *item, void *after) {
+  if (hl == nullptr || item == nullptr || after == nullptr) return;
+  HashListLink *prev = Order::LinkOf(after);
+  vi::Attach(hl, Order::LinkOf(item), prev, prev->next);
 }
 
-VANTREL_API void VHashListInsertBefore(VHashList *hl, void *item,
-                                       void *before) {
-  vi::HashListInsertBefore(hl, item, before);
+void VHashListInsertBefore(VHashList *hl, void *item, void *before) {
+  if (hl == nullptr || item == nullptr || before == nullptr) return;
+  HashListLink *next = Order::LinkOf(before);
+  vi::Attach(hl, Order::LinkOf(item), next->prev, next);
 }
 
-VANTREL_API void *VHashListDeleteNext(VHashList *hl, void *item) {
-  return vi::HashListDeleteNext(hl, item);
+void *VHashListDeleteNext(VHashList *hl, void *item) {
+  if (hl == nullptr || item == nullptr) return nullptr;
+  HashListLink *victim = Order::LinkOf(item)->next;
+  vi::Remove(hl, victim);
+  return Order::ItemOf(victim);
 }
 
-VANTREL_API void VHashListDelete(VHashList *hl, void *item) {
-  vi::HashListDelete(hl, item);
+void VHashListDelete(VHashList *hl, void *item) {
+  if (hl == nullptr || item == nullptr) return;
+  vi::Remove(hl, Order::LinkOf(item));
 }
 
-VANTREL_API void *VHashListFirst(VHashList *hl) {
-  return vi::HashListNext(vi::HashListItemOf(hl->head));
+void *VHashListFirst(VHashList *hl) {
+  return hl != nullptr ? Order::NextItem(hl->head) : nullptr;
 }
 
-VANTREL_API void *VHashListLast(VHashList *hl) {
-  return vi::HashListPrev(vi::HashListItemOf(hl->tail));
+void *VHashListLast(VHashList *hl) {
+  return hl != nullptr ? Order::PrevItem(hl->tail) : nullptr;
 }
 
-VANTREL_API void *VHashListNext(void *item) { return vi::HashListNext(item); }
-
-VANTREL_API void *VHashListPrev(void *item) { return vi::HashListPrev(item); }
-
-VANTREL_API void *VHashListHead(VHashList *hl) {
-  return vi::HashListItemOf(hl->head);
+void *VHashListNext(void *item) {
+  return item != nullptr ? Order::NextItem(Order::LinkOf(item)) : nullptr;
 }
 
-VANTREL_API void *VHashListTail(VHashList *hl) {
-  return vi::HashListItemOf(hl->tail->prev);
+void *VHashListPrev(void *item) {
+  return item != nullptr ? Order::PrevItem(Order::LinkOf(item)) : nullptr;
 }
 
-VANTREL_API void *VHashListFind(VHashList *hl, const void *key) {
-  return vi::HashListFind(hl, key);
+void *VHashListHead(VHashList *hl) {
+  return hl != nullptr ? Order::Head(hl) : nullptr;
 }
 
-VANTREL_API void *VHashListNextHash(VHashList *hl, void *item) {
-  return vi::HashListNextHash(hl, item);
+void *VHashListTail(VHashList *hl) {
+  return hl != nullptr ? Order::Tail(hl) : nullptr;
 }
 
-VANTREL_API uint32_t VHashListNumItems(VHashList *hl) { return hl->count; }
+void *VHashListFind(VHashList *hl, const void *key) {
+  if (hl == nullptr) return nullptr;
+  return HashListChain::Find(*vi::SlotFor(hl, key), key, hl->compare,
+                             hl->cmp_arg);
+}
 
-}  // extern "C"
+void *VHashListNextHash(VHashList *hl, void *item) {
+  if (hl == nullptr || item == nullptr) return nullptr;
+  return HashListChain::Find(Order::LinkOf(item)->hash_next, item, hl->compare,
+                             hl->cmp_arg);
+}
+
+uint32_t VHashListNumItems(VHashList *hl) {
+  return hl != nullptr ? hl->count : 0;
+}

@@ -8,6 +8,8 @@
 
 #include <type_traits>
 
+#include "containers/chain.h"
+#include "containers/ordered_list.h"
 #include "vantrel/vhashlist.h"
 
 namespace vantrel::internal {
@@ -29,11 +31,10 @@ static_assert(offsetof(HashListLink, hash_next) == 2 * sizeof(void *));
 static_assert(offsetof(HashListLink, hash_back) == 3 * sizeof(void *));
 static_assert(sizeof(HashListLink) == 4 * sizeof(void *));
 
-inline HashListLink *HashListLinkOf(const void *item) {
-  return static_cast<HashListLink *>(const_cast<void *>(item)) - 1;
-}
-
-inline void *HashListItemOf(HashListLink *link) { return link + 1; }
+// The list order and the hash chains through the same headers.
+using HashListOrder = OrderedList<HashListLink>;
+using HashListChain =
+    Chain<HashListLink, &HashListLink::hash_next, &HashListLink::hash_back>;
 
 }  // namespace vantrel::internal
 

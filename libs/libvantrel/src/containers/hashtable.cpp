@@ -3,6 +3,7 @@
 #include "containers/hashtable.h"
 
 #include <ctype.h>
+#include <errno.h>
 #include <string.h>
 
 #include "internal/alloc.h"
@@ -11,25 +12,9 @@
 namespace vantrel::internal {
 namespace {
 
-uint32_t BucketOf(const VHash *table, const void *key) {
-  return table->hash(key, table->hash_arg) % table->buckets;
-}
-
-// Links `link` in front of the chain headed by *slot.
-void PushFront(HashLink **slot, HashLink *link) {
-  link->next = *slot;
-  if (link->next != nullptr) link->next->back = &link->next;
-  link->back = slot;
-  *slot = link;
-}
-
-// First item from `link` on for which compare(key, item) is 0.
-void *Scan(const VHash *table, HashLink *link, const void *key) {
-  for (; link != nullptr; link = link->next) {
-    void *item = HashItemOf(link);
-    if (table->compare(key, item, table->cmp_arg) == 0) return item;
-  }
-  return nullptr;
+HashLink **SlotOf(VHash *table, const void *item_or_key) {
+  return &HashSlots(
+      table)[table->hash(item_or_key, table->hash_arg) % table->buckets];
 }
 
 struct SortContext {
@@ -42,57 +27,6 @@ int CompareItems(const void *a, const void *b, void *context) {
   const SortContext *ctx = static_cast<const SortContext *>(context);
   return ctx->order(*static_cast<void *const *>(a),
                     *static_cast<void *const *>(b), ctx->arg);
-}
-
-// Unsorted walk; returns the first non-zero visitor result, or 0.
-int VisitChains(VHash *table, VVisitFunc visitor, void *arg) {
-  HashLink **slots = HashSlots(table);
-  for (uint32_t b = 0; b < table->buckets; ++b) {
-    for (HashLink *link = slots[b]; link != nullptr;) {
-      HashLink *next = link->next;
-      int result = visitor(HashItemOf(link), arg);
-      if (result != 0) return result;
-      link = next;
-    }
-  }
-  return 0;
-}
-
-// Fills `items` with every item in bucket order.
-void Collect(VHash *table, void **items) {
-  HashLink **slots = HashSlots(table);
-  for (uint32_t b = 0; b < table->buckets; ++b) {
-    for (HashLink *link = slots[b]; link != nullptr; link = link->next) {
-      *items++ = HashItemOf(link);
-    }
-  }
-}
-
-int WalkSorted(VHash *table, VVisitFunc visitor, void *arg,
-               VCompareFunc order) {
-  if (table->count == 0) return 0;
-  size_t size = RecordSize(0, table->count);
-  void **items = size != 0 ? static_cast<void **>(Malloc(size)) : nullptr;
-  if (items == nullptr) return 12;
-  Collect(table, items);
-  int result = VisitSorted(items, table->count,
-                           order != nullptr ? order : table->compare,
-                           table->cmp_arg, visitor, arg);
-  Free(items);
-  return result;
-}
-
-// Moves the cursor to the head of the next non-empty chain after the
-// current one; null when there is none (the cursor then stays exhausted).
-HashLink *NextChain(VHashCursor *cursor) {
-  HashLink **slots = HashSlots(cursor->table);
-  uint32_t b = static_cast<uint32_t>(cursor->bucket);
-  while (b + 1 < cursor->table->buckets) {
-    ++b;
-    cursor->bucket = static_cast<int32_t>(b);
-    if (slots[b] != nullptr) return slots[b];
-  }
-  return nullptr;
 }
 
 // One step of the PJW (ELF) hash kept unfolded: instead of the hash h this
@@ -148,20 +82,43 @@ int VisitSorted(void **items, uint32_t count, VCompareFunc order,
   return result;
 }
 
-void *HashAlloc(VAllocFunc alloc, size_t size) {
-  if (size > SIZE_MAX - sizeof(HashLink)) return nullptr;
-  HashLink *link = static_cast<HashLink *>(alloc(size + sizeof(HashLink)));
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+using vi::HashChain;
+using vi::HashLink;
+
+void *VHashAllocWith(VAllocFunc alloc, size_t size) {
+  if (alloc == nullptr || size > SIZE_MAX - sizeof(HashLink)) return nullptr;
+  auto *link = static_cast<HashLink *>(alloc(size + sizeof(HashLink)));
   if (link == nullptr) return nullptr;
   link->next = nullptr;
   link->back = nullptr;
-  return HashItemOf(link);
+  return vi::HashItemOf(link);
 }
 
-VHash *HashCreate(VAllocFunc alloc, uint32_t buckets, VHashFunc hash,
-                  void *hash_arg, VCompareFunc compare, void *cmp_arg) {
-  size_t size = RecordSize(sizeof(VHash), buckets);
+void *VHashAlloc(size_t size) { return VHashAllocWith(vi::Malloc, size); }
+
+void *VHashIncrAlloc(VIncrAllocator *allocator, size_t size) {
+  if (size > SIZE_MAX - sizeof(HashLink)) return nullptr;
+  // The arena's pieces come zero-filled, so the links start out null.
+  void *block = VIncrAllocatorAlloc(allocator, size + sizeof(HashLink));
+  if (block == nullptr) return nullptr;
+  return vi::HashItemOf(static_cast<HashLink *>(block));
+}
+
+void VHashFreeWith(void *item, VReleaseFunc release) {
+  if (item != nullptr && release != nullptr) release(vi::HashLinkOf(item));
+}
+
+void VHashFree(void *item) { VHashFreeWith(item, vi::Free); }
+
+VHash *VHashCreateWith(VAllocFunc alloc, uint32_t buckets, VHashFunc hash,
+                       void *hash_arg, VCompareFunc compare, void *cmp_arg) {
+  if (alloc == nullptr || hash == nullptr || compare == nullptr) return nullptr;
+  size_t size = vi::RecordSize(sizeof(VHash), buckets);
   if (buckets == 0 || size == 0) return nullptr;
-  VHash *table = static_cast<VHash *>(alloc(size));
+  auto *table = static_cast<VHash *>(alloc(size));
   if (table == nullptr) return nullptr;
   memset(table, 0, size);
   table->buckets = buckets;
@@ -172,78 +129,96 @@ VHash *HashCreate(VAllocFunc alloc, uint32_t buckets, VHashFunc hash,
   return table;
 }
 
-void HashInsert(VHash *table, void *item) {
-  PushFront(&HashSlots(table)[BucketOf(table, item)], HashLinkOf(item));
+void VHashInsert(VHash *table, void *item) {
+  if (table == nullptr || item == nullptr) return;
+  HashChain::PushFront(vi::SlotOf(table, item), vi::HashLinkOf(item));
   ++table->count;
 }
 
-void *HashFind(VHash *table, const void *key) {
-  return Scan(table, HashSlots(table)[BucketOf(table, key)], key);
+void *VHashFind(VHash *table, const void *key) {
+  if (table == nullptr) return nullptr;
+  return HashChain::Find(*vi::SlotOf(table, key), key, table->compare,
+                         table->cmp_arg);
 }
 
-void *HashNext(VHash *table, void *item) {
-  return Scan(table, HashLinkOf(item)->next, item);
+void *VHashNext(VHash *table, void *item) {
+  if (table == nullptr || item == nullptr) return nullptr;
+  return HashChain::Find(vi::HashLinkOf(item)->next, item, table->compare,
+                         table->cmp_arg);
 }
 
-void HashDelete(VHash *table, void *item) {
-  HashLink *link = HashLinkOf(item);
-  *link->back = link->next;
-  if (link->next != nullptr) link->next->back = link->back;
+void VHashDelete(VHash *table, void *item) {
+  if (table == nullptr || item == nullptr) return;
+  HashChain::Unlink(vi::HashLinkOf(item));
   --table->count;
 }
 
-void HashFlush(VHash *table, VVisitFunc visitor, void *arg) {
-  HashLink **slots = HashSlots(table);
-  for (uint32_t b = 0; b < table->buckets; ++b) {
-    for (HashLink *link = slots[b]; link != nullptr;) {
-      HashLink *next = link->next;
-      visitor(HashItemOf(link), arg);
-      link = next;
-    }
-    slots[b] = nullptr;
-  }
+uint32_t VHashNumItems(VHash *table) {
+  return table != nullptr ? table->count : 0;
+}
+
+void VHashFlush(VHash *table, VVisitFunc visitor, void *arg) {
+  if (table == nullptr) return;
+  HashChain::Drain(vi::HashSlots(table), table->buckets, [=](void *item) {
+    if (visitor != nullptr) visitor(item, arg);
+  });
   table->count = 0;
 }
 
-int HashWalk(VHash *table, VVisitFunc visitor, void *arg, int sorted,
-             VCompareFunc order) {
-  if (sorted != 0) return WalkSorted(table, visitor, arg, order);
-  return VisitChains(table, visitor, arg);
+void VHashDestroyWith(VHash *table, VVisitFunc visitor, void *arg,
+                      VReleaseFunc release) {
+  if (table == nullptr || release == nullptr) return;
+  VHashFlush(table, visitor, arg);
+  release(table);
 }
 
-VHashCursor *HashCursorOpen(VHash *table) {
-  VHashCursor *cursor = static_cast<VHashCursor *>(Malloc(sizeof(*cursor)));
+int VHashWalk(VHash *table, VVisitFunc visitor, void *arg, int sorted,
+              VCompareFunc order) {
+  if (table == nullptr || visitor == nullptr) return EINVAL;
+  HashLink **slots = vi::HashSlots(table);
+  if (sorted != 0) {
+    int result = 0;
+    int rc = HashChain::WalkSorted(slots, table->buckets, table->count,
+                                   order != nullptr ? order : table->compare,
+                                   table->cmp_arg, visitor, arg, &result);
+    return rc != 0 ? rc : result;
+  }
+  return HashChain::Walk(slots, table->buckets,
+                         [=](void *item) { return visitor(item, arg); });
+}
+
+VHashCursor *VHashCursorOpen(VHash *table) {
+  if (table == nullptr) return nullptr;
+  auto *cursor = static_cast<VHashCursor *>(vi::Malloc(sizeof(VHashCursor)));
   if (cursor == nullptr) return nullptr;
   cursor->table = table;
-  cursor->current = nullptr;
-  cursor->next = HashSlots(table)[0];
-  cursor->bucket = 0;
+  HashChain::CursorStart(cursor, vi::HashSlots(table));
   return cursor;
 }
 
-void *HashCursorNext(VHashCursor *cursor) {
-  HashLink *link = cursor->next != nullptr ? cursor->next : NextChain(cursor);
-  cursor->current = link;
-  if (link == nullptr) return nullptr;
-  cursor->next = link->next;
-  return HashItemOf(link);
+void *VHashCursorNext(VHashCursor *cursor) {
+  if (cursor == nullptr) return nullptr;
+  VHash *table = cursor->table;
+  return HashChain::CursorNext(cursor, vi::HashSlots(table), table->buckets);
 }
 
-VHash *HashCopy(VHash *table, VHashCopyFunc copy, void *arg) {
-  VHash *result = HashCreate(Malloc, table->buckets, table->hash,
-                             table->hash_arg, table->compare, table->cmp_arg);
+void VHashCursorClose(VHashCursor *cursor) { vi::Free(cursor); }
+
+VHash *VHashCopy(VHash *table, VHashCopyFunc copy, void *arg) {
+  if (table == nullptr || copy == nullptr) return nullptr;
+  VHash *result =
+      VHashCreateWith(vi::Malloc, table->buckets, table->hash, table->hash_arg,
+                      table->compare, table->cmp_arg);
   if (result == nullptr) return nullptr;
-  HashLink **slots = HashSlots(table);
-  for (uint32_t b = 0; b < table->buckets; ++b) {
-    for (HashLink *link = slots[b]; link != nullptr; link = link->next) {
-      void *item = copy(HashItemOf(link), arg);
-      if (item != nullptr) HashInsert(result, item);
-    }
-  }
+  HashChain::Walk(vi::HashSlots(table), table->buckets, [=](void *item) {
+    VHashInsert(result, copy(item, arg));
+    return 0;
+  });
   return result;
 }
 
-uint32_t StringSum(const char *text) {
+uint32_t VHashString1(const char *text) {
+  if (text == nullptr) return 0;
   uint32_t sum = 0;
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
        *p != 0; ++p) {
@@ -252,107 +227,14 @@ uint32_t StringSum(const char *text) {
   return sum;
 }
 
-uint32_t StringElf(const void *text) {
-  return ElfHash(text, [](unsigned char c) -> uint32_t { return c; });
+uint32_t VHashString2(const void *text, void *) {
+  if (text == nullptr) return 0;
+  return vi::ElfHash(text, [](unsigned char c) -> uint32_t { return c; });
 }
 
-uint32_t StringElfUpper(const void *text) {
-  return ElfHash(text, [](unsigned char c) -> uint32_t {
+uint32_t VHashStringIC(const void *text, void *) {
+  if (text == nullptr) return 0;
+  return vi::ElfHash(text, [](unsigned char c) -> uint32_t {
     return static_cast<unsigned char>(toupper(c));
   });
 }
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" {
-
-VANTREL_API void *VHashAllocWith(VAllocFunc alloc, size_t size) {
-  return vi::HashAlloc(alloc, size);
-}
-
-VANTREL_API void *VHashAlloc(size_t size) {
-  return vi::HashAlloc(vi::Malloc, size);
-}
-
-VANTREL_API void *VHashIncrAlloc(VIncrAllocator *allocator, size_t size) {
-  if (size > SIZE_MAX - sizeof(vi::HashLink)) return nullptr;
-  // The arena's pieces come zero-filled, so the links start out null.
-  void *block = VIncrAllocatorAlloc(allocator, size + sizeof(vi::HashLink));
-  if (block == nullptr) return nullptr;
-  return vi::HashItemOf(static_cast<vi::HashLink *>(block));
-}
-
-VANTREL_API void VHashFreeWith(void *item, VReleaseFunc release) {
-  if (item != nullptr) release(vi::HashLinkOf(item));
-}
-
-VANTREL_API void VHashFree(void *item) { VHashFreeWith(item, vi::Free); }
-
-VANTREL_API VHash *VHashCreateWith(VAllocFunc alloc, uint32_t buckets,
-                                   VHashFunc hash, void *hash_arg,
-                                   VCompareFunc compare, void *cmp_arg) {
-  return vi::HashCreate(alloc, buckets, hash, hash_arg, compare, cmp_arg);
-}
-
-VANTREL_API void VHashInsert(VHash *table, void *item) {
-  vi::HashInsert(table, item);
-}
-
-VANTREL_API void *VHashFind(VHash *table, const void *key) {
-  return vi::HashFind(table, key);
-}
-
-VANTREL_API void *VHashNext(VHash *table, void *item) {
-  return vi::HashNext(table, item);
-}
-
-VANTREL_API void VHashDelete(VHash *table, void *item) {
-  vi::HashDelete(table, item);
-}
-
-VANTREL_API uint32_t VHashNumItems(VHash *table) { return table->count; }
-
-VANTREL_API void VHashFlush(VHash *table, VVisitFunc visitor, void *arg) {
-  vi::HashFlush(table, visitor, arg);
-}
-
-VANTREL_API void VHashDestroyWith(VHash *table, VVisitFunc visitor, void *arg,
-                                  VReleaseFunc release) {
-  vi::HashFlush(table, visitor, arg);
-  release(table);
-}
-
-VANTREL_API int VHashWalk(VHash *table, VVisitFunc visitor, void *arg,
-                          int sorted, VCompareFunc order) {
-  return vi::HashWalk(table, visitor, arg, sorted, order);
-}
-
-VANTREL_API VHashCursor *VHashCursorOpen(VHash *table) {
-  return vi::HashCursorOpen(table);
-}
-
-VANTREL_API void *VHashCursorNext(VHashCursor *cursor) {
-  return vi::HashCursorNext(cursor);
-}
-
-VANTREL_API void VHashCursorClose(VHashCursor *cursor) { vi::Free(cursor); }
-
-VANTREL_API VHash *VHashCopy(VHash *table, VHashCopyFunc copy, void *arg) {
-  return vi::HashCopy(table, copy, arg);
-}
-
-VANTREL_API uint32_t VHashString1(const char *text) {
-  return vi::StringSum(text);
-}
-
-VANTREL_API uint32_t VHashString2(const void *text, void *) {
-  return vi::StringElf(text);
-}
-
-VANTREL_API uint32_t VHashStringIC(const void *text, void *) {
-  return vi::StringElfUpper(text);
-}
-
-}  // extern "C"

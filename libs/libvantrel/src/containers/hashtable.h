@@ -1,5 +1,5 @@
 // Layout of the hash table record, its cursor and the link header in front
-// of every item, plus the helpers the two-key table shares.
+// of every item.
 #ifndef VANTREL_CONTAINERS_HASHTABLE_H
 #define VANTREL_CONTAINERS_HASHTABLE_H
 
@@ -8,6 +8,7 @@
 
 #include <type_traits>
 
+#include "containers/chain.h"
 #include "vantrel/vhash.h"
 
 namespace vantrel::internal {
@@ -31,18 +32,8 @@ inline HashLink *HashLinkOf(const void *item) {
 
 inline void *HashItemOf(HashLink *link) { return link + 1; }
 
-// Visits `items` (count of them) in ascending order of order(a, b,
-// order_arg) until the visitor returns non-zero; returns the last visitor
-// result, 0 when nothing was visited.  The array is sorted in place.
-int VisitSorted(void **items, uint32_t count, VCompareFunc order,
-                void *order_arg, VVisitFunc visitor, void *arg);
-
-// Byte size of a record of `header` bytes followed by `slots` chain heads,
-// or 0 when that does not fit in a size_t.
-inline size_t RecordSize(size_t header, uint64_t slots) {
-  if (slots > (SIZE_MAX - header) / sizeof(void *)) return 0;
-  return header + static_cast<size_t>(slots) * sizeof(void *);
-}
+// The table's chains.
+using HashChain = Chain<HashLink, &HashLink::next, &HashLink::back>;
 
 }  // namespace vantrel::internal
 

@@ -53,58 +53,47 @@ bool StartBlock(VIncrAllocator *arena) {
 }
 
 }  // namespace
+}  // namespace vantrel::internal
 
-VIncrAllocator *IncrAllocatorCreate(uint32_t block_size) {
+namespace vi = vantrel::internal;
+
+VIncrAllocator *VIncrAllocatorCreate(uint32_t block_size) {
   // The rounded size must still fit the 32-bit field.
-  if (block_size > UINT32_MAX - (kGrain - 1)) return nullptr;
-  uint32_t rounded = (block_size + kGrain - 1) & ~(kGrain - 1);
-  HeapPtr<VIncrAllocator> arena(
-      static_cast<VIncrAllocator *>(Malloc(sizeof(VIncrAllocator))));
+  if (block_size > UINT32_MAX - (vi::kGrain - 1)) return nullptr;
+  uint32_t rounded = (block_size + vi::kGrain - 1) & ~(vi::kGrain - 1);
+  vi::HeapPtr<VIncrAllocator> arena(
+      static_cast<VIncrAllocator *>(vi::Malloc(sizeof(VIncrAllocator))));
   if (!arena) return nullptr;
-  VList *blocks = VListCreateWith(Malloc);
+  VList *blocks = VListCreateWith(vi::Malloc);
   if (blocks == nullptr) return nullptr;
-  ScopeExit drop_list(
-      [blocks] { VListDestroyWith(blocks, nullptr, nullptr, Free); });
-  void *item = NewBlockItem(rounded);
+  vi::ScopeExit drop_list(
+      [blocks] { VListDestroyWith(blocks, nullptr, nullptr, vi::Free); });
+  void *item = vi::NewBlockItem(rounded);
   if (item == nullptr) return nullptr;
   drop_list.Dismiss();
   arena->block_size = rounded;
   arena->blocks = blocks;
   VListInsertAfter(blocks, item, VListHead(blocks));
-  MakeCurrent(arena.get(), item);
+  vi::MakeCurrent(arena.get(), item);
   return arena.Release();
 }
 
-void *IncrAllocatorAlloc(VIncrAllocator *arena, size_t size) {
+void *VIncrAllocatorAlloc(VIncrAllocator *allocator, size_t size) {
   // A piece larger than a block could never be served; refusing it here
   // also keeps the rounding below from overflowing.
-  if (size > arena->block_size) return nullptr;
-  size_t rounded = (size + kGrain - 1) & ~size_t{kGrain - 1};
-  if (rounded > arena->remaining && !StartBlock(arena)) return nullptr;
-  char *piece = arena->next_free;
-  arena->next_free += rounded;
-  arena->remaining -= static_cast<uint32_t>(rounded);
+  if (allocator == nullptr || size > allocator->block_size) return nullptr;
+  size_t rounded = (size + vi::kGrain - 1) & ~size_t{vi::kGrain - 1};
+  if (rounded > allocator->remaining && !vi::StartBlock(allocator)) {
+    return nullptr;
+  }
+  char *piece = allocator->next_free;
+  allocator->next_free += rounded;
+  allocator->remaining -= static_cast<uint32_t>(rounded);
   return piece;
 }
 
-void IncrAllocatorDestroy(VIncrAllocator *arena) {
-  if (arena == nullptr) return;
-  VListDestroyWith(arena->blocks, FreeBlockItem, nullptr, Free);
-  Free(arena);
-}
-
-}  // namespace vantrel::internal
-
-extern "C" VANTREL_API VIncrAllocator *VIncrAllocatorCreate(
-    uint32_t block_size) {
-  return vantrel::internal::IncrAllocatorCreate(block_size);
-}
-
-extern "C" VANTREL_API void *VIncrAllocatorAlloc(VIncrAllocator *allocator,
-                                                 size_t size) {
-  return vantrel::internal::IncrAllocatorAlloc(allocator, size);
-}
-
-extern "C" VANTREL_API void VIncrAllocatorDestroy(VIncrAllocator *allocator) {
-  vantrel::internal::IncrAllocatorDestroy(allocator);
+void VIncrAllocatorDestroy(VIncrAllocator *allocator) {
+  if (allocator == nullptr) return;
+  VListDestroyWith(allocator->blocks, vi::FreeBlockItem, nullptr, vi::Free);
+  vi::Free(allocator);
 }

@@ -2,28 +2,13 @@
 // bottom-up merge sort.
 #include "containers/list.h"
 
+#include "containers/ordered_list.h"
 #include "internal/alloc.h"
 
 namespace vantrel::internal {
 namespace {
 
-void SelfLink(ListLink *link) { link->next = link->prev = link; }
-
-bool IsTailSentinel(const ListLink *link) { return link->next == link; }
-bool IsHeadSentinel(const ListLink *link) { return link->prev == link; }
-
-void LinkBetween(ListLink *link, ListLink *prev, ListLink *next) {
-  link->prev = prev;
-  link->next = next;
-  prev->next = link;
-  next->prev = link;
-}
-
-void Unlink(ListLink *link) {
-  link->prev->next = link->next;
-  link->next->prev = link->prev;
-  SelfLink(link);
-}
+using Links = OrderedList<ListLink>;
 
 // Moves up to `steps` links forward, never past the end mark.
 ListLink *StepForward(ListLink *link, int64_t steps, const ListLink *end) {
@@ -48,7 +33,7 @@ ListLink *MergeRuns(ListLink *a, ListLink *b, ListLink *end,
                     VCompareFunc compare, void *arg, ListLink **last) {
   ListLink *write = end;
   while (a != end && b != end) {
-    if (compare(ListItemOf(a), ListItemOf(b), arg) > 0) {
+    if (compare(Links::ItemOf(a), Links::ItemOf(b), arg) > 0) {
       write->next = b;
       write = b;
       b = b->next;
@@ -77,83 +62,117 @@ void RelinkBackwards(VList *list) {
 }
 
 }  // namespace
+}  // namespace vantrel::internal
 
-void *ListAllocWith(VAllocFunc alloc, size_t size) {
-  if (size > SIZE_MAX - sizeof(ListLink)) return nullptr;
+namespace vi = vantrel::internal;
+using vi::ListLink;
+using Links = vi::OrderedList<ListLink>;
+
+void *VListAllocWith(VAllocFunc alloc, size_t size) {
+  if (alloc == nullptr || size > SIZE_MAX - sizeof(ListLink)) return nullptr;
   auto *link = static_cast<ListLink *>(alloc(sizeof(ListLink) + size));
   if (link == nullptr) return nullptr;
-  SelfLink(link);
-  return ListItemOf(link);
+  Links::SelfLink(link);
+  return Links::ItemOf(link);
 }
 
-VList *ListCreateWith(VAllocFunc alloc) {
+void *VListAlloc(size_t size) { return VListAllocWith(vi::Malloc, size); }
+
+void VListFreeWith(void *item, VReleaseFunc release) {
+  if (item != nullptr && release != nullptr) release(Links::LinkOf(item));
+}
+
+void VListFree(void *item) { VListFreeWith(item, vi::Free); }
+
+VList *VListCreateWith(VAllocFunc alloc) {
+  if (alloc == nullptr) return nullptr;
   auto *list = static_cast<VList *>(alloc(sizeof(VList)));
   if (list == nullptr) return nullptr;
-  list->count = 0;
-  list->head = &list->head_sentinel;
-  list->tail = &list->tail_sentinel;
-  list->head->prev = list->head;
-  list->head->next = list->tail;
-  list->tail->next = list->tail;
-  list->tail->prev = list->head;
+  Links::Reset(list);
   return list;
 }
 
-void ListFlush(VList *list, VVisitFunc visitor, void *arg) {
-  ListLink *link = list->head->next;
-  while (link != list->tail) {
-    ListLink *next = link->next;
-    SelfLink(link);
-    if (visitor != nullptr) visitor(ListItemOf(link), arg);
-    link = next;
-  }
-  list->head->next = list->tail;
-  list->tail->prev = list->head;
-  list->count = 0;
+void VListFlush(VList *list, VVisitFunc visitor, void *arg) {
+  if (list == nullptr) return;
+  Links::Drain(list, [=](ListLink *link) {
+    Links::SelfLink(link);
+    if (visitor != nullptr) visitor(Links::ItemOf(link), arg);
+  });
 }
 
-void ListInsertAfter(VList *list, void *item, void *after) {
-  ListLink *prev = ListLinkOf(after);
-  LinkBetween(ListLinkOf(item), prev, prev->next);
+void VListDestroyWith(VList *list, VVisitFunc visitor, void *arg,
+                      VReleaseFunc release) {
+  if (list == nullptr || release == nullptr) return;
+  VListFlush(list, visitor, arg);
+  release(list);
+}
+
+void VListInsertAfter(VList *list, void *item, void *after) {
+  if (list == nullptr || item == nullptr || after == nullptr) return;
+  ListLink *prev = Links::LinkOf(after);
+  Links::LinkBetween(Links::LinkOf(item), prev, prev->next);
   ++list->count;
 }
 
-void ListInsertBefore(VList *list, void *item, void *before) {
-  ListLink *next = ListLinkOf(before);
-  LinkBetween(ListLinkOf(item), next->prev, next);
+void VListInsertBefore(VList *list, void *item, void *before) {
+  if (list == nullptr || item == nullptr || before == nullptr) return;
+  ListLink *next = Links::LinkOf(before);
+  Links::LinkBetween(Links::LinkOf(item), next->prev, next);
   ++list->count;
 }
 
-void *ListDeleteNext(VList *list, void *item) {
-  ListLink *victim = ListLinkOf(item)->next;
-  Unlink(victim);
+void *VListDeleteNext(VList *list, void *item) {
+  if (list == nullptr || item == nullptr) return nullptr;
+  ListLink *victim = Links::LinkOf(item)->next;
+  Links::Unlink(victim);
+  Links::SelfLink(victim);
   --list->count;
-  return ListItemOf(victim);
+  return Links::ItemOf(victim);
 }
 
-void ListDelete(VList *list, void *item) {
-  Unlink(ListLinkOf(item));
+void VListDelete(VList *list, void *item) {
+  if (list == nullptr || item == nullptr) return;
+  ListLink *link = Links::LinkOf(item);
+  Links::Unlink(link);
+  Links::SelfLink(link);
   --list->count;
 }
 
-void *ListNext(void *item) {
-  ListLink *next = ListLinkOf(item)->next;
-  return IsTailSentinel(next) ? nullptr : ListItemOf(next);
+void *VListFirst(VList *list) {
+  return list != nullptr ? Links::NextItem(list->head) : nullptr;
 }
 
-void *ListPrev(void *item) {
-  ListLink *prev = ListLinkOf(item)->prev;
-  return IsHeadSentinel(prev) ? nullptr : ListItemOf(prev);
+void *VListLast(VList *list) {
+  return list != nullptr ? Links::PrevItem(list->tail) : nullptr;
 }
 
-void *ListNth(VList *list, int32_t n) {
-  if (n < 0 || n >= list->count) return nullptr;
+void *VListNext(void *item) {
+  return item != nullptr ? Links::NextItem(Links::LinkOf(item)) : nullptr;
+}
+
+void *VListPrev(void *item) {
+  return item != nullptr ? Links::PrevItem(Links::LinkOf(item)) : nullptr;
+}
+
+void *VListNth(VList *list, int32_t n) {
+  if (list == nullptr || n < 0 || n >= list->count) return nullptr;
   ListLink *link = list->head->next;
   while (n-- > 0) link = link->next;
-  return ListItemOf(link);
+  return Links::ItemOf(link);
 }
 
-void ListMergeSort(VList *list, VCompareFunc compare, void *arg) {
+void *VListHead(VList *list) {
+  return list != nullptr ? Links::Head(list) : nullptr;
+}
+
+void *VListTail(VList *list) {
+  return list != nullptr ? Links::Tail(list) : nullptr;
+}
+
+int32_t VListNumItems(VList *list) { return list != nullptr ? list->count : 0; }
+
+void VListMergeSort(VList *list, VCompareFunc compare, void *arg) {
+  if (list == nullptr || compare == nullptr) return;
   ListLink *head = list->head;
   ListLink *end = list->tail;  // self-linked forward: ends every run
   ListLink *marker = end;
@@ -163,92 +182,12 @@ void ListMergeSort(VList *list, VCompareFunc compare, void *arg) {
     while (pos != end) {
       ListLink *first = pos;
       marker = first;
-      ListLink *second = CutRun(first, k, end);
-      pos = CutRun(second, k, end);
+      ListLink *second = vi::CutRun(first, k, end);
+      pos = vi::CutRun(second, k, end);
       ListLink *last = nullptr;
-      write->next = MergeRuns(first, second, end, compare, arg, &last);
+      write->next = vi::MergeRuns(first, second, end, compare, arg, &last);
       write = last;
     }
   }
-  RelinkBackwards(list);
+  vi::RelinkBackwards(list);
 }
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" {
-
-VANTREL_API void *VListAllocWith(VAllocFunc alloc, size_t size) {
-  return vi::ListAllocWith(alloc, size);
-}
-
-VANTREL_API void *VListAlloc(size_t size) {
-  return vi::ListAllocWith(vi::Malloc, size);
-}
-
-VANTREL_API void VListFreeWith(void *item, VReleaseFunc release) {
-  release(vi::ListLinkOf(item));
-}
-
-VANTREL_API void VListFree(void *item) { vi::Free(vi::ListLinkOf(item)); }
-
-VANTREL_API VList *VListCreateWith(VAllocFunc alloc) {
-  return vi::ListCreateWith(alloc);
-}
-
-VANTREL_API void VListFlush(VList *list, VVisitFunc visitor, void *arg) {
-  vi::ListFlush(list, visitor, arg);
-}
-
-VANTREL_API void VListDestroyWith(VList *list, VVisitFunc visitor, void *arg,
-                                  VReleaseFunc release) {
-  vi::ListFlush(list, visitor, arg);
-  release(list);
-}
-
-VANTREL_API void VListInsertAfter(VList *list, void *item, void *after) {
-  vi::ListInsertAfter(list, item, after);
-}
-
-VANTREL_API void VListInsertBefore(VList *list, void *item, void *before) {
-  vi::ListInsertBefore(list, item, before);
-}
-
-VANTREL_API void *VListDeleteNext(VList *list, void *item) {
-  return vi::ListDeleteNext(list, item);
-}
-
-VANTREL_API void VListDelete(VList *list, void *item) {
-  vi::ListDelete(list, item);
-}
-
-VANTREL_API void *VListFirst(VList *list) {
-  return vi::ListNext(vi::ListItemOf(list->head));
-}
-
-VANTREL_API void *VListLast(VList *list) {
-  return vi::ListPrev(vi::ListItemOf(list->tail));
-}
-
-VANTREL_API void *VListNext(void *item) { return vi::ListNext(item); }
-
-VANTREL_API void *VListPrev(void *item) { return vi::ListPrev(item); }
-
-VANTREL_API void *VListNth(VList *list, int32_t n) {
-  return vi::ListNth(list, n);
-}
-
-VANTREL_API void *VListHead(VList *list) { return vi::ListItemOf(list->head); }
-
-VANTREL_API void *VListTail(VList *list) {
-  return vi::ListItemOf(list->tail->prev);
-}
-
-VANTREL_API int32_t VListNumItems(VList *list) { return list->count; }
-
-VANTREL_API void VListMergeSort(VList *list, VCompareFunc compare, void *arg) {
-  vi::ListMergeSort(list, compare, arg);
-}
-
-}  // extern "C"

@@ -24,12 +24,6 @@ static_assert(offsetof(ListLink, next) == 0);
 static_assert(offsetof(ListLink, prev) == sizeof(void *));
 static_assert(sizeof(ListLink) == 2 * sizeof(void *));
 
-inline ListLink *ListLinkOf(const void *item) {
-  return static_cast<ListLink *>(const_cast<void *>(item)) - 1;
-}
-
-inline void *ListItemOf(ListLink *link) { return link + 1; }
-
 }  // namespace vantrel::internal
 
 // The record behind the opaque VList handle.  The sentinels live inside it,

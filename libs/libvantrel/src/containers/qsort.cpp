@@ -200,45 +200,40 @@ int Sorter<Swap>::Quick(size_t count) {
   return 0;
 }
 
-}  // namespace
+// The sorts refuse a missing comparison, and a missing array unless there
+// is nothing to sort.
+bool Refused(const void *base, size_t count, VCompareFunc compare) {
+  return compare == nullptr || (base == nullptr && count > 0);
+}
 
-void ShellSort(void *base, size_t count, size_t size, VCompareFunc compare,
-               void *context) {
-  WithSwap(size, [&](auto swap) {
-    Sorter(base, swap, compare, context).Shell(count);
+}  // namespace
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+
+void v_qsort(void *base, size_t count, size_t size, VCompareFunc compare,
+             void *context) {
+  if (vi::Refused(base, count, compare)) return;
+  vi::WithSwap(size, [&](auto swap) {
+    vi::Sorter(base, swap, compare, context).Shell(count);
     return 0;
   });
 }
 
-int InsertionSort(void *base, size_t count, size_t size, VCompareFunc compare,
-                  void *context) {
-  return WithSwap(size, [&](auto swap) {
-    Sorter(base, swap, compare, context)
+int VInsertionSort(void *base, size_t count, size_t size, VCompareFunc compare,
+                   void *context) {
+  if (vi::Refused(base, count, compare)) return EINVAL;
+  return vi::WithSwap(size, [&](auto swap) {
+    vi::Sorter(base, swap, compare, context)
         .Insertion(0, static_cast<ptrdiff_t>(count));
     return 0;
   });
 }
 
-int QuickSort(void *base, size_t count, size_t size, VCompareFunc compare,
-              void *context) {
-  return WithSwap(size, [&](auto swap) {
-    return Sorter(base, swap, compare, context).Quick(count);
+int VQuickSort(void *base, size_t count, size_t size, VCompareFunc compare,
+               void *context) {
+  if (vi::Refused(base, count, compare)) return EINVAL;
+  return vi::WithSwap(size, [&](auto swap) {
+    return vi::Sorter(base, swap, compare, context).Quick(count);
   });
-}
-
-}  // namespace vantrel::internal
-
-extern "C" VANTREL_API void v_qsort(void *base, size_t count, size_t size,
-                                    VCompareFunc compare, void *context) {
-  vantrel::internal::ShellSort(base, count, size, compare, context);
-}
-
-extern "C" VANTREL_API int VInsertionSort(void *base, size_t count, size_t size,
-                                          VCompareFunc compare, void *context) {
-  return vantrel::internal::InsertionSort(base, count, size, compare, context);
-}
-
-extern "C" VANTREL_API int VQuickSort(void *base, size_t count, size_t size,
-                                      VCompareFunc compare, void *context) {
-  return vantrel::internal::QuickSort(base, count, size, compare, context);
 }

@@ -313,18 +313,41 @@ void PrintAt(TreeNode *node, int depth, bool is_left, Printing &out) {
   }
 }
 
-}  // namespace
-
-void *TreeAllocWith(VAllocFunc alloc, size_t size) {
-  if (size > SIZE_MAX - sizeof(TreeNode)) return nullptr;
-  auto *node = static_cast<TreeNode *>(alloc(sizeof(TreeNode) + size));
+// The leftmost (or, with max, the rightmost) item below node, or null.
+void *FindEnd(TreeNode *node, bool max) {
   if (node == nullptr) return nullptr;
-  node->left = node->right = nullptr;
-  node->balance = kTreeEven;
+  for (TreeNode *next = node; next != nullptr;) {
+    node = next;
+    next = max ? node->right : node->left;
+  }
   return TreeItemOf(node);
 }
 
-VTree *TreeCreateWith(VAllocFunc alloc, VCompareFunc compare, void *arg) {
+}  // namespace
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+using vi::TreeNode;
+
+void *VTreeAllocWith(VAllocFunc alloc, size_t size) {
+  if (alloc == nullptr || size > SIZE_MAX - sizeof(TreeNode)) return nullptr;
+  auto *node = static_cast<TreeNode *>(alloc(sizeof(TreeNode) + size));
+  if (node == nullptr) return nullptr;
+  node->left = node->right = nullptr;
+  node->balance = vi::kTreeEven;
+  return vi::TreeItemOf(node);
+}
+
+void *VTreeAlloc(size_t size) { return VTreeAllocWith(vi::Malloc, size); }
+
+void VTreeFreeWith(void *item, VReleaseFunc release) {
+  if (item != nullptr && release != nullptr) release(vi::TreeNodeOf(item));
+}
+
+void VTreeFree(void *item) { VTreeFreeWith(item, vi::Free); }
+
+VTree *VTreeCreateWith(VAllocFunc alloc, VCompareFunc compare, void *arg) {
+  if (alloc == nullptr || compare == nullptr) return nullptr;
   auto *tree = static_cast<VTree *>(alloc(sizeof(VTree)));
   if (tree == nullptr) return nullptr;
   tree->count = 0;
@@ -334,25 +357,36 @@ VTree *TreeCreateWith(VAllocFunc alloc, VCompareFunc compare, void *arg) {
   return tree;
 }
 
-void *TreeInsert(VTree *tree, void *item) {
-  Insertion ins{tree->compare, tree->compare_arg, TreeNodeOf(item), nullptr};
-  InsertAt(&tree->root, ins);
+void VTreeDestroyWith(VTree *tree, VVisitFunc visitor, void *arg,
+                      VReleaseFunc release) {
+  if (tree == nullptr || release == nullptr) return;
+  if (visitor != nullptr) vi::PostOrder(tree->root, visitor, arg);
+  release(tree);
+}
+
+void *VTreeInsert(VTree *tree, void *item) {
+  if (tree == nullptr || item == nullptr) return nullptr;
+  vi::Insertion ins{tree->compare, tree->compare_arg, vi::TreeNodeOf(item),
+                    nullptr};
+  vi::InsertAt(&tree->root, ins);
   if (ins.present == nullptr) ++tree->count;
   return ins.present;
 }
 
-void *TreeDelete(VTree *tree, const void *key) {
-  Deletion del{tree->compare, tree->compare_arg, key, nullptr};
-  DeleteAt(&tree->root, del);
+void *VTreeDelete(VTree *tree, const void *key) {
+  if (tree == nullptr) return nullptr;
+  vi::Deletion del{tree->compare, tree->compare_arg, key, nullptr};
+  vi::DeleteAt(&tree->root, del);
   if (del.removed == nullptr) return nullptr;
   --tree->count;
-  return TreeItemOf(del.removed);
+  return vi::TreeItemOf(del.removed);
 }
 
-void *TreeFind(VTree *tree, const void *key) {
+void *VTreeFind(VTree *tree, const void *key) {
+  if (tree == nullptr) return nullptr;
   TreeNode *node = tree->root;
   while (node != nullptr) {
-    void *item = TreeItemOf(node);
+    void *item = vi::TreeItemOf(node);
     int order = tree->compare(key, item, tree->compare_arg);
     if (order == 0) return item;
     node = order < 0 ? node->left : node->right;
@@ -360,111 +394,43 @@ void *TreeFind(VTree *tree, const void *key) {
   return nullptr;
 }
 
-void *TreeFindEnd(VTree *tree, bool max) {
-  TreeNode *node = tree->root;
-  if (node == nullptr) return nullptr;
-  for (TreeNode *next = node; next != nullptr;) {
-    node = next;
-    next = max ? node->right : node->left;
-  }
-  return TreeItemOf(node);
+void *VTreeFindMin(VTree *tree) {
+  return tree != nullptr ? vi::FindEnd(tree->root, false) : nullptr;
 }
 
-void TreeTraverse(VTree *tree, int order, VVisitFunc visitor, void *arg) {
+void *VTreeFindMax(VTree *tree) {
+  return tree != nullptr ? vi::FindEnd(tree->root, true) : nullptr;
+}
+
+int32_t VTreeNumItems(VTree *tree) { return tree != nullptr ? tree->count : 0; }
+
+void VTreeTraverse(VTree *tree, int order, VVisitFunc visitor, void *arg) {
+  if (tree == nullptr || visitor == nullptr) return;
   switch (order) {
     case VTREE_PREORDER:
-      PreOrder(tree->root, visitor, arg);
+      vi::PreOrder(tree->root, visitor, arg);
       break;
     case VTREE_INORDER:
-      InOrder(tree->root, visitor, arg);
+      vi::InOrder(tree->root, visitor, arg);
       break;
     case VTREE_POSTORDER:
-      PostOrder(tree->root, visitor, arg);
+      vi::PostOrder(tree->root, visitor, arg);
       break;
     default:
       break;
   }
 }
 
-void TreeRange(VTree *tree, const void *low, const void *high,
-               VVisitFunc visitor, void *arg) {
-  RangeWalk walk{tree->compare, tree->compare_arg, low, high, visitor, arg};
-  RangeAt(tree->root, walk);
+void VTreeRange(VTree *tree, const void *low, const void *high,
+                VVisitFunc visitor, void *arg) {
+  if (tree == nullptr || visitor == nullptr) return;
+  vi::RangeWalk walk{tree->compare, tree->compare_arg, low, high, visitor, arg};
+  vi::RangeAt(tree->root, walk);
 }
 
-void TreePrint(FILE *stream, VTree *tree, VTreePrintFunc printer, void *arg) {
+void VTreePrint(FILE *stream, VTree *tree, VTreePrintFunc printer, void *arg) {
+  if (stream == nullptr || tree == nullptr || printer == nullptr) return;
   if (tree->root == nullptr) return;
-  Printing out{stream, printer, arg, 0};
-  PrintAt(tree->root, 0, false, out);
-}
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" VANTREL_API void *VTreeAllocWith(VAllocFunc alloc, size_t size) {
-  return vi::TreeAllocWith(alloc, size);
-}
-
-extern "C" VANTREL_API void *VTreeAlloc(size_t size) {
-  return vi::TreeAllocWith(vi::Malloc, size);
-}
-
-extern "C" VANTREL_API void VTreeFreeWith(void *item, VReleaseFunc release) {
-  release(vi::TreeNodeOf(item));
-}
-
-extern "C" VANTREL_API void VTreeFree(void *item) {
-  vi::Free(vi::TreeNodeOf(item));
-}
-
-extern "C" VANTREL_API VTree *VTreeCreateWith(VAllocFunc alloc,
-                                              VCompareFunc compare, void *arg) {
-  return vi::TreeCreateWith(alloc, compare, arg);
-}
-
-extern "C" VANTREL_API void VTreeDestroyWith(VTree *tree, VVisitFunc visitor,
-                                             void *arg, VReleaseFunc release) {
-  vi::TreeTraverse(tree, VTREE_POSTORDER, visitor, arg);
-  release(tree);
-}
-
-extern "C" VANTREL_API void *VTreeInsert(VTree *tree, void *item) {
-  return vi::TreeInsert(tree, item);
-}
-
-extern "C" VANTREL_API void *VTreeDelete(VTree *tree, const void *key) {
-  return vi::TreeDelete(tree, key);
-}
-
-extern "C" VANTREL_API void *VTreeFind(VTree *tree, const void *key) {
-  return vi::TreeFind(tree, key);
-}
-
-extern "C" VANTREL_API void *VTreeFindMin(VTree *tree) {
-  return vi::TreeFindEnd(tree, false);
-}
-
-extern "C" VANTREL_API void *VTreeFindMax(VTree *tree) {
-  return vi::TreeFindEnd(tree, true);
-}
-
-extern "C" VANTREL_API int32_t VTreeNumItems(VTree *tree) {
-  return tree->count;
-}
-
-extern "C" VANTREL_API void VTreeTraverse(VTree *tree, int order,
-                                          VVisitFunc visitor, void *arg) {
-  vi::TreeTraverse(tree, order, visitor, arg);
-}
-
-extern "C" VANTREL_API void VTreeRange(VTree *tree, const void *low,
-                                       const void *high, VVisitFunc visitor,
-                                       void *arg) {
-  vi::TreeRange(tree, low, high, visitor, arg);
-}
-
-extern "C" VANTREL_API void VTreePrint(FILE *stream, VTree *tree,
-                                       VTreePrintFunc printer, void *arg) {
-  vi::TreePrint(stream, tree, printer, arg);
+  vi::Printing out{stream, printer, arg, 0};
+  vi::PrintAt(tree->root, 0, false, out);
 }

@@ -183,10 +183,28 @@ VRC Expand(const char *text, vb_buffer *out) {
   return AppendBytes(out, literal, end);
 }
 
-VRC EnvSet(const char *name, const char *value) {
+}  // namespace
+
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+
+const char *VEnvGet(const char *name) {
+  return name != nullptr ? getenv(name) : nullptr;
+}
+
+const char *VEnvGetWithDefault(const char *name, const char *default_value) {
+  const char *value = VEnvGet(name);
+  return value != nullptr ? value : default_value;
+}
+
+int VEnvIsSet(const char *name) { return VEnvGet(name) != nullptr; }
+
+VRC VEnvSet(const char *name, const char *value) {
+  if (name == nullptr || value == nullptr) return EINVAL;
   size_t name_length = strlen(name);
   size_t value_length = strlen(value);
-  auto *entry = static_cast<char *>(Malloc(name_length + value_length + 2));
+  auto *entry = static_cast<char *>(vi::Malloc(name_length + value_length + 2));
   if (entry == nullptr) return ENOMEM;
   memcpy(entry, name, name_length);
   entry[name_length] = '=';
@@ -194,49 +212,22 @@ VRC EnvSet(const char *name, const char *value) {
   if (putenv(entry) != 0) {
     // Refused, so the environment does not hold it.
     VRC rc = errno;
-    Free(entry);
+    vi::Free(entry);
     return rc;
   }
   return 0;
 }
 
-VRC EnvExpandString(const char *text, char **result) {
+VRC VEnvExpandString(const char *text, char **result) {
+  if (text == nullptr || result == nullptr) return EINVAL;
   vb_buffer out;
-  vb_init_with(&out, Malloc, Free);
-  ScopeExit release([&] { vb_free(&out); });
-  VRC rc = Expand(text, &out);
+  vb_init_with(&out, vi::Malloc, vi::Free);
+  vi::ScopeExit release([&] { vb_free(&out); });
+  VRC rc = vi::Expand(text, &out);
   if (rc != 0) return rc;
   char *expanded = vb_strval(&out);
   if (expanded == nullptr) return ENOMEM;
   release.Dismiss();
   *result = expanded;
   return 0;
-}
-
-}  // namespace
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" VANTREL_API const char *VEnvGet(const char *name) {
-  return getenv(name);
-}
-
-extern "C" VANTREL_API const char *VEnvGetWithDefault(
-    const char *name, const char *default_value) {
-  const char *value = getenv(name);
-  return value != nullptr ? value : default_value;
-}
-
-extern "C" VANTREL_API int VEnvIsSet(const char *name) {
-  return getenv(name) != nullptr;
-}
-
-extern "C" VANTREL_API VRC VEnvSet(const char *name, const char *value) {
-  return vi::EnvSet(name, value);
-}
-
-extern "C" VANTREL_API VRC VEnvExpandString(const char *text, char **result) {
-  return vi::EnvExpandString(text, result);
 }

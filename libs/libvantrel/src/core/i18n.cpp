@@ -2,6 +2,7 @@
 // files are read, so handles stay null and every lookup yields its default
 // text.
 #include <ctype.h>
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -71,24 +72,6 @@ VRC ReadUserLanguage(char out[4]) {
   return 0;
 }
 
-VRC SetLangCode() {
-  if (VEnvIsSet("LC_ALL")) return 0;
-  char language[4];
-  VRC rc = ReadUserLanguage(language);
-  if (rc != 0) {
-    fprintf(stderr, "Error: GetLocaleInfo() failed. [%ld]\n",
-            static_cast<long>(rc));
-    return rc;
-  }
-  rc = VEnvSet("LC_ALL", language);
-  if (rc != 0) {
-    fprintf(stderr, "ERROR: Failed to set LC_ALL. System error no: %ld\n",
-            static_cast<long>(rc));
-    return VRC_FAILURE;
-  }
-  return 0;
-}
-
 void CopyBounded(const char *text, char *dest, size_t dest_size) {
   if (dest_size == 0) return;
   if (text == nullptr) text = "";
@@ -103,28 +86,44 @@ void CopyBounded(const char *text, char *dest, size_t dest_size) {
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API VRC VI18nInitialize(void) { return 0; }
+VRC VI18nInitialize(void) { return 0; }
 
-extern "C" VANTREL_API VRC VI18nSetLangCode(void) { return vi::SetLangCode(); }
+VRC VI18nSetLangCode(void) {
+  if (VEnvIsSet("LC_ALL")) return 0;
+  char language[4];
+  VRC rc = vi::ReadUserLanguage(language);
+  if (rc != 0) {
+    fprintf(stderr, "Error: GetLocaleInfo() failed. [%ld]\n",
+            static_cast<long>(rc));
+    return rc;
+  }
+  rc = VEnvSet("LC_ALL", language);
+  if (rc != 0) {
+    fprintf(stderr, "ERROR: Failed to set LC_ALL. System error no: %ld\n",
+            static_cast<long>(rc));
+    return VRC_FAILURE;
+  }
+  return 0;
+}
 
-extern "C" VANTREL_API VRC VI18nLocaleCreate(const char *, const char *,
-                                             const char *, const char *,
-                                             VI18nLocale *locale) {
+VRC VI18nLocaleCreate(const char *, const char *, const char *, const char *,
+                      VI18nLocale *locale) {
+  if (locale == nullptr) return EINVAL;
   *locale = nullptr;
   return 0;
 }
 
-extern "C" VANTREL_API VRC VI18nLocaleDestroy(VI18nLocale) { return 0; }
+VRC VI18nLocaleDestroy(VI18nLocale) { return 0; }
 
-extern "C" VANTREL_API VRC VI18nCatalogOpen(VI18nLocale, const char *,
-                                            VI18nCatalog *catalog) {
+VRC VI18nCatalogOpen(VI18nLocale, const char *, VI18nCatalog *catalog) {
+  if (catalog == nullptr) return EINVAL;
   *catalog = nullptr;
   return 0;
 }
 
-extern "C" VANTREL_API VRC VI18nMessageGet(VI18nCatalog, int32_t, int32_t,
-                                           const char *default_text, char *dest,
-                                           size_t dest_size) {
+VRC VI18nMessageGet(VI18nCatalog, int32_t, int32_t, const char *default_text,
+                    char *dest, size_t dest_size) {
+  if (dest == nullptr && dest_size != 0) return EINVAL;
   vi::CopyBounded(default_text, dest, dest_size);
   return 0;
 }

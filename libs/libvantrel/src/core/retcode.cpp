@@ -7,6 +7,7 @@
 // need a lock.
 #include "core/retcode.h"
 
+#include <errno.h>
 #include <string.h>
 
 #include <atomic>
@@ -34,27 +35,13 @@ struct Registration {
   const VRCEntry *table;
 };
 
-// The general codes, then the socket-layer texts.  Texts are the library's
-// own and are kept exactly as shipped.
+// The general codes from the list in vrc_codes.h, then the socket-layer
+// texts (message set 11).  Texts are the library's own and are kept
+// exactly as shipped.
 constexpr VRCEntry kBuiltinCodes[] = {
-    {VRC_OK, 1, 2, "No error"},
-    {VRC_INTERNAL_ERROR, 1, 3, "Internal Error: Please contact support"},
-    {VRC_UNSUPPORTED, 1, 4, "Unsupported"},
-    {VRC_TIMEOUT, 1, 5, "Timeout"},
-    {VRC_FAILURE, 1, 6, "General failure"},
-    {VRC_CURSOR_FINISHED, 1, 7, "Cursor finished successfully"},
-    {VRC_PARSE_FAILURE, 1, 8, "Parse failure"},
-    {VRC_NOT_FOUND, 1, 9, "Object not found"},
-    {VRC_EXISTS, 1, 10, "Object exists"},
-    {VRC_TYPE_MISMATCH, 1, 11, "Type mismatch"},
-    {VRC_INVALID_DATATYPE, 1, 12, "Invalid datatype"},
-    {VRC_INVALID_MODULE, 1, 13, "Invalid module"},
-    {VRC_CONNECTION_CLOSED, 1, 14, "Connection closed"},
-    {VRC_EXCEPTION, 1, 15, "Exception"},
-    {VRC_OPEN_FAILED, 1, 29, "Open Failed"},
-    {VRC_READ_FAILED, 1, 30, "Read Failed"},
-    {VRC_WRITE_FAILED, 1, 31, "Write Failed"},
-    {VRC_NOT_READY, 1, 34, "Not ready"},
+#define VRC_GENERAL_CODE(name, code, message_number, default_text) \
+  {name, kGeneralSet, message_number, default_text},
+#include "vantrel/vrc_codes.h"
     {10004, 11, 7, "WinSock error. Interrupted function call."},
     {10009, 11, 8, "WinSock error. File handle is not valid."},
     {10013, 11, 9, "WinSock error. Permission denied."},
@@ -119,7 +106,6 @@ constexpr VRCEntry kBuiltinCodes[] = {
     {11003, 11, 67, "WinSock error. Nonrecoverable database lookup error."},
     {11004, 11, 68, "Valid host name, but no data record of requested type."},
 };
-static_assert(sizeof(kBuiltinCodes) / sizeof(kBuiltinCodes[0]) == 80);
 
 // Process-wide registry state: plain storage, no constructors.
 Registration g_registrations[kMaxRegistrations];
@@ -253,12 +239,12 @@ size_t RemoveOneLineEnd(char *text) {
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API VRC VRCRegister(VI18nCatalog catalog, int count,
-                                       const VRCEntry *table) {
+VRC VRCRegister(VI18nCatalog catalog, int count, const VRCEntry *table) {
+  if (table == nullptr) return EINVAL;
   return vi::Register(catalog, count, table);
 }
 
-extern "C" VANTREL_API const char *VRCToString(VRC code) {
+const char *VRCToString(VRC code) {
   vi::RegisterBuiltinReturnCodes(nullptr);
   if (code >= 1 && code <= 9999) {
     return vantrel::platform::ErrorText(code, vi::t_scratch,
@@ -282,9 +268,9 @@ extern "C" VANTREL_API const char *VRCToString(VRC code) {
 // The system's texts here are the C library's error texts; the home
 // platform's separate table of network-management texts has no counterpart,
 // so those codes share the same lookup.
-extern "C" VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
-                                                 uint32_t size) {
-  if (buffer == nullptr || size == 0) return VRC_FAILURE;
+VRC VRCFormatWin32Message(uint32_t code, char *buffer, uint32_t size) {
+  if (buffer == nullptr) return EINVAL;
+  if (size == 0) return VRC_FAILURE;
   memset(buffer, 0, size);
   if (code > static_cast<uint32_t>(INT_MAX)) return VRC_FAILURE;
   int errnum = static_cast<int>(code);
@@ -296,7 +282,7 @@ extern "C" VANTREL_API VRC VRCFormatWin32Message(uint32_t code, char *buffer,
   return 0;
 }
 
-extern "C" VANTREL_API char *VRCWin32ErrorCodeToString(uint32_t code) {
+char *VRCWin32ErrorCodeToString(uint32_t code) {
   size_t size = 0;
   char *buffer = vi::ErrorBuffer(&size);
   if (VRCFormatWin32Message(code, buffer, static_cast<uint32_t>(size)) == 0) {

@@ -247,59 +247,58 @@ VRC ConstructPathWithLength(char *dest, uint32_t size, const char *first,
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API VRC VInitialise(const char *app_name,
-                                       const char *log_destination) {
+VRC VInitialise(const char *app_name, const char *log_destination) {
   return vi::Initialise(app_name, log_destination);
 }
 
-extern "C" VANTREL_API void VShutdown(void) {}
+void VShutdown(void) {}
 
-extern "C" VANTREL_API const char *VGetAppName(void) {
+const char *VGetAppName(void) {
   return vi::g_appName.load(std::memory_order_acquire);
 }
 
-extern "C" VANTREL_API const char *VGetProcName(void) { return vi::ProcName(); }
+const char *VGetProcName(void) { return vi::ProcName(); }
 
-extern "C" VANTREL_API VRC VSetProcName(const char *name) {
-  return vi::SetProcName(name);
-}
+VRC VSetProcName(const char *name) { return vi::SetProcName(name); }
 
-extern "C" VANTREL_API const char *VGetVTHOME(void) { return vi::VtHome(); }
+const char *VGetVTHOME(void) { return vi::VtHome(); }
 
-extern "C" VANTREL_API const char *VGetKESSHOME(void) { return vi::KessHome(); }
+const char *VGetKESSHOME(void) { return vi::KessHome(); }
 
-extern "C" VANTREL_API const char *VGetBinDir(void) { return "BIN"; }
-extern "C" VANTREL_API const char *VGetLibDir(void) { return "DLL"; }
-extern "C" VANTREL_API const char *VGetEtcDir(void) { return "ETC"; }
-extern "C" VANTREL_API const char *VGetVarDir(void) { return "VAR"; }
-extern "C" VANTREL_API const char *VGetLogDir(void) { return "LOG"; }
-extern "C" VANTREL_API const char *VGetGateDir(void) { return "GATES"; }
+const char *VGetBinDir(void) { return "BIN"; }
+const char *VGetLibDir(void) { return "DLL"; }
+const char *VGetEtcDir(void) { return "ETC"; }
+const char *VGetVarDir(void) { return "VAR"; }
+const char *VGetLogDir(void) { return "LOG"; }
+const char *VGetGateDir(void) { return "GATES"; }
 
-extern "C" VANTREL_API const char *VGetProbeDir(void) {
+const char *VGetProbeDir(void) {
   return vi::PlatformDir(vi::g_probeDir, "PROBES");
 }
 
-extern "C" VANTREL_API const char *VGetMonitorDir(void) {
+const char *VGetMonitorDir(void) {
   return vi::PlatformDir(vi::g_monitorDir, "MONITORS");
 }
 
-extern "C" VANTREL_API const char *VGetTsmDir(void) {
+const char *VGetTsmDir(void) {
   return vi::PlatformDir(vi::g_tsmDir, "TSM");
 }
 
-extern "C" VANTREL_API const char *VGetPlatform(void) { return vi::Platform(); }
+const char *VGetPlatform(void) { return vi::Platform(); }
 
-extern "C" VANTREL_API const char *VGetHostName(void) { return vi::HostName(); }
+const char *VGetHostName(void) { return vi::HostName(); }
 
-extern "C" VANTREL_API void VConstructPath(char *dest, const char *first, ...) {
+void VConstructPath(char *dest, const char *first, ...) {
+  if (dest == nullptr) return;
   va_list pieces;
   va_start(pieces, first);
   vi::ConstructPath(dest, first, pieces);
   va_end(pieces);
 }
 
-extern "C" VANTREL_API VRC VConstructPathWithLength(char *dest, uint32_t size,
-                                                    const char *first, ...) {
+VRC VConstructPathWithLength(char *dest, uint32_t size, const char *first,
+                             ...) {
+  if (dest == nullptr) return EINVAL;
   va_list pieces;
   va_start(pieces, first);
   VRC rc = vi::ConstructPathWithLength(dest, size, first, pieces);

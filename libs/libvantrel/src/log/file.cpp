@@ -269,7 +269,7 @@ bool AddPoolFile(FileState *state, char *name, size_t path_length, int index) {
 }
 
 // Opens up to poolSize files "path_NN".  With fewer than two the pool is
-// given up for standard error.  12 when memory runs out (standard error is
+// given up for standard error.  ENOMEM when memory runs out (standard error is
 // then current).
 VRC SetUpPool(FileState *state) {
   if (state->pool == nullptr) state->pool = VListCreateWith(Malloc);

@@ -10,7 +10,7 @@ namespace vantrel::internal {
 // VDE_FORCE_LOG_MODULE names): its lock "LogFileSubsystem", threshold 3 or
 // VDE_DEFAULT_LOG_LEVEL, the destination (a destination that cannot be
 // opened leaves standard error in place), the close at exit and the header
-// list.  Returns 0; the lock's code; -19 when the header list cannot be
+// list.  Returns 0; the lock's code; VRC_FAILURE when the header list cannot be
 // made ("Failed to create log header list" on standard error).  A repeated
 // call keeps the lock, the header list and the exit handler it already has
 // and switches to the destination again.  From then on the thread

@@ -453,10 +453,9 @@ VRC LogMgrInitialise(const char *destination) {
 
 namespace vi = vantrel::internal;
 
-extern "C" {
-
-VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
-                     int number, const char *format, ...) {
+VRC VLog(int level, int facility, VI18nCatalog catalog, int set, int number,
+         const char *format, ...) {
+  if (format == nullptr) return EINVAL;
   va_list args;
   va_start(args, format);
   VRC rc = vi::LogMessage(&vi::g_manager, level, facility, catalog, set, number,
@@ -465,8 +464,9 @@ VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
   return rc;
 }
 
-VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
-                        int number, const char *format, ...) {
+VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set, int number,
+            const char *format, ...) {
+  if (format == nullptr) return EINVAL;
   va_list args;
   va_start(args, format);
   VRC rc = vi::LogMessage(&vi::g_manager, level, facility, catalog, set, number,
@@ -475,15 +475,16 @@ VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
   return rc;
 }
 
-VANTREL_API VRC VLogAP(int level, int facility, VI18nCatalog catalog, int set,
-                       int number, const char *format, va_list args) {
+VRC VLogAP(int level, int facility, VI18nCatalog catalog, int set, int number,
+           const char *format, va_list args) {
+  if (format == nullptr) return EINVAL;
   return vi::LogMessage(&vi::g_manager, level, facility, catalog, set, number,
                         format, args);
 }
 
-VANTREL_API VRC VLogToFile(VLogFile log, int level, int facility,
-                           VI18nCatalog catalog, int set, int number,
-                           const char *format, ...) {
+VRC VLogToFile(VLogFile log, int level, int facility, VI18nCatalog catalog,
+               int set, int number, const char *format, ...) {
+  if (log == nullptr || format == nullptr) return EINVAL;
   va_list args;
   va_start(args, format);
   VRC rc =
@@ -492,65 +493,71 @@ VANTREL_API VRC VLogToFile(VLogFile log, int level, int facility,
   return rc;
 }
 
-VANTREL_API VRC VLogToFileAP(VLogFile log, int level, int facility,
-                             VI18nCatalog catalog, int set, int number,
-                             const char *format, va_list args) {
+VRC VLogToFileAP(VLogFile log, int level, int facility, VI18nCatalog catalog,
+                 int set, int number, const char *format, va_list args) {
+  if (log == nullptr || format == nullptr) return EINVAL;
   return vi::LogMessage(log, level, facility, catalog, set, number, format,
                         args);
 }
 
-VANTREL_API VRC VLogFileOpen(const char *destination, VLogFile *log) {
+VRC VLogFileOpen(const char *destination, VLogFile *log) {
+  if (log == nullptr) return EINVAL;
   return vi::LogFileOpen(destination, log);
 }
 
-VANTREL_API VRC VLogFileClose(VLogFile log) { return vi::LogFileClose(log); }
+VRC VLogFileClose(VLogFile log) {
+  if (log == nullptr) return EINVAL;
+  return vi::LogFileClose(log);
+}
 
-VANTREL_API void VLogFileSetLevel(VLogFile log, int level) {
+void VLogFileSetLevel(VLogFile log, int level) {
+  if (log == nullptr) return;
   vi::SetLevel(log, level);
 }
 
-VANTREL_API int VLogFileGetLevel(VLogFile log) {
+int VLogFileGetLevel(VLogFile log) {
+  if (log == nullptr) return 0;
   return log->level.load(std::memory_order_relaxed);
 }
 
-VANTREL_API VRC VLogFileSetLevelFromString(VLogFile log, const char *text) {
+VRC VLogFileSetLevelFromString(VLogFile log, const char *text) {
+  if (log == nullptr || text == nullptr) return EINVAL;
   return vi::SetLevelFromString(log, text);
 }
 
-VANTREL_API void VLogFileSetFatalDoesNotExit(VLogFile log, int flag) {
+void VLogFileSetFatalDoesNotExit(VLogFile log, int flag) {
+  if (log == nullptr) return;
   log->fatalDoesNotExit.store(flag != 0, std::memory_order_relaxed);
 }
 
-VANTREL_API void VLogMgrSetLevel(int level) {
-  vi::SetLevel(&vi::g_manager, level);
-}
+void VLogMgrSetLevel(int level) { vi::SetLevel(&vi::g_manager, level); }
 
-VANTREL_API int VLogMgrGetLevel(void) {
+int VLogMgrGetLevel(void) {
   return vi::g_manager.level.load(std::memory_order_relaxed);
 }
 
-VANTREL_API VRC VLogMgrSetLevelFromString(const char *text) {
+VRC VLogMgrSetLevelFromString(const char *text) {
+  if (text == nullptr) return EINVAL;
   return vi::SetLevelFromString(&vi::g_manager, text);
 }
 
-VANTREL_API void VLogMgrSetFatalDoesNotExit(int flag) {
+void VLogMgrSetFatalDoesNotExit(int flag) {
   VLogFileSetFatalDoesNotExit(&vi::g_manager, flag);
 }
 
-VANTREL_API VRC VLogMgrSwitch(const char *destination) {
+VRC VLogMgrSwitch(const char *destination) {
   vi::LogLock lock(&vi::g_manager);
   return vi::ReplaceDestination(&vi::g_manager, destination);
 }
 
-VANTREL_API int VLogLevelFromString(const char *text) {
-  return vi::LevelOfName(text);
-}
+int VLogLevelFromString(const char *text) { return vi::LevelOfName(text); }
 
-VANTREL_API const char *VLogLevelToString(int level) {
+const char *VLogLevelToString(int level) {
   return vi::RowOfLevel(level).name.data();
 }
 
-VANTREL_API VRC VLogHeaderAdd(const char *format, ...) {
+VRC VLogHeaderAdd(const char *format, ...) {
+  if (format == nullptr) return EINVAL;
   va_list args;
   va_start(args, format);
   VRC rc = vi::HeaderAdd(format, args);
@@ -558,10 +565,9 @@ VANTREL_API VRC VLogHeaderAdd(const char *format, ...) {
   return rc;
 }
 
-VANTREL_API VRC VLogHeaderAddAP(const char *format, va_list args) {
+VRC VLogHeaderAddAP(const char *format, va_list args) {
+  if (format == nullptr) return EINVAL;
   return vi::HeaderAdd(format, args);
 }
 
-VANTREL_API VRC VLogHeaderLog(void) { return vi::HeaderLog(); }
-
-}  // extern "C"
+VRC VLogHeaderLog(void) { return vi::HeaderLog(); }

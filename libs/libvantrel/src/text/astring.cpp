@@ -741,45 +741,55 @@ void AStrTrackerReset() {
 
 namespace vi = vantrel::internal;
 
-extern "C" {
-
-VANTREL_API char *astrensure(char **s, uint32_t length) {
+char *astrensure(char **s, uint32_t length) {
+  if (s == nullptr) return nullptr;
   return vi::Ensure(s, length);
 }
 
-VANTREL_API void astrstatic(char **s) { vi::Static(s); }
+void astrstatic(char **s) {
+  if (s != nullptr) vi::Static(s);
+}
 
-VANTREL_API void astrfree(char **s) { vi::Release(s); }
+void astrfree(char **s) {
+  if (s != nullptr) vi::Release(s);
+}
 
-VANTREL_API char *astrcpy(char **s, const char *source) {
+char *astrcpy(char **s, const char *source) {
+  if (s == nullptr || source == nullptr) return nullptr;
   return vi::CopyN(s, source, strlen(source));
 }
 
-VANTREL_API char *astrn0cpy(char **s, const char *buffer, int n) {
+char *astrn0cpy(char **s, const char *buffer, int n) {
+  if (s == nullptr || buffer == nullptr) return nullptr;
   size_t limit = n > 0 ? static_cast<size_t>(n) : 0;
   return vi::CopyN(s, buffer, strnlen(buffer, limit));
 }
 
-VANTREL_API char *astrcat(char **s, const char *source) {
+char *astrcat(char **s, const char *source) {
+  if (s == nullptr || source == nullptr) return nullptr;
   return vi::AppendN(s, source, strlen(source));
 }
 
-VANTREL_API char *astrn0cat(char **s, const char *source, int n) {
+char *astrn0cat(char **s, const char *source, int n) {
+  if (s == nullptr || source == nullptr) return nullptr;
   if (n < 0) return *s;
   return vi::AppendN(s, source, strnlen(source, static_cast<size_t>(n)));
 }
 
-VANTREL_API char *afgets(char **s, FILE *stream) {
+char *afgets(char **s, FILE *stream) {
+  if (s == nullptr || stream == nullptr) return nullptr;
   int read = vi::ReadInto(s, stream, [](int c) { return c == '\n' || c == 0; });
   return read > 0 ? *s : nullptr;
 }
 
-VANTREL_API int afgettoch(char **s, FILE *stream, char stop) {
+int afgettoch(char **s, FILE *stream, char stop) {
+  if (s == nullptr || stream == nullptr) return 0;
   return vi::ReadInto(s, stream,
                       [stop](int c) { return static_cast<char>(c) == stop; });
 }
 
-VANTREL_API int avsprintf(char **s, const char *format, va_list args) {
+int avsprintf(char **s, const char *format, va_list args) {
+  if (s == nullptr || format == nullptr) return -1;
   va_list own;
   va_copy(own, args);
   int length = vi::Format(s, format, &own);
@@ -787,12 +797,11 @@ VANTREL_API int avsprintf(char **s, const char *format, va_list args) {
   return length;
 }
 
-VANTREL_API int v_asprintf(char **s, const char *format, ...) {
+int v_asprintf(char **s, const char *format, ...) {
+  if (s == nullptr || format == nullptr) return -1;
   va_list args;
   va_start(args, format);
   int length = vi::Format(s, format, &args);
   va_end(args);
   return length;
 }
-
-}  // extern "C"

@@ -140,41 +140,7 @@ VRC VFormat(vb_buffer *b, const char *format, va_list args) {
   return rc;
 }
 
-VRC Truncate(vb_buffer *b, int32_t n) {
-  if (n < 0) return EINVAL;
-  VRC rc = Grow(b, static_cast<uint64_t>(n));
-  if (rc != 0) return rc;
-  uint32_t target = static_cast<uint32_t>(n);
-  if (target > b->length) memset(b->data + b->length, ' ', target - b->length);
-  b->length = target;
-  Terminate(b);
-  return 0;
-}
-
-// Reads characters until a line feed (kept) or the end of the stream.  A
-// character that cannot be stored is pushed back, so nothing is lost when
-// memory runs out.
-VRC ReadStreamLine(vb_buffer *b, FILE *stream) {
-  VRC rc = 0;
-  for (;;) {
-    int c = getc(stream);
-    if (c == EOF) {
-      if (!feof(stream)) rc = ErrnoOr(EIO);
-      break;
-    }
-    rc = Grow(b, uint64_t{b->length} + 1);
-    if (rc != 0) {
-      ungetc(c, stream);
-      break;
-    }
-    b->data[b->length++] = static_cast<char>(c);
-    if (c == '\n') break;
-  }
-  Terminate(b);
-  return rc;
-}
-
-// As ReadStreamLine, but a descriptor cannot take a byte back, so room is
+// As vb_fgets, but a descriptor cannot take a byte back, so room is
 // made before each read.
 VRC ReadDescriptorLine(vb_buffer *b, int descriptor) {
   VRC rc = 0;
@@ -197,75 +163,105 @@ VRC ReadDescriptorLine(vb_buffer *b, int descriptor) {
 
 namespace vi = vantrel::internal;
 
-extern "C" {
+void vb_init(vb_buffer *buffer) { vb_init_with(buffer, vi::Malloc, vi::Free); }
 
-VANTREL_API void vb_init(vb_buffer *buffer) {
-  vb_init_with(buffer, vi::Malloc, vi::Free);
-}
-
-VANTREL_API void vb_init_with(vb_buffer *buffer, VAllocFunc allocate,
-                              VReleaseFunc release) {
+void vb_init_with(vb_buffer *buffer, VAllocFunc allocate,
+                  VReleaseFunc release) {
+  if (buffer == nullptr) return;
   buffer->data = nullptr;
   buffer->capacity = 0;
   buffer->length = 0;
-  buffer->allocate = allocate;
-  buffer->release = release;
+  buffer->allocate = allocate != nullptr ? allocate : vi::Malloc;
+  buffer->release = release != nullptr ? release : vi::Free;
 }
 
-VANTREL_API void vb_free(vb_buffer *buffer) {
+void vb_free(vb_buffer *buffer) {
+  if (buffer == nullptr) return;
   if (buffer->data != nullptr) buffer->release(buffer->data);
   vb_init_with(buffer, buffer->allocate, buffer->release);
 }
 
-VANTREL_API VRC vb_strcat(vb_buffer *buffer, const char *text) {
+VRC vb_strcat(vb_buffer *buffer, const char *text) {
+  if (buffer == nullptr || text == nullptr) return EINVAL;
   return vi::AppendText(buffer, text, strlen(text));
 }
 
-VANTREL_API VRC vb_strncat(vb_buffer *buffer, const char *text, size_t count) {
+VRC vb_strncat(vb_buffer *buffer, const char *text, size_t count) {
+  if (buffer == nullptr || text == nullptr) return EINVAL;
   return vi::AppendPadded(buffer, text, count);
 }
 
-VANTREL_API VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count) {
+VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count) {
+  if (buffer == nullptr || (bytes == nullptr && count != 0)) return EINVAL;
   return vi::AppendBytes(buffer, bytes, count);
 }
 
-VANTREL_API VRC vb_sprintf(vb_buffer *buffer, const char *format, ...) {
+VRC vb_sprintf(vb_buffer *buffer, const char *format, ...) {
   va_list args;
   va_start(args, format);
-  VRC rc = vi::VFormat(buffer, format, args);
+  VRC rc = vb_vsprintf(buffer, format, args);
   va_end(args);
   return rc;
 }
 
-VANTREL_API VRC vb_vsprintf(vb_buffer *buffer, const char *format,
-                            va_list args) {
+VRC vb_vsprintf(vb_buffer *buffer, const char *format, va_list args) {
+  if (buffer == nullptr || format == nullptr) return EINVAL;
   return vi::VFormat(buffer, format, args);
 }
 
-VANTREL_API VRC vb_strtrunc(vb_buffer *buffer, int32_t n) {
-  return vi::Truncate(buffer, n);
+VRC vb_strtrunc(vb_buffer *buffer, int32_t n) {
+  if (buffer == nullptr || n < 0) return EINVAL;
+  VRC rc = vi::Grow(buffer, static_cast<uint64_t>(n));
+  if (rc != 0) return rc;
+  uint32_t target = static_cast<uint32_t>(n);
+  if (target > buffer->length) {
+    memset(buffer->data + buffer->length, ' ', target - buffer->length);
+  }
+  buffer->length = target;
+  vi::Terminate(buffer);
+  return 0;
 }
 
-VANTREL_API VRC vb_fgets(vb_buffer *buffer, FILE *stream) {
-  return vi::ReadStreamLine(buffer, stream);
+// Reads characters until a line feed (kept) or the end of the stream.  A
+// character that cannot be stored is pushed back, so nothing is lost when
+// memory runs out.
+VRC vb_fgets(vb_buffer *buffer, FILE *stream) {
+  if (buffer == nullptr || stream == nullptr) return EINVAL;
+  VRC rc = 0;
+  for (;;) {
+    int c = getc(stream);
+    if (c == EOF) {
+      if (!feof(stream)) rc = vi::ErrnoOr(EIO);
+      break;
+    }
+    rc = vi::Grow(buffer, uint64_t{buffer->length} + 1);
+    if (rc != 0) {
+      ungetc(c, stream);
+      break;
+    }
+    buffer->data[buffer->length++] = static_cast<char>(c);
+    if (c == '\n') break;
+  }
+  vi::Terminate(buffer);
+  return rc;
 }
 
-VANTREL_API VRC vb_reads(vb_buffer *buffer, int descriptor) {
+VRC vb_reads(vb_buffer *buffer, int descriptor) {
+  if (buffer == nullptr) return EINVAL;
   return vi::ReadDescriptorLine(buffer, descriptor);
 }
 
-VANTREL_API char *vb_strval(vb_buffer *buffer) {
+char *vb_strval(vb_buffer *buffer) {
+  if (buffer == nullptr) return nullptr;
   if (vi::Grow(buffer, buffer->length) != 0) return nullptr;
   vi::Terminate(buffer);
   return buffer->data;
 }
 
-VANTREL_API uint32_t vb_strlen(const vb_buffer *buffer) {
-  return buffer->length;
+uint32_t vb_strlen(const vb_buffer *buffer) {
+  return buffer != nullptr ? buffer->length : 0;
 }
 
-VANTREL_API uint32_t vb_strsize(const vb_buffer *buffer) {
-  return buffer->capacity;
+uint32_t vb_strsize(const vb_buffer *buffer) {
+  return buffer != nullptr ? buffer->capacity : 0;
 }
-
-}  // extern "C"

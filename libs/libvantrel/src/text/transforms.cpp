@@ -71,29 +71,6 @@ char *FirstSpaceFrom(char *p) {
   return nullptr;
 }
 
-VRC NameCase(const char *text, char **name, int32_t case_mode) {
-  char *copy = Strndup(text, kNameMaxLength);
-  if (copy == nullptr) return ENOMEM;
-  if (case_mode == 1) {
-    for (char *p = copy; *p != '\0'; ++p) {
-      *p = static_cast<char>(toupper(static_cast<unsigned char>(*p)));
-    }
-  }
-  *name = copy;
-  return 0;
-}
-
-VRC LTrim(const char *text, char **trimmed) {
-  while (IsSpace(*text)) ++text;
-  return CopyOut(text, strlen(text), trimmed);
-}
-
-VRC RTrim(const char *text, char **trimmed) {
-  size_t length = strlen(text);
-  while (length > 0 && IsSpace(text[length - 1])) --length;
-  return CopyOut(text, length, trimmed);
-}
-
 int AllLetters(const char *text, int (*classify)(int)) {
   for (; *text != '\0'; ++text) {
     if (!classify(static_cast<unsigned char>(*text))) return 0;
@@ -101,15 +78,68 @@ int AllLetters(const char *text, int (*classify)(int)) {
   return 1;
 }
 
-VRC Quote(const char *text, char **quoted) {
+}  // namespace
+
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+
+VRC VStringToNameCase(const char *text, char **name, int32_t case_mode) {
+  if (text == nullptr || name == nullptr) return EINVAL;
+  char *copy = vi::Strndup(text, vi::kNameMaxLength);
+  if (copy == nullptr) return ENOMEM;
+  if (case_mode == 1) VStringUpper(copy);
+  *name = copy;
+  return 0;
+}
+
+void VStringUpper(char *text) {
+  if (text == nullptr) return;
+  for (; *text != '\0'; ++text) {
+    *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
+  }
+}
+
+void VStringLower(char *text) {
+  if (text == nullptr) return;
+  for (; *text != '\0'; ++text) {
+    *text = static_cast<char>(tolower(static_cast<unsigned char>(*text)));
+  }
+}
+
+VRC VStringLTrim(const char *text, char **trimmed) {
+  if (text == nullptr || trimmed == nullptr) return EINVAL;
+  while (vi::IsSpace(*text)) ++text;
+  return vi::CopyOut(text, strlen(text), trimmed);
+}
+
+VRC VStringRTrim(const char *text, char **trimmed) {
+  if (text == nullptr || trimmed == nullptr) return EINVAL;
+  size_t length = strlen(text);
+  while (length > 0 && vi::IsSpace(text[length - 1])) --length;
+  return vi::CopyOut(text, length, trimmed);
+}
+
+int VStringIsUpper(const char *text) {
+  return text != nullptr ? vi::AllLetters(text, isupper) : 0;
+}
+
+int VStringIsLower(const char *text) {
+  return text != nullptr ? vi::AllLetters(text, islower) : 0;
+}
+
+VRC VStringQuoted(const char *text, char **quoted) {
+  if (text == nullptr || quoted == nullptr) return EINVAL;
   size_t length = 2;
-  for (const char *p = text; *p != '\0'; ++p) length += QuoteEscape(*p) ? 2 : 1;
-  auto *out = static_cast<char *>(Malloc(length + 1));
+  for (const char *p = text; *p != '\0'; ++p) {
+    length += vi::QuoteEscape(*p) ? 2 : 1;
+  }
+  auto *out = static_cast<char *>(vi::Malloc(length + 1));
   if (out == nullptr) return ENOMEM;
   char *q = out;
   *q++ = '\'';
   for (const char *p = text; *p != '\0'; ++p) {
-    char escape = QuoteEscape(*p);
+    char escape = vi::QuoteEscape(*p);
     if (escape != 0) {
       *q++ = '\\';
       *q++ = escape;
@@ -123,18 +153,19 @@ VRC Quote(const char *text, char **quoted) {
   return 0;
 }
 
-VRC Unquote(const char *text, char **unquoted) {
+VRC VStringUnquoted(const char *text, char **unquoted) {
+  if (text == nullptr || unquoted == nullptr) return EINVAL;
   size_t length = strlen(text);
   // The inner text lies between the first and the last character; a text
   // too short to hold two quotes has none.
   const char *p = text + (length >= 2 ? 1 : length);
   const char *end = text + (length >= 2 ? length - 1 : length);
-  auto *out = static_cast<char *>(Malloc(static_cast<size_t>(end - p) + 1));
+  auto *out = static_cast<char *>(vi::Malloc(static_cast<size_t>(end - p) + 1));
   if (out == nullptr) return ENOMEM;
   char *q = out;
   while (p < end) {
     if (*p == '\\' && p + 1 < end) {
-      *q++ = Unescape(p[1]);
+      *q++ = vi::Unescape(p[1]);
       p += 2;
     } else {
       *q++ = *p++;
@@ -145,7 +176,8 @@ VRC Unquote(const char *text, char **unquoted) {
   return 0;
 }
 
-int32_t WordWrap(char *text, int32_t width) {
+int32_t VStringWordWrap(char *text, int32_t width) {
+  if (text == nullptr) return 0;
   size_t w = width < 0 ? 0 : static_cast<size_t>(width);
   char *rest = text;
   size_t rest_length = strlen(text);
@@ -153,8 +185,8 @@ int32_t WordWrap(char *text, int32_t width) {
     char *limit = rest + w;
     char *cut = static_cast<char *>(memchr(rest, '\n', w + 1));
     if (cut == nullptr) {
-      cut = LastSpaceAfterFirst(rest, limit);
-      if (cut == nullptr) cut = FirstSpaceFrom(limit);
+      cut = vi::LastSpaceAfterFirst(rest, limit);
+      if (cut == nullptr) cut = vi::FirstSpaceFrom(limit);
       if (cut == nullptr) return 0;
       *cut = '\n';
     }
@@ -162,55 +194,4 @@ int32_t WordWrap(char *text, int32_t width) {
     rest = cut + 1;
   }
   return static_cast<int32_t>(rest_length);
-}
-
-}  // namespace
-
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" VANTREL_API VRC VStringToNameCase(const char *text, char **name,
-                                             int32_t case_mode) {
-  return vi::NameCase(text, name, case_mode);
-}
-
-extern "C" VANTREL_API void VStringUpper(char *text) {
-  for (; *text != '\0'; ++text) {
-    *text = static_cast<char>(toupper(static_cast<unsigned char>(*text)));
-  }
-}
-
-extern "C" VANTREL_API void VStringLower(char *text) {
-  for (; *text != '\0'; ++text) {
-    *text = static_cast<char>(tolower(static_cast<unsigned char>(*text)));
-  }
-}
-
-extern "C" VANTREL_API VRC VStringLTrim(const char *text, char **trimmed) {
-  return vi::LTrim(text, trimmed);
-}
-
-extern "C" VANTREL_API VRC VStringRTrim(const char *text, char **trimmed) {
-  return vi::RTrim(text, trimmed);
-}
-
-extern "C" VANTREL_API int VStringIsUpper(const char *text) {
-  return vi::AllLetters(text, isupper);
-}
-
-extern "C" VANTREL_API int VStringIsLower(const char *text) {
-  return vi::AllLetters(text, islower);
-}
-
-extern "C" VANTREL_API VRC VStringQuoted(const char *text, char **quoted) {
-  return vi::Quote(text, quoted);
-}
-
-extern "C" VANTREL_API VRC VStringUnquoted(const char *text, char **unquoted) {
-  return vi::Unquote(text, unquoted);
-}
-
-extern "C" VANTREL_API int32_t VStringWordWrap(char *text, int32_t width) {
-  return vi::WordWrap(text, width);
 }

@@ -38,13 +38,12 @@ VRC CreateCond(VCond *out) {
 }
 
 // Called with the guard held by a waiter whose wait is over.
-VRC LeaveWait(VCondRecord *c, uint32_t generation) {
-  if (c->generation == generation) {
+void LeaveWait(VCondRecord *c, VRC rc) {
+  if (rc == VRC_TIMEOUT) {
     c->waiters--;  // never signalled: the limit passed
-    return VRC_TIMEOUT;
+    return;
   }
   if (--c->toLeave == 0) platform::CondBroadcast(&c->allLeft);
-  return 0;
 }
 
 VRC TimedWait(VCondRecord *c, VMutexRecord *m, uint32_t milliseconds) {
@@ -53,11 +52,9 @@ VRC TimedWait(VCondRecord *c, VMutexRecord *m, uint32_t milliseconds) {
   c->waiters++;
   uint32_t generation = c->generation;
   MutexRelease(m);
-  bool inTime = true;
-  while (c->generation == generation && inTime) {
-    inTime = WaitOnce(&c->wake, &c->guard, limit);
-  }
-  VRC rc = LeaveWait(c, generation);
+  VRC rc = GuardedWait(&c->guard, &c->wake, limit,
+                       [c, generation] { return c->generation != generation; });
+  LeaveWait(c, rc);
   platform::MutexUnlock(&c->guard);
   MutexAcquire(m);
   return rc;
@@ -72,7 +69,8 @@ void Signal(VCondRecord *c) {
     c->waiters = 0;
     c->generation++;
     platform::CondBroadcast(&c->wake);
-    while (c->toLeave > 0) platform::CondWait(&c->allLeft, &c->guard);
+    GuardedWait(&c->guard, &c->allLeft, VSYNC_INFINITE,
+                [c] { return c->toLeave <= 0; });
   }
   platform::MutexUnlock(&c->guard);
 }
@@ -88,27 +86,31 @@ int32_t CondWaiterCount(VCond c) {
 
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VCondCreate(VCond *out) {
+VRC VCondCreate(VCond *out) {
+  if (out == nullptr) return EINVAL;
   return vantrel::internal::CreateCond(out);
 }
 
-extern "C" VANTREL_API VRC VCondDestroy(VCond c) {
+VRC VCondDestroy(VCond c) {
+  if (c == nullptr) return EINVAL;
   vantrel::platform::CondDestroy(&c->allLeft);
   vantrel::internal::DestroyGuarded(&c->guard, &c->wake);
   vantrel::internal::Free(c);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VCondSignal(VCond c) {
+VRC VCondSignal(VCond c) {
+  if (c == nullptr) return EINVAL;
   vantrel::internal::Signal(c);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VCondWait(VCond c, VMutex m) {
+VRC VCondWait(VCond c, VMutex m) {
+  if (c == nullptr || m == nullptr) return EINVAL;
   return vantrel::internal::TimedWait(c, m, VSYNC_INFINITE);
 }
 
-extern "C" VANTREL_API VRC VCondTimedWait(VCond c, VMutex m,
-                                          unsigned milliseconds) {
+VRC VCondTimedWait(VCond c, VMutex m, unsigned milliseconds) {
+  if (c == nullptr || m == nullptr) return EINVAL;
   return vantrel::internal::TimedWait(c, m, milliseconds);
 }

@@ -230,42 +230,41 @@ char *ToBuffer(const VThreadData *t) {
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API char *VThreadGetErrorBuffer(VThread thread) {
+char *VThreadGetErrorBuffer(VThread thread) {
   return thread != nullptr ? thread->errorBuffer : nullptr;
 }
 
-extern "C" VANTREL_API void VThreadExceptionRaise(
-    VThread thread, const char *name, VI18nCatalog catalog, int32_t set,
-    int32_t number, const char *text, const VTypedValue *argument,
-    const VTypedValue *, const VTypedValue *, const VTypedValue *) {
+void VThreadExceptionRaise(VThread thread, const char *name,
+                           VI18nCatalog catalog, int32_t set, int32_t number,
+                           const char *text, const VTypedValue *argument,
+                           const VTypedValue *, const VTypedValue *,
+                           const VTypedValue *) {
   if (thread == nullptr) return;
   vi::Clear(thread);
   thread->exceptionName = name;
   vi::Add(thread, catalog, set, number, text, argument);
 }
 
-extern "C" VANTREL_API void VThreadExceptionAdd(
-    VThread thread, VI18nCatalog catalog, int32_t set, int32_t number,
-    const char *text, const VTypedValue *argument, const VTypedValue *,
-    const VTypedValue *, const VTypedValue *) {
+void VThreadExceptionAdd(VThread thread, VI18nCatalog catalog, int32_t set,
+                         int32_t number, const char *text,
+                         const VTypedValue *argument, const VTypedValue *,
+                         const VTypedValue *, const VTypedValue *) {
   if (thread == nullptr) return;
   vi::Add(thread, catalog, set, number, text, argument);
 }
 
-extern "C" VANTREL_API void VThreadExceptionClear(VThread thread) {
+void VThreadExceptionClear(VThread thread) {
   if (thread != nullptr) vi::Clear(thread);
 }
 
-extern "C" VANTREL_API int VThreadExceptionRaised(VThread thread) {
+int VThreadExceptionRaised(VThread thread) {
   return vi::Raised(thread) ? 1 : 0;
 }
 
-extern "C" VANTREL_API void VThreadExceptionPrint(VThread thread,
-                                                  FILE *stream) {
-  vi::Print(thread, stream);
+void VThreadExceptionPrint(VThread thread, FILE *stream) {
+  if (stream != nullptr) vi::Print(thread, stream);
 }
 
-extern "C" VANTREL_API void VThreadExceptionToBuffer(VThread thread,
-                                                     char **out) {
-  *out = vi::ToBuffer(thread);
+void VThreadExceptionToBuffer(VThread thread, char **out) {
+  if (out != nullptr) *out = vi::ToBuffer(thread);
 }

@@ -36,10 +36,8 @@ void WaitForPulse(VEventRecord *e, uint32_t milliseconds) {
   platform::MutexLock(&e->guard);
   uint32_t generation = e->generation;
   e->waiters++;
-  bool inTime = true;
-  while (e->generation == generation && inTime) {
-    inTime = WaitOnce(&e->cond, &e->guard, limit);
-  }
+  GuardedWait(&e->guard, &e->cond, limit,
+              [e, generation] { return e->generation != generation; });
   e->waiters--;
   platform::MutexUnlock(&e->guard);
 }
@@ -55,28 +53,33 @@ int32_t EventWaiterCount(VEvent e) {
 
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VEventCreate(VEvent *out) {
+VRC VEventCreate(VEvent *out) {
+  if (out == nullptr) return EINVAL;
   return vantrel::internal::CreateEvent(out);
 }
 
-extern "C" VANTREL_API VRC VEventDestroy(VEvent e) {
+VRC VEventDestroy(VEvent e) {
+  if (e == nullptr) return EINVAL;
   vantrel::internal::DestroyGuarded(&e->guard, &e->cond);
   vantrel::internal::Free(e);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VEventSignal(VEvent e) {
+VRC VEventSignal(VEvent e) {
+  if (e == nullptr) return EINVAL;
   vantrel::internal::Pulse(e);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VEventWait(VEvent e) {
+VRC VEventWait(VEvent e) {
+  if (e == nullptr) return EINVAL;
   vantrel::internal::WaitForPulse(e, VSYNC_INFINITE);
   return 0;
 }
 
 // The result cannot tell a signal from the end of the time limit.
-extern "C" VANTREL_API VRC VEventTimedWait(VEvent e, unsigned milliseconds) {
+VRC VEventTimedWait(VEvent e, unsigned milliseconds) {
+  if (e == nullptr) return EINVAL;
   vantrel::internal::WaitForPulse(e, milliseconds);
   return 0;
 }

@@ -40,9 +40,9 @@ void Pass(VGateRecord *g) {
   platform::MutexLock(&g->guard);
   uint32_t generation = g->generation;
   g->waiters++;
-  while (!g->open && g->generation == generation) {
-    platform::CondWait(&g->cond, &g->guard);
-  }
+  GuardedWait(&g->guard, &g->cond, VSYNC_INFINITE, [g, generation] {
+    return g->open != 0 || g->generation != generation;
+  });
   g->waiters--;
   platform::MutexUnlock(&g->guard);
 }
@@ -58,33 +58,39 @@ int32_t GateWaiterCount(VGate g) {
 
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VGateCreate(VGate *out) {
+VRC VGateCreate(VGate *out) {
+  if (out == nullptr) return EINVAL;
   return vantrel::internal::CreateGate(out);
 }
 
-extern "C" VANTREL_API VRC VGateDestroy(VGate g) {
+VRC VGateDestroy(VGate g) {
+  if (g == nullptr) return EINVAL;
   vantrel::internal::DestroyGuarded(&g->guard, &g->cond);
   vantrel::internal::Free(g);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VGateOpen(VGate g) {
+VRC VGateOpen(VGate g) {
+  if (g == nullptr) return EINVAL;
   vantrel::internal::Change(g, 1, false);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VGateClose(VGate g) {
+VRC VGateClose(VGate g) {
+  if (g == nullptr) return EINVAL;
   vantrel::internal::Change(g, 0, false);
   return 0;
 }
 
 // A release also closes an open gate, as pulsing a manual-reset event does.
-extern "C" VANTREL_API VRC VGateRelease(VGate g) {
+VRC VGateRelease(VGate g) {
+  if (g == nullptr) return EINVAL;
   vantrel::internal::Change(g, 0, true);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VGateWait(VGate g) {
+VRC VGateWait(VGate g) {
+  if (g == nullptr) return EINVAL;
   vantrel::internal::Pass(g);
   return 0;
 }

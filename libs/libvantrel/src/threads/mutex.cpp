@@ -81,30 +81,36 @@ VRC TryLockMutex(VMutexRecord *m) {
 }  // namespace
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VMutexCreate(const char *name, VMutex *out) {
+VRC VMutexCreate(const char *name, VMutex *out) {
+  if (name == nullptr || out == nullptr) return EINVAL;
   return vantrel::internal::CreateMutex(name, out);
 }
 
-extern "C" VANTREL_API VRC VMutexDestroy(VMutex m) {
+VRC VMutexDestroy(VMutex m) {
+  if (m == nullptr) return EINVAL;
   vantrel::platform::MutexDestroy(&m->lock);
   vantrel::internal::Free(m);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VMutexLock(VMutex m) {
+VRC VMutexLock(VMutex m) {
+  if (m == nullptr) return EINVAL;
   vantrel::internal::MutexAcquire(m);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VMutexUnlock(VMutex m) {
+VRC VMutexUnlock(VMutex m) {
+  if (m == nullptr) return EINVAL;
   vantrel::internal::MutexRelease(m);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VMutexTryLock(VMutex m) {
+VRC VMutexTryLock(VMutex m) {
+  if (m == nullptr) return EINVAL;
   return vantrel::internal::TryLockMutex(m);
 }
 
-extern "C" VANTREL_API int VMutexIsLocked(VMutex m) {
+int VMutexIsLocked(VMutex m) {
+  if (m == nullptr) return 0;
   return m->owner.load(std::memory_order_relaxed) != 0 ? 1 : 0;
 }

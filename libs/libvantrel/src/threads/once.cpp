@@ -1,6 +1,8 @@
 // VOneTimeInitialise: each control gets its own recursive lock on first
 // use, made under a process-wide spin counter; the routine runs under that
 // lock, so late callers wait for it to finish.
+#include <errno.h>
+
 #include <atomic>
 
 #include "internal/alloc.h"
@@ -64,8 +66,8 @@ void RunOnce(VOneTime *control, VOneTimeRoutine routine) {
 }  // namespace
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VOneTimeInitialise(VOneTime *control,
-                                              VOneTimeRoutine routine) {
+VRC VOneTimeInitialise(VOneTime *control, VOneTimeRoutine routine) {
+  if (control == nullptr || routine == nullptr) return EINVAL;
   vantrel::internal::RunOnce(control, routine);
   return 0;
 }

@@ -70,28 +70,33 @@ void Release(VRWLockRecord *l) {
 }  // namespace
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VRWLockCreate(const char *name, VRWLock *out) {
+VRC VRWLockCreate(const char *name, VRWLock *out) {
+  if (name == nullptr || out == nullptr) return EINVAL;
   return vantrel::internal::CreateRWLock(name, out);
 }
 
-extern "C" VANTREL_API VRC VRWLockDestroy(VRWLock l) {
+VRC VRWLockDestroy(VRWLock l) {
+  if (l == nullptr) return EINVAL;
   VCondDestroy(l->changed);
   VMutexDestroy(l->lock);
   vantrel::internal::Free(l);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VRWLockForRead(VRWLock l) {
+VRC VRWLockForRead(VRWLock l) {
+  if (l == nullptr) return EINVAL;
   vantrel::internal::AcquireForRead(l);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VRWLockForWrite(VRWLock l) {
+VRC VRWLockForWrite(VRWLock l) {
+  if (l == nullptr) return EINVAL;
   vantrel::internal::AcquireForWrite(l);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VRWLockUnlock(VRWLock l) {
+VRC VRWLockUnlock(VRWLock l) {
+  if (l == nullptr) return EINVAL;
   vantrel::internal::Release(l);
   return 0;
 }

@@ -42,17 +42,13 @@ void Post(VSemaphoreRecord *s, int n) {
 VRC Take(VSemaphoreRecord *s, uint32_t milliseconds) {
   WaitLimit limit = StartWait(milliseconds);
   platform::MutexLock(&s->guard);
-  bool inTime = true;
-  while (s->count == 0 && inTime) {
+  VRC rc = 0;
+  if (s->count == 0) {
     s->sleepers++;
-    inTime = WaitOnce(&s->cond, &s->guard, limit);
+    rc = GuardedWait(&s->guard, &s->cond, limit, [s] { return s->count > 0; });
     s->sleepers--;
   }
-  VRC rc = VRC_TIMEOUT;
-  if (s->count > 0) {
-    s->count--;
-    rc = 0;
-  }
+  if (rc == 0) s->count--;
   platform::MutexUnlock(&s->guard);
   return rc;
 }
@@ -83,30 +79,36 @@ int32_t SemaphoreSleeperCount(VSemaphore s) {
 
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API VRC VSemaphoreCreateN(int initial, VSemaphore *out) {
+VRC VSemaphoreCreateN(int initial, VSemaphore *out) {
+  if (out == nullptr) return EINVAL;
   return vantrel::internal::CreateSemaphore(initial, out);
 }
 
-extern "C" VANTREL_API VRC VSemaphoreDestroy(VSemaphore s) {
+VRC VSemaphoreDestroy(VSemaphore s) {
+  if (s == nullptr) return EINVAL;
   vantrel::internal::DestroyGuarded(&s->guard, &s->cond);
   vantrel::internal::Free(s);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VSemaphorePost(VSemaphore s) {
+VRC VSemaphorePost(VSemaphore s) {
+  if (s == nullptr) return EINVAL;
   vantrel::internal::Post(s, 1);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VSemaphorePostN(VSemaphore s, int n) {
+VRC VSemaphorePostN(VSemaphore s, int n) {
+  if (s == nullptr) return EINVAL;
   vantrel::internal::Post(s, n);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VSemaphoreWait(VSemaphore s) {
+VRC VSemaphoreWait(VSemaphore s) {
+  if (s == nullptr) return EINVAL;
   return vantrel::internal::Take(s, VSYNC_INFINITE);
 }
 
-extern "C" VANTREL_API VRC VSemaphoreTry(VSemaphore s) {
+VRC VSemaphoreTry(VSemaphore s) {
+  if (s == nullptr) return EINVAL;
   return vantrel::internal::TryTake(s);
 }

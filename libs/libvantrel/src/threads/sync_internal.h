@@ -114,6 +114,33 @@ WaitLimit StartWait(uint32_t milliseconds);
 bool WaitOnce(vantrel::platform::CondVar *cond, vantrel::platform::Mutex *guard,
               const WaitLimit &limit);
 
+// The one wait loop of the library's blocking objects.  The caller holds
+// `guard` exactly once; the call sleeps on `cond`, which releases the guard
+// while sleeping, until done() is true or the limit passes.  done() runs
+// with the guard held, before the first sleep and after every wake-up, so
+// spurious wake-ups cost a test and nothing more.  Returns 0 once done()
+// holds, VRC_TIMEOUT when the limit passed first; the guard is held on
+// return either way.  A pulse is a generation counter: note it, then wait
+// for done = "the generation has moved on".
+template <typename Done>
+VRC GuardedWait(vantrel::platform::Mutex *guard,
+                vantrel::platform::CondVar *cond, const WaitLimit &limit,
+                Done done) {
+  while (!done()) {
+    if (!WaitOnce(cond, guard, limit)) return done() ? 0 : VRC_TIMEOUT;
+  }
+  return 0;
+}
+
+// GuardedWait for at most `milliseconds` on the monotonic clock, counted
+// from this call; VSYNC_INFINITE waits without limit.
+template <typename Done>
+VRC GuardedWait(vantrel::platform::Mutex *guard,
+                vantrel::platform::CondVar *cond, uint32_t milliseconds,
+                Done done) {
+  return GuardedWait(guard, cond, StartWait(milliseconds), done);
+}
+
 // Makes a plain guard and its condition variable, both or neither.
 bool InitGuarded(vantrel::platform::Mutex *guard,
                  vantrel::platform::CondVar *cond);

@@ -269,38 +269,38 @@ char *CurrentErrorBuffer(size_t *size) {
 namespace vi = vantrel::internal;
 namespace vp = vantrel::platform;
 
-extern "C" VANTREL_API VRC VThreadSpawn(const char *name,
-                                        VThreadRoutine routine, void *argument,
-                                        const VThreadAttr *attributes,
-                                        VThread *out) {
+VRC VThreadSpawn(const char *name, VThreadRoutine routine, void *argument,
+                 const VThreadAttr *attributes, VThread *out) {
+  if (routine == nullptr || out == nullptr) return EINVAL;
   *out = nullptr;
   return vi::SpawnThread(name, routine, argument, attributes, out);
 }
 
-extern "C" VANTREL_API VRC VThreadDestroy(VThread thread) {
+VRC VThreadDestroy(VThread thread) {
   if (thread == nullptr) return EINVAL;
   return vi::DestroyThread(thread);
 }
 
-extern "C" VANTREL_API void VThreadScheduleStop(VThread thread) {
+void VThreadScheduleStop(VThread thread) {
+  if (thread == nullptr) return;
   std::atomic_ref<int32_t>(thread->continueFlag)
       .store(0, std::memory_order_relaxed);
 }
 
-extern "C" VANTREL_API int VThreadShouldContinue(VThread thread) {
+int VThreadShouldContinue(VThread thread) {
+  if (thread == nullptr) return 0;
   return std::atomic_ref<int32_t>(thread->continueFlag)
       .load(std::memory_order_relaxed);
 }
 
-extern "C" VANTREL_API const char *VThreadGetName(VThread thread) {
-  return thread->name;
+const char *VThreadGetName(VThread thread) {
+  return thread != nullptr ? thread->name : nullptr;
 }
 
-extern "C" VANTREL_API VThread VThreadGetID(void) {
-  return vi::CurrentThread();
-}
+VThread VThreadGetID(void) { return vi::CurrentThread(); }
 
-extern "C" VANTREL_API VRC VThreadDataKeyCreate(VThreadDataKey *out) {
+VRC VThreadDataKeyCreate(VThreadDataKey *out) {
+  if (out == nullptr) return EINVAL;
   *out = nullptr;
   auto *key =
       static_cast<VThreadDataKeyData *>(vi::Malloc(sizeof(VThreadDataKeyData)));
@@ -313,17 +313,20 @@ extern "C" VANTREL_API VRC VThreadDataKeyCreate(VThreadDataKey *out) {
   return 0;
 }
 
-extern "C" VANTREL_API VRC VThreadDataKeyDestroy(VThreadDataKey key) {
+VRC VThreadDataKeyDestroy(VThreadDataKey key) {
+  if (key == nullptr) return EINVAL;
   if (vp::TlsKeyDelete(key->key) != 0) return VRC_FAILURE;
   vi::Free(key);
   return 0;
 }
 
-extern "C" VANTREL_API VRC VThreadDataSet(VThreadDataKey key, void *value) {
+VRC VThreadDataSet(VThreadDataKey key, void *value) {
+  if (key == nullptr) return EINVAL;
   return vp::TlsSet(key->key, value) == 0 ? 0 : VRC_FAILURE;
 }
 
-extern "C" VANTREL_API VRC VThreadDataGet(VThreadDataKey key, void **out) {
+VRC VThreadDataGet(VThreadDataKey key, void **out) {
+  if (key == nullptr || out == nullptr) return EINVAL;
   *out = vp::TlsGet(key->key);
   return 0;
 }

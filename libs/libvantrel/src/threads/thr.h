@@ -96,7 +96,7 @@ namespace vantrel::internal {
 
 // Initialises the thread subsystem once: the thread table, its lock and
 // the "MAIN" record for the calling thread.  Returns 0, the code of the
-// first step that failed (12 when the table or record cannot be made), or
+// first step that failed (ENOMEM when the table or record cannot be made), or
 // the code of creating the initialisation lock (on every call).
 VRC ThreadSubsystemInit();
 

@@ -314,7 +314,7 @@ const char *Parse(const char *in, const char *fmt, struct tm *tm) {
 }  // namespace
 }  // namespace vantrel::internal
 
-extern "C" VANTREL_API char *v_strptime(const char *input, const char *format,
-                                        struct tm *tm) {
+char *v_strptime(const char *input, const char *format, struct tm *tm) {
+  if (input == nullptr || format == nullptr || tm == nullptr) return nullptr;
   return const_cast<char *>(vantrel::internal::Parse(input, format, tm));
 }

@@ -1,5 +1,6 @@
 // Current time, fixed-width time texts, local broken-down time and
 // arithmetic on time-of-day pairs.
+#include <errno.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
@@ -105,11 +106,6 @@ void TimevalFromMicros(VTimeval *tv, int32_t micros) {
   tv->tv_usec = static_cast<int32_t>(micros % kMicrosPerSecond);
 }
 
-int32_t TimevalDifference(const VTimeval *a, const VTimeval *b) {
-  return WrapToMicros32(WrapSub(b->tv_sec, a->tv_sec),
-                        static_cast<int64_t>(b->tv_usec) - a->tv_usec);
-}
-
 }  // namespace
 
 void FormatLocalDateTime(char *buf, size_t size) {
@@ -132,13 +128,14 @@ void FormatLocalDateTime(char *buf, size_t size) {
 
 namespace vi = vantrel::internal;
 
-extern "C" VANTREL_API time_t VGetCurrentUTC(time_t *now) {
+time_t VGetCurrentUTC(time_t *now) {
   time_t t = vi::CurrentUTC();
   if (now != nullptr) *now = t;
   return t;
 }
 
-extern "C" VANTREL_API int v_gettimeofday(VTimeval *tv) {
+int v_gettimeofday(VTimeval *tv) {
+  if (tv == nullptr) return EINVAL;
   vantrel::platform::WallTime now;
   vantrel::platform::WallClockNow(&now);  // zeroed when unreadable
   tv->tv_sec = now.seconds;
@@ -146,64 +143,70 @@ extern "C" VANTREL_API int v_gettimeofday(VTimeval *tv) {
   return 0;
 }
 
-extern "C" VANTREL_API char *v_ctime(const time_t *t, char *buf) {
+char *v_ctime(const time_t *t, char *buf) {
+  if (t == nullptr || buf == nullptr) return nullptr;
   return vi::TimeText(t, buf);
 }
 
-extern "C" VANTREL_API char *v_ctimex(const time_t *t, char *buf) {
+char *v_ctimex(const time_t *t, char *buf) {
+  if (t == nullptr || buf == nullptr) return nullptr;
   return vi::TimeTextCut(t, buf);
 }
 
-extern "C" VANTREL_API void v_timestring(char *buf) {
+void v_timestring(char *buf) {
+  if (buf == nullptr) return;
   time_t now = vi::CurrentUTC();
   vi::TimeTextCut(&now, buf);
 }
 
-extern "C" VANTREL_API struct tm *v_localtime(const time_t *t, struct tm *out) {
+struct tm *v_localtime(const time_t *t, struct tm *out) {
+  if (t == nullptr || out == nullptr) return nullptr;
   struct tm tm;
   if (vantrel::platform::LocalTime(*t, &tm) != 0) return nullptr;
   *out = tm;
   return out;
 }
 
-extern "C" VANTREL_API time_t v_mktime(struct tm *tm) {
+time_t v_mktime(struct tm *tm) {
+  if (tm == nullptr) return static_cast<time_t>(-1);
   time_t result = -1;  // mktime's failure value
   vantrel::platform::MakeTime(tm, &result);
   return result;
 }
 
-extern "C" VANTREL_API void VTimevalAdd(VTimeval *a, const VTimeval *b) {
-  vi::TimevalAdd(a, b);
+void VTimevalAdd(VTimeval *a, const VTimeval *b) {
+  if (a != nullptr && b != nullptr) vi::TimevalAdd(a, b);
 }
 
-extern "C" VANTREL_API void VTimevalSubtract(VTimeval *a, const VTimeval *b) {
-  vi::TimevalSubtract(a, b);
+void VTimevalSubtract(VTimeval *a, const VTimeval *b) {
+  if (a != nullptr && b != nullptr) vi::TimevalSubtract(a, b);
 }
 
-extern "C" VANTREL_API void VTimevalIncrement(VTimeval *tv,
-                                              int32_t microseconds) {
+void VTimevalIncrement(VTimeval *tv, int32_t microseconds) {
+  if (tv == nullptr) return;
   VTimeval delta;
   vi::TimevalFromMicros(&delta, microseconds);
   vi::TimevalAdd(tv, &delta);
 }
 
-extern "C" VANTREL_API void VTimevalDecrement(VTimeval *tv,
-                                              int32_t microseconds) {
+void VTimevalDecrement(VTimeval *tv, int32_t microseconds) {
+  if (tv == nullptr) return;
   VTimeval delta;
   vi::TimevalFromMicros(&delta, microseconds);
   vi::TimevalSubtract(tv, &delta);
 }
 
-extern "C" VANTREL_API int32_t VTimevalDifference(const VTimeval *a,
-                                                  const VTimeval *b) {
-  return vi::TimevalDifference(a, b);
+int32_t VTimevalDifference(const VTimeval *a, const VTimeval *b) {
+  if (a == nullptr || b == nullptr) return 0;
+  return vi::WrapToMicros32(vi::WrapSub(b->tv_sec, a->tv_sec),
+                            static_cast<int64_t>(b->tv_usec) - a->tv_usec);
 }
 
-extern "C" VANTREL_API int32_t VTimevalToMicroseconds(const VTimeval *tv) {
+int32_t VTimevalToMicroseconds(const VTimeval *tv) {
+  if (tv == nullptr) return 0;
   return vi::WrapToMicros32(tv->tv_sec, tv->tv_usec);
 }
 
-extern "C" VANTREL_API void VTimevalFromMicroseconds(VTimeval *tv,
-                                                     int32_t microseconds) {
-  vi::TimevalFromMicros(tv, microseconds);
+void VTimevalFromMicroseconds(VTimeval *tv, int32_t microseconds) {
+  if (tv != nullptr) vi::TimevalFromMicros(tv, microseconds);
 }

@@ -155,30 +155,91 @@ void FillDefinition(VColumnDef *def, const char *name, VColumnTypeInfo info,
   def->defaultValue = defaultValue;
 }
 
-int32_t ColumnDefCreate(const char *name, VColumnTypeInfo info,
-                        uint32_t attributes, const VValue *given,
-                        VAllocFunc alloc, VColumnDef **out) {
+}  // namespace
+}  // namespace vantrel::internal
+
+namespace vi = vantrel::internal;
+
+const char *VDataTypeName(VDataType type) {
+  return vi::FindDataType(type).name;
+}
+
+int32_t VDataTypeSize(VDataType type) { return vi::FindDataType(type).size; }
+
+VDataType VStringToDataType(const char *text) {
+  if (text == nullptr) return VDT_INVALID;
+  for (const vi::DataTypeRow &row : vi::kDataTypes) {
+    if (row.type == vi::kEndOfTypes) break;
+    if (strcasecmp(text, row.name) == 0) return row.type;
+  }
+  return VDT_INVALID;
+}
+
+char VDataTypeEncode(VDataType type) {
+  return vi::InTypeRange(type) ? vi::kCodeLetters[type] : '\0';
+}
+
+VDataType VDataTypeDecode(char letter) {
+  if (letter == '\0') return VDT_INVALID;
+  const char *found = strchr(vi::kCodeLetters, letter);
+  return found != nullptr ? static_cast<VDataType>(found - vi::kCodeLetters)
+                          : VDT_INVALID;
+}
+
+VDataType VColumnTypeToVDataType(VColumnType columnType) {
+  if (columnType < 0 || columnType > VCT_INVALID) return VDT_INVALID;
+  return vi::kColumnToData[columnType];
+}
+
+VColumnType VDataTypeToVColumnType(VDataType type) {
+  return vi::InTypeRange(type) ? vi::kDataToColumn[type] : VCT_INVALID;
+}
+
+const char *VColumnTypeToString(VColumnType columnType) {
+  if (columnType < 0 || columnType > VCT_UNSIGNED64) return nullptr;
+  return vi::kColumnNames[columnType];
+}
+
+VColumnType VStringToColumnType(const char *text) {
+  return vi::FindSpelling(vi::kColumnSpellings, text, VCT_INVALID);
+}
+
+const char *VStorageTypeToString(VStorageType storageType) {
+  if (storageType < VST_NONE || storageType > VST_TEMPORARY) return nullptr;
+  return vi::kStorageNames[storageType];
+}
+
+VStorageType VStringToStorageType(const char *text) {
+  return vi::FindSpelling(vi::kStorageSpellings, text, VST_NONE);
+}
+
+VRC VColumnDefCreate(const char *name, VColumnTypeInfo typeInfo,
+                     uint32_t attributes, const VValue *defaultValue,
+                     VAllocFunc alloc, VColumnDef **out) {
+  if (out == nullptr || alloc == nullptr) return EINVAL;
   *out = nullptr;
   if (name == nullptr || strlen(name) >= VCOLUMN_NAME_SIZE) return EINVAL;
   // The default's text or data is made first: without a release function
   // for the record, nothing may fail after the record exists.
-  VDataType type = VColumnTypeToVDataType(info.columnType);
+  VDataType type = VColumnTypeToVDataType(typeInfo.columnType);
   VValue value;
   memset(&value, 0, sizeof value);
-  int32_t rc = given != nullptr ? GivenDefault(&value, *given, type)
-                                : EmptyDefault(&value, type);
+  int32_t rc = defaultValue != nullptr
+                   ? vi::GivenDefault(&value, *defaultValue, type)
+                   : vi::EmptyDefault(&value, type);
   if (rc != 0) return rc;
   auto *def = static_cast<VColumnDef *>(alloc(sizeof(VColumnDef)));
   if (def == nullptr) {
-    FreeOwnedData(value, type);
+    vi::FreeOwnedData(value, type);
     return ENOMEM;
   }
-  FillDefinition(def, name, info, attributes, value);
+  vi::FillDefinition(def, name, typeInfo, attributes, value);
   *out = def;
   return 0;
 }
 
-int32_t ColumnDefCopy(VColumnDef *dst, const VColumnDef *src) {
+VRC VColumnDefCopy(VColumnDef *dst, const VColumnDef *src) {
+  if (dst == nullptr || src == nullptr) return EINVAL;
   memcpy(dst->name, src->name, sizeof dst->name);
   dst->columnType = src->columnType;
   dst->dataType = src->dataType;
@@ -191,7 +252,7 @@ int32_t ColumnDefCopy(VColumnDef *dst, const VColumnDef *src) {
     dst->defaultValue = src->defaultValue;
     return 0;
   }
-  int32_t rc = CloneOwnedData(&dst->defaultValue, src->defaultValue, type);
+  int32_t rc = vi::CloneOwnedData(&dst->defaultValue, src->defaultValue, type);
   if (rc != 0) {
     // The failed pointer is left null so that the record can be destroyed.
     if (type == VDT_STRING) dst->defaultValue.stringValue.text = nullptr;
@@ -200,102 +261,23 @@ int32_t ColumnDefCopy(VColumnDef *dst, const VColumnDef *src) {
   return rc;
 }
 
-int ColumnDefCompare(const VColumnDef *a, const VColumnDef *b) {
+VRC VColumnDefDestroy(VColumnDef *def, VReleaseFunc release) {
+  if (def == nullptr) return 0;
+  if (release == nullptr) return EINVAL;
+  vi::FreeOwnedData(def->defaultValue, VColumnTypeToVDataType(def->columnType));
+  release(def);
+  return 0;
+}
+
+int VColumnDefCompare(const VColumnDef *a, const VColumnDef *b) {
+  if (a == nullptr || b == nullptr) return 0;
   return strncmp(a->name, b->name, sizeof a->name) == 0 &&
          a->columnType == b->columnType && a->typeParam == b->typeParam &&
          a->attributes == b->attributes && a->extra == b->extra &&
          VValueComp(a->defaultValue, b->defaultValue, a->dataType) == 0;
 }
 
-}  // namespace
-}  // namespace vantrel::internal
-
-namespace vi = vantrel::internal;
-
-extern "C" {
-
-VANTREL_API const char *VDataTypeName(VDataType type) {
-  return vi::FindDataType(type).name;
-}
-
-VANTREL_API int32_t VDataTypeSize(VDataType type) {
-  return vi::FindDataType(type).size;
-}
-
-VANTREL_API VDataType VStringToDataType(const char *text) {
-  if (text == nullptr) return VDT_INVALID;
-  for (const vi::DataTypeRow &row : vi::kDataTypes) {
-    if (row.type == vi::kEndOfTypes) break;
-    if (strcasecmp(text, row.name) == 0) return row.type;
-  }
-  return VDT_INVALID;
-}
-
-VANTREL_API char VDataTypeEncode(VDataType type) {
-  return vi::InTypeRange(type) ? vi::kCodeLetters[type] : '\0';
-}
-
-VANTREL_API VDataType VDataTypeDecode(char letter) {
-  if (letter == '\0') return VDT_INVALID;
-  const char *found = strchr(vi::kCodeLetters, letter);
-  return found != nullptr ? static_cast<VDataType>(found - vi::kCodeLetters)
-                          : VDT_INVALID;
-}
-
-VANTREL_API VDataType VColumnTypeToVDataType(VColumnType columnType) {
-  if (columnType < 0 || columnType > VCT_INVALID) return VDT_INVALID;
-  return vi::kColumnToData[columnType];
-}
-
-VANTREL_API VColumnType VDataTypeToVColumnType(VDataType type) {
-  return vi::InTypeRange(type) ? vi::kDataToColumn[type] : VCT_INVALID;
-}
-
-VANTREL_API const char *VColumnTypeToString(VColumnType columnType) {
-  if (columnType < 0 || columnType > VCT_UNSIGNED64) return nullptr;
-  return vi::kColumnNames[columnType];
-}
-
-VANTREL_API VColumnType VStringToColumnType(const char *text) {
-  return vi::FindSpelling(vi::kColumnSpellings, text, VCT_INVALID);
-}
-
-VANTREL_API const char *VStorageTypeToString(VStorageType storageType) {
-  if (storageType < VST_NONE || storageType > VST_TEMPORARY) return nullptr;
-  return vi::kStorageNames[storageType];
-}
-
-VANTREL_API VStorageType VStringToStorageType(const char *text) {
-  return vi::FindSpelling(vi::kStorageSpellings, text, VST_NONE);
-}
-
-VANTREL_API VRC VColumnDefCreate(const char *name, VColumnTypeInfo typeInfo,
-                                 uint32_t attributes,
-                                 const VValue *defaultValue, VAllocFunc alloc,
-                                 VColumnDef **out) {
-  return vi::ColumnDefCreate(name, typeInfo, attributes, defaultValue, alloc,
-                             out);
-}
-
-VANTREL_API VRC VColumnDefCopy(VColumnDef *dst, const VColumnDef *src) {
-  return vi::ColumnDefCopy(dst, src);
-}
-
-VANTREL_API VRC VColumnDefDestroy(VColumnDef *def, VReleaseFunc release) {
-  if (def == nullptr) return 0;
-  vi::FreeOwnedData(def->defaultValue, VColumnTypeToVDataType(def->columnType));
-  release(def);
-  return 0;
-}
-
-VANTREL_API int VColumnDefCompare(const VColumnDef *a, const VColumnDef *b) {
-  return vi::ColumnDefCompare(a, b);
-}
-
-VANTREL_API VDataType VDataTypeCompatibilityCheck(VDataType first,
-                                                  VDataType second) {
+VDataType VDataTypeCompatibilityCheck(VDataType first, VDataType second) {
   if (!vi::InTypeRange(first) || !vi::InTypeRange(second)) return VDT_INVALID;
   return vi::kMeet[first][second];
 }
-
-}  // extern "C"

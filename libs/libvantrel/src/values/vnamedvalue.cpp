@@ -1,4 +1,5 @@
 // Named values: heap records holding a name, a data type and a value.
+#include <errno.h>
 #include <inttypes.h>
 #include <stdio.h>
 #include <string.h>
@@ -62,15 +63,18 @@ int32_t SetValue(VNamedValue *record, const VValue &value) {
   return 0;
 }
 
-void Destroy(VNamedValue *record, VReleaseFunc release) {
-  Free(record->name);
-  FreeOwnedData(record->value, record->type);
-  release(record);
+// The hash and compare functions read only the first field: the name.  A
+// missing record counts as a missing name.
+const char *NameOf(const void *record) {
+  if (record == nullptr) return nullptr;
+  return *static_cast<const char *const *>(record);
 }
 
-// The hash and compare functions read only the first field: the name.
-const char *NameOf(const void *record) {
-  return *static_cast<const char *const *>(record);
+// A missing name sorts before every name; two missing names are equal.
+int CompareNames(const char *a, const char *b,
+                 int (*compare)(const char *, const char *)) {
+  if (a == nullptr || b == nullptr) return (a != nullptr) - (b != nullptr);
+  return compare(a, b);
 }
 
 void PrintValue(const VValue &value, VDataType type) {
@@ -119,75 +123,80 @@ void PrintValue(const VValue &value, VDataType type) {
 
 namespace vi = vantrel::internal;
 
-extern "C" {
-
-VANTREL_API VNamedValue *VNamedValueCreateFromValue(const char *name,
-                                                    VDataType type,
-                                                    const VValue *value,
-                                                    VAllocFunc alloc,
-                                                    VReleaseFunc release) {
+VNamedValue *VNamedValueCreateFromValue(const char *name, VDataType type,
+                                        const VValue *value, VAllocFunc alloc,
+                                        VReleaseFunc release) {
+  if (name == nullptr || alloc == nullptr || release == nullptr) return nullptr;
   return vi::NewRecord(name, type, value, 0, alloc, release);
 }
 
-VANTREL_API VNamedValue *VNamedValueCreateFromTypedValue(
-    const char *name, const VTypedValue *typedValue, VAllocFunc alloc,
-    VReleaseFunc release) {
-  return vi::NewRecord(name, typedValue->type, &typedValue->value, 0, alloc,
-                       release);
+VNamedValue *VNamedValueCreateFromTypedValue(const char *name,
+                                             const VTypedValue *typedValue,
+                                             VAllocFunc alloc,
+                                             VReleaseFunc release) {
+  if (typedValue == nullptr) return nullptr;
+  return VNamedValueCreateFromValue(name, typedValue->type, &typedValue->value,
+                                    alloc, release);
 }
 
-VANTREL_API VRC VNamedValueSetValue(VNamedValue *namedValue,
-                                    const VValue *value) {
+VRC VNamedValueSetValue(VNamedValue *namedValue, const VValue *value) {
+  if (namedValue == nullptr || value == nullptr) return EINVAL;
   return vi::SetValue(namedValue, *value);
 }
 
-VANTREL_API VRC VNamedValueSetTypedValue(VNamedValue *namedValue,
-                                         const VTypedValue *typedValue) {
-  return vi::SetValue(namedValue, typedValue->value);
+VRC VNamedValueSetTypedValue(VNamedValue *namedValue,
+                             const VTypedValue *typedValue) {
+  if (typedValue == nullptr) return EINVAL;
+  return VNamedValueSetValue(namedValue, &typedValue->value);
 }
 
-VANTREL_API VRC VNamedValueSetDefault(VNamedValue *namedValue,
-                                      int32_t allocate) {
+VRC VNamedValueSetDefault(VNamedValue *namedValue, int32_t allocate) {
+  if (namedValue == nullptr) return EINVAL;
   return VValueSetDefault(&namedValue->value, namedValue->type, allocate);
 }
 
-VANTREL_API VRC VNamedValueToString(const VNamedValue *namedValue, char **out) {
+VRC VNamedValueToString(const VNamedValue *namedValue, char **out) {
+  if (namedValue == nullptr) return EINVAL;
   return VValueToStringWith(namedValue->value, namedValue->type, out,
                             vi::Strdup);
 }
 
-VANTREL_API VNamedValue *VNamedValueCopy(const VNamedValue *source,
-                                         VAllocFunc alloc,
-                                         VReleaseFunc release) {
+VNamedValue *VNamedValueCopy(const VNamedValue *source, VAllocFunc alloc,
+                             VReleaseFunc release) {
+  if (source == nullptr || source->name == nullptr || alloc == nullptr ||
+      release == nullptr) {
+    return nullptr;
+  }
   return vi::NewRecord(source->name, source->type, &source->value,
                        source->ownerWord, alloc, release);
 }
 
-VANTREL_API void VNamedValueDestroy(VNamedValue *namedValue,
-                                    VReleaseFunc release) {
-  if (namedValue != nullptr) vi::Destroy(namedValue, release);
+void VNamedValueDestroy(VNamedValue *namedValue, VReleaseFunc release) {
+  if (namedValue == nullptr || release == nullptr) return;
+  vi::Free(namedValue->name);
+  vi::FreeOwnedData(namedValue->value, namedValue->type);
+  release(namedValue);
 }
 
-VANTREL_API uint32_t VNamedValueHash(const void *namedValue, void *) {
+uint32_t VNamedValueHash(const void *namedValue, void *) {
   return VHashString2(vi::NameOf(namedValue), nullptr);
 }
 
-VANTREL_API uint32_t VNamedValueCIHash(const void *namedValue, void *) {
+uint32_t VNamedValueCIHash(const void *namedValue, void *) {
   return VHashStringIC(vi::NameOf(namedValue), nullptr);
 }
 
-VANTREL_API int VNamedValueComp(const void *a, const void *b, void *) {
-  return strcmp(vi::NameOf(a), vi::NameOf(b));
+int VNamedValueComp(const void *a, const void *b, void *) {
+  return vi::CompareNames(vi::NameOf(a), vi::NameOf(b), strcmp);
 }
 
-VANTREL_API int VNamedValueCIComp(const void *a, const void *b, void *) {
-  return strcasecmp(vi::NameOf(a), vi::NameOf(b));
+int VNamedValueCIComp(const void *a, const void *b, void *) {
+  return vi::CompareNames(vi::NameOf(a), vi::NameOf(b), strcasecmp);
 }
 
-VANTREL_API void VNamedValuePrint(const VNamedValue *namedValue) {
+void VNamedValuePrint(const VNamedValue *namedValue) {
+  if (namedValue == nullptr) return;
   printf("%s = ", namedValue->name);
   vi::PrintValue(namedValue->value, namedValue->type);
   printf("\n");
 }
-
-}  // extern "C"

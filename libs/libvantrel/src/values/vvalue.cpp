@@ -63,32 +63,6 @@ int CompareBinary(const VValue &a, const VValue &b) {
   return memcmp(da, db, common);
 }
 
-int Compare(const VValue &a, const VValue &b, VDataType type) {
-  switch (type) {
-    case VDT_SHORT:
-      return Order(a.shortValue, b.shortValue);
-    case VDT_INTEGER:
-    case VDT_UTC:
-      return Order(a.integerValue, b.integerValue);
-    case VDT_UNSIGNED:
-      return Order(a.unsignedValue, b.unsignedValue);
-    case VDT_BOOLEAN:
-      return CompareBooleans(a.booleanValue, b.booleanValue);
-    case VDT_REAL:
-      return CompareReals(a.realValue, b.realValue);
-    case VDT_STRING:
-      return CompareTexts(a.stringValue.text, b.stringValue.text);
-    case VDT_BINARY:
-      return CompareBinary(a, b);
-    case VDT_INTEGER64:
-      return Order(a.integer64Value, b.integer64Value);
-    case VDT_UNSIGNED64:
-      return Order(a.unsigned64Value, b.unsigned64Value);
-    default:
-      return -1;
-  }
-}
-
 uint32_t HashReal(double value) {
   signed char bytes[sizeof value];
   memcpy(bytes, &value, sizeof value);
@@ -104,30 +78,6 @@ uint32_t HashBinary(const VValue &value) {
   uint32_t sum = 0;
   for (uint32_t i = 0; i < value.binaryValue.length; ++i) sum += bytes[i];
   return sum;
-}
-
-uint32_t Hash(const VValue &value, VDataType type) {
-  switch (type) {
-    case VDT_SHORT:
-      return static_cast<uint32_t>(static_cast<int32_t>(value.shortValue));
-    case VDT_INTEGER:
-    case VDT_UNSIGNED:
-    case VDT_BOOLEAN:
-    case VDT_UTC:
-      return value.unsignedValue;
-    case VDT_INTEGER64:
-    case VDT_UNSIGNED64:
-      return static_cast<uint32_t>(value.unsigned64Value);
-    case VDT_REAL:
-      return HashReal(value.realValue);
-    case VDT_STRING:
-      if (value.stringValue.text == nullptr) return 0;
-      return VHashString2(value.stringValue.text, nullptr);
-    case VDT_BINARY:
-      return HashBinary(value);
-    default:
-      return 0;
-  }
 }
 
 // ---- Numbers between types ----
@@ -352,63 +302,6 @@ int32_t ConvertInto(VValue *out, VDataType to, const VValue &src,
   return 0;
 }
 
-int32_t Convert(VValue *value, VDataType from, VDataType to) {
-  if (from == to) return 0;
-  if (!IsKnownDataType(from) || !IsKnownDataType(to)) {
-    return VRC_INVALID_DATATYPE;
-  }
-  if (from == VDT_BINARY || to == VDT_BINARY) return VRC_TYPE_MISMATCH;
-  VValue out;
-  int32_t rc = ConvertInto(&out, to, *value, from, BooleanText::kWords);
-  if (rc != 0) return rc;
-  if (from == VDT_STRING) Free(value->stringValue.text);
-  *value = out;
-  return 0;
-}
-
-int32_t CopyAndConvert(VValue *dst, VDataType to, const VValue &src,
-                       VDataType from) {
-  if (!IsKnownDataType(from) || !IsKnownDataType(to)) return 0;
-  if (from == VDT_BINARY || to == VDT_BINARY) return VRC_TYPE_MISMATCH;
-  VValue out;
-  int32_t rc = ConvertInto(&out, to, src, from, BooleanText::kDigits);
-  if (rc == 0) *dst = out;
-  return rc;
-}
-
-int32_t CopyWith(VValue *dst, const VValue &src, VDataType type,
-                 VAllocFunc alloc) {
-  const char *text = src.stringValue.text;
-  if (type != VDT_STRING || text == nullptr) {
-    *dst = src;
-    return 0;
-  }
-  uint32_t length = src.stringValue.length;
-  auto *copy = static_cast<char *>(alloc(size_t{length} + 1));
-  if (copy == nullptr) return ENOMEM;
-  strncpy(copy, text, size_t{length} + 1);
-  copy[length] = '\0';  // terminated even if the length word is too small
-  *dst = src;
-  dst->stringValue.text = copy;
-  return 0;
-}
-
-int32_t SetDefault(VValue *value, VDataType type, int32_t allocate) {
-  if (type == VDT_STRING) {
-    char *text = allocate != 0 ? Strdup("") : g_empty_text;
-    if (text == nullptr) return ENOMEM;
-    value->stringValue.text = text;
-    value->stringValue.length = 0;
-  } else if (type == VDT_BINARY) {
-    value->binaryValue.length = 0;
-    value->binaryValue.data = nullptr;
-  } else {
-    VValue zero = ZeroCell();
-    CopyScalar(value, zero, type);
-  }
-  return 0;
-}
-
 // Binary data as "0x" and two lower-case hexadecimal digits per byte, the
 // form the text-to-binary conversion reads back; no data gives "".
 int32_t BinaryToString(const VValue &value, char **out, VStringDupFunc dup) {
@@ -434,22 +327,6 @@ int32_t BinaryToString(const VValue &value, char **out, VStringDupFunc dup) {
   *write = '\0';
   char *text = dup(hex);
   Free(hex);
-  if (text == nullptr) return ENOMEM;
-  *out = text;
-  return 0;
-}
-
-int32_t ToStringWith(const VValue &value, VDataType type, char **out,
-                     VStringDupFunc dup) {
-  if (!IsKnownDataType(type)) return VRC_INVALID_DATATYPE;
-  if (type == VDT_BINARY) return BinaryToString(value, out, dup);
-  char *text = nullptr;
-  if (type == VDT_STRING) {
-    text = dup(value.stringValue.text != nullptr ? value.stringValue.text : "");
-  } else {
-    NumberText number(value, type, BooleanText::kWords);
-    if (number.text() != nullptr) text = dup(number.text());
-  }
   if (text == nullptr) return ENOMEM;
   *out = text;
   return 0;
@@ -510,39 +387,131 @@ void FreeOwnedData(const VValue &value, VDataType type) {
 
 namespace vi = vantrel::internal;
 
-extern "C" {
-
-VANTREL_API int VValueComp(VValue a, VValue b, VDataType type) {
-  return vi::Compare(a, b, type);
+int VValueComp(VValue a, VValue b, VDataType type) {
+  switch (type) {
+    case VDT_SHORT:
+      return vi::Order(a.shortValue, b.shortValue);
+    case VDT_INTEGER:
+    case VDT_UTC:
+      return vi::Order(a.integerValue, b.integerValue);
+    case VDT_UNSIGNED:
+      return vi::Order(a.unsignedValue, b.unsignedValue);
+    case VDT_BOOLEAN:
+      return vi::CompareBooleans(a.booleanValue, b.booleanValue);
+    case VDT_REAL:
+      return vi::CompareReals(a.realValue, b.realValue);
+    case VDT_STRING:
+      return vi::CompareTexts(a.stringValue.text, b.stringValue.text);
+    case VDT_BINARY:
+      return vi::CompareBinary(a, b);
+    case VDT_INTEGER64:
+      return vi::Order(a.integer64Value, b.integer64Value);
+    case VDT_UNSIGNED64:
+      return vi::Order(a.unsigned64Value, b.unsigned64Value);
+    default:
+      return -1;
+  }
 }
 
-VANTREL_API uint32_t VValueHash(VValue value, VDataType type) {
-  return vi::Hash(value, type);
+uint32_t VValueHash(VValue value, VDataType type) {
+  switch (type) {
+    case VDT_SHORT:
+      return static_cast<uint32_t>(static_cast<int32_t>(value.shortValue));
+    case VDT_INTEGER:
+    case VDT_UNSIGNED:
+    case VDT_BOOLEAN:
+    case VDT_UTC:
+      return value.unsignedValue;
+    case VDT_INTEGER64:
+    case VDT_UNSIGNED64:
+      return static_cast<uint32_t>(value.unsigned64Value);
+    case VDT_REAL:
+      return vi::HashReal(value.realValue);
+    case VDT_STRING:
+      if (value.stringValue.text == nullptr) return 0;
+      return VHashString2(value.stringValue.text, nullptr);
+    case VDT_BINARY:
+      return vi::HashBinary(value);
+    default:
+      return 0;
+  }
 }
 
-VANTREL_API VRC VValueCopyWith(VValue *dst, VValue src, VDataType type,
-                               VAllocFunc alloc) {
-  return vi::CopyWith(dst, src, type, alloc);
+VRC VValueCopyWith(VValue *dst, VValue src, VDataType type, VAllocFunc alloc) {
+  if (dst == nullptr || alloc == nullptr) return EINVAL;
+  const char *text = src.stringValue.text;
+  if (type != VDT_STRING || text == nullptr) {
+    *dst = src;
+    return 0;
+  }
+  uint32_t length = src.stringValue.length;
+  auto *copy = static_cast<char *>(alloc(size_t{length} + 1));
+  if (copy == nullptr) return ENOMEM;
+  strncpy(copy, text, size_t{length} + 1);
+  copy[length] = '\0';  // terminated even if the length word is too small
+  *dst = src;
+  dst->stringValue.text = copy;
+  return 0;
 }
 
-VANTREL_API VRC VValueConvert(VValue *value, VDataType fromType,
-                              VDataType toType) {
-  return vi::Convert(value, fromType, toType);
+VRC VValueConvert(VValue *value, VDataType fromType, VDataType toType) {
+  if (value == nullptr) return EINVAL;
+  if (fromType == toType) return 0;
+  if (!vi::IsKnownDataType(fromType) || !vi::IsKnownDataType(toType)) {
+    return VRC_INVALID_DATATYPE;
+  }
+  if (fromType == VDT_BINARY || toType == VDT_BINARY) return VRC_TYPE_MISMATCH;
+  VValue out;
+  int32_t rc =
+      vi::ConvertInto(&out, toType, *value, fromType, vi::BooleanText::kWords);
+  if (rc != 0) return rc;
+  if (fromType == VDT_STRING) vi::Free(value->stringValue.text);
+  *value = out;
+  return 0;
 }
 
-VANTREL_API VRC VValueCopyAndConvert(VValue *dst, VDataType dstType,
-                                     const VValue *src, VDataType srcType) {
-  return vi::CopyAndConvert(dst, dstType, *src, srcType);
+VRC VValueCopyAndConvert(VValue *dst, VDataType dstType, const VValue *src,
+                         VDataType srcType) {
+  if (dst == nullptr || src == nullptr) return EINVAL;
+  if (!vi::IsKnownDataType(srcType) || !vi::IsKnownDataType(dstType)) return 0;
+  if (srcType == VDT_BINARY || dstType == VDT_BINARY) return VRC_TYPE_MISMATCH;
+  VValue out;
+  int32_t rc =
+      vi::ConvertInto(&out, dstType, *src, srcType, vi::BooleanText::kDigits);
+  if (rc == 0) *dst = out;
+  return rc;
 }
 
-VANTREL_API VRC VValueSetDefault(VValue *value, VDataType type,
-                                 int32_t allocate) {
-  return vi::SetDefault(value, type, allocate);
+VRC VValueSetDefault(VValue *value, VDataType type, int32_t allocate) {
+  if (value == nullptr) return EINVAL;
+  if (type == VDT_STRING) {
+    char *text = allocate != 0 ? vi::Strdup("") : vi::g_empty_text;
+    if (text == nullptr) return ENOMEM;
+    value->stringValue.text = text;
+    value->stringValue.length = 0;
+  } else if (type == VDT_BINARY) {
+    value->binaryValue.length = 0;
+    value->binaryValue.data = nullptr;
+  } else {
+    VValue zero = vi::ZeroCell();
+    vi::CopyScalar(value, zero, type);
+  }
+  return 0;
 }
 
-VANTREL_API VRC VValueToStringWith(VValue value, VDataType type, char **out,
-                                   VStringDupFunc dup) {
-  return vi::ToStringWith(value, type, out, dup);
+VRC VValueToStringWith(VValue value, VDataType type, char **out,
+                       VStringDupFunc dup) {
+  if (out == nullptr || dup == nullptr) return EINVAL;
+  if (!vi::IsKnownDataType(type)) return VRC_INVALID_DATATYPE;
+  if (type == VDT_BINARY) return vi::BinaryToString(value, out, dup);
+  char *text = nullptr;
+  if (type == VDT_STRING) {
+    text = dup(value.stringValue.text != nullptr ? value.stringValue.text : "");
+  } else {
+    vi::NumberText number(value, type, vi::BooleanText::kWords);
+    if (number.text() != nullptr) text = dup(number.text());
+  }
+  if (text == nullptr) return ENOMEM;
+  *out = text;
+  return 0;
 }
-
-}  // extern "C"

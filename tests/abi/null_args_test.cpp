@@ -1,0 +1,593 @@
+// Every exported function, called with a null in each of its pointer
+// parameters in turn, must return rather than crash (the rule stated in
+// vbase.h).  The list of functions is generated from the public headers
+// (null_functions.inc), so a new exported function is covered without an
+// edit here; each call runs in a child process of its own, and the test
+// fails when a child ends by a signal, exits with a status of its own or
+// hangs.
+//
+// The other arguments come from the factories below, one per parameter
+// type: real objects of the library and writable buffers, so that a crash
+// is the null's fault and not that of a made-up handle.  A parameter type
+// without a factory stops the build; a new handle type needs one line.
+#define VANTREL_NO_LIBC_NAMES
+#include <fcntl.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vantrel.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+// The probes pass each function's type as a template argument, where its
+// format and sentinel attributes are dropped; that is all this would report.
+#pragma GCC diagnostic ignored "-Wignored-attributes"
+
+namespace {
+
+// Calls that may not take a null in the given (1-based) position, with the
+// reason.  Position 0 exempts every position of the function.
+struct Exemption {
+  const char *function;
+  size_t position;
+  const char *reason;
+};
+
+constexpr Exemption kExemptions[] = {
+    // None: every exported function honours the rule.  An entry here must
+    // name a function of the interface, or the test fails.
+    {nullptr, 0, nullptr},
+};
+
+// ---------------------------------------------------------------------------
+// Factories: Make<T>::Get() returns a plausible argument of type T.
+
+template <typename T>
+struct Make {
+  static_assert(sizeof(T) == 0,
+                "no factory for this parameter type: add one to "
+                "null_args_test.cpp");
+};
+
+// Numbers: small and positive, so that sizes, counts and log levels all
+// make the call do its work (4 is the error level: messages are written).
+template <typename T>
+requires std::is_arithmetic_v<T>
+struct Make<T> {
+  static T Get() { return T(4); }
+};
+
+// Pointers to numbers and out-parameters of every handle type: fresh zeroed
+// storage.  Out-parameters of pointers start out null, as an allocated
+// string does.
+template <typename T>
+requires(std::is_arithmetic_v<T> && !std::is_const_v<T>) struct Make<T *> {
+  static T *Get() { return new T{}; }
+};
+
+template <typename T>
+struct Make<T **> {
+  static T **Get() { return new T *{}; }
+};
+
+// What a read-only pointer gets is what the writable one would.
+template <typename T>
+struct Make<const T *> {
+  static const T *Get() { return Make<T *>::Get(); }
+};
+
+// Untyped data and items: zeroed memory with room on both sides, so that a
+// link header read in front of it stays inside the block.
+template <>
+struct Make<void *> {
+  static void *Get() { return static_cast<char *>(calloc(1, 4096)) + 1024; }
+};
+
+template <>
+struct Make<char *> {
+  static char *Get() { return static_cast<char *>(calloc(1, 4096)); }
+};
+
+template <>
+struct Make<const char *> {
+  static const char *Get() { return ""; }
+};
+
+template <>
+struct Make<FILE *> {
+  static FILE *Get() { return fopen("/dev/null", "r+"); }
+};
+
+// va_list parameters are never given a null; they receive the argument
+// list of the variadic frame every call runs in.  (The type is taken from
+// an expression: naming it through va_list trips an attribute warning.)
+va_list *g_args = nullptr;
+using VaListArg = decltype(&(*g_args)[0]);
+
+// Callbacks.  Items of the factories' containers begin with a text.
+int CompareTexts(const void *a, const void *b, void *) {
+  const char *x = static_cast<const char *>(a);
+  const char *y = static_cast<const char *>(b);
+  if (x == nullptr || y == nullptr) return (x != nullptr) - (y != nullptr);
+  return strcmp(x, y);
+}
+int VisitNothing(void *, void *) { return 0; }
+void *CopyNothing(const void *, void *) { return nullptr; }
+void PrintNothing(FILE *, const void *, void *) {}
+VRC RunBriefly(VThread, void *) { return 0; }
+void InitialiseNothing(void) {}
+
+template <>
+struct Make<VAllocFunc> {
+  static VAllocFunc Get() { return malloc; }
+};
+template <>
+struct Make<VReleaseFunc> {
+  static VReleaseFunc Get() { return free; }
+};
+template <>
+struct Make<VVisitFunc> {
+  static VVisitFunc Get() { return VisitNothing; }
+};
+template <>
+struct Make<VCompareFunc> {
+  static VCompareFunc Get() { return CompareTexts; }
+};
+template <>
+struct Make<VHashFunc> {
+  static VHashFunc Get() { return VHashString2; }
+};
+template <>
+struct Make<VHashCopyFunc> {
+  static VHashCopyFunc Get() { return CopyNothing; }
+};
+template <>
+struct Make<VTreePrintFunc> {
+  static VTreePrintFunc Get() { return PrintNothing; }
+};
+template <>
+struct Make<VStringDupFunc> {
+  static VStringDupFunc Get() { return strdup; }
+};
+template <>
+struct Make<VThreadRoutine> {
+  static VThreadRoutine Get() { return RunBriefly; }
+};
+template <>
+struct Make<VOneTimeRoutine> {
+  static VOneTimeRoutine Get() { return InitialiseNothing; }
+};
+
+// Containers, each holding a few items.
+constexpr const char *kTexts[] = {"alpha", "beta", "gamma"};
+
+void *TextItem(void *item, const char *text) {
+  return strcpy(static_cast<char *>(item), text);
+}
+
+template <>
+struct Make<VList *> {
+  static VList *Get() {
+    VList *list = VListCreateWith(malloc);
+    for (const char *text : kTexts) {
+      VListInsertAfter(list, TextItem(VListAlloc(16), text), VListTail(list));
+    }
+    return list;
+  }
+};
+template <>
+struct Make<VHash *> {
+  static VHash *Get() {
+    VHash *table = VHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                   CompareTexts, nullptr);
+    for (const char *text : kTexts) {
+      VHashInsert(table, TextItem(VHashAlloc(16), text));
+    }
+    return table;
+  }
+};
+template <>
+struct Make<VHashCursor *> {
+  static VHashCursor *Get() { return VHashCursorOpen(Make<VHash *>::Get()); }
+};
+template <>
+struct Make<VDHash *> {
+  static VDHash *Get() {
+    VDHash *table = VDHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                     CompareTexts, nullptr, VHashStringIC,
+                                     nullptr, CompareTexts, nullptr);
+    for (const char *text : kTexts) {
+      VDHashInsert(table, TextItem(VDHashAlloc(16), text));
+    }
+    return table;
+  }
+};
+template <>
+struct Make<VDHashCursor *> {
+  static VDHashCursor *Get() { return VDHashCursorOpen(Make<VDHash *>::Get()); }
+};
+template <>
+struct Make<VHashList *> {
+  static VHashList *Get() {
+    VHashList *hl = VHashListCreateWith(malloc, 7, VHashString2, nullptr,
+                                        CompareTexts, nullptr);
+    for (const char *text : kTexts) {
+      VHashListInsertAfter(hl, TextItem(VHashListAlloc(16), text),
+                           VHashListTail(hl));
+    }
+    return hl;
+  }
+};
+template <>
+struct Make<VTree *> {
+  static VTree *Get() {
+    VTree *tree = VTreeCreateWith(malloc, CompareTexts, nullptr);
+    for (const char *text : kTexts) {
+      VTreeInsert(tree, TextItem(VTreeAlloc(16), text));
+    }
+    return tree;
+  }
+};
+template <>
+struct Make<VIncrAllocator *> {
+  static VIncrAllocator *Get() { return VIncrAllocatorCreate(256); }
+};
+
+// Values.
+template <>
+struct Make<VValue> {
+  static VValue Get() { return VValue{}; }
+};
+template <>
+struct Make<VValue *> {
+  static VValue *Get() { return new VValue{}; }
+};
+template <>
+struct Make<VTypedValue> {
+  static VTypedValue Get() { return VTypedValue{VDT_INTEGER, VValue{}}; }
+};
+template <>
+struct Make<VTypedValue *> {
+  static VTypedValue *Get() {
+    return new VTypedValue{Make<VTypedValue>::Get()};
+  }
+};
+template <>
+struct Make<VNamedValue *> {
+  static VNamedValue *Get() {
+    VValue zero{};
+    return VNamedValueCreateFromValue("name", VDT_INTEGER, &zero, malloc, free);
+  }
+};
+template <>
+struct Make<VColumnTypeInfo> {
+  static VColumnTypeInfo Get() { return VColumnTypeInfo{VCT_INTEGER, 0}; }
+};
+template <>
+struct Make<VColumnDef *> {
+  static VColumnDef *Get() {
+    VColumnDef *def = nullptr;
+    VColumnDefCreate("column", Make<VColumnTypeInfo>::Get(), 0, nullptr, malloc,
+                     &def);
+    return def;
+  }
+};
+template <>
+struct Make<VBinary *> {
+  static VBinary *Get() { return new VBinary{}; }
+};
+
+// Text, time and return codes.
+template <>
+struct Make<vb_buffer *> {
+  static vb_buffer *Get() {
+    auto *buffer = new vb_buffer;
+    vb_init(buffer);
+    return buffer;
+  }
+};
+template <>
+struct Make<struct tm *> {
+  static struct tm *Get() {
+    auto *broken = new ::tm{};
+    broken->tm_mday = 1;
+    broken->tm_year = 100;
+    return broken;
+  }
+};
+template <>
+struct Make<VTimeval *> {
+  static VTimeval *Get() { return new VTimeval{1, 2}; }
+};
+template <>
+struct Make<VRCEntry *> {
+  static VRCEntry *Get() {
+    auto *table = new VRCEntry[8];
+    for (int i = 0; i < 8; ++i) table[i] = VRCEntry{-1000 - i, 1, 1, "text"};
+    return table;
+  }
+};
+
+// Localisation handles: null is every catalog's and locale's valid value.
+template <>
+struct Make<VI18nCatalog> {
+  static VI18nCatalog Get() { return nullptr; }
+};
+template <>
+struct Make<VI18nLocale> {
+  static VI18nLocale Get() { return nullptr; }
+};
+
+// Threads and synchronisation.
+template <>
+struct Make<VThread> {
+  static VThread Get() {
+    VInitialise("abi_null_args", "stderr");
+    return VThreadGetID();
+  }
+};
+template <>
+struct Make<VThreadAttr *> {
+  static VThreadAttr *Get() { return new VThreadAttr{}; }
+};
+template <>
+struct Make<VThreadDataKey> {
+  static VThreadDataKey Get() {
+    VThreadDataKey key = nullptr;
+    VThreadDataKeyCreate(&key);
+    return key;
+  }
+};
+template <>
+struct Make<VMutex> {
+  static VMutex Get() {
+    VMutex m = nullptr;
+    VMutexCreate("abi_null_args", &m);
+    return m;
+  }
+};
+template <>
+struct Make<VRWLock> {
+  static VRWLock Get() {
+    VRWLock l = nullptr;
+    VRWLockCreate("abi_null_args", &l);
+    return l;
+  }
+};
+template <>
+struct Make<VCond> {
+  static VCond Get() {
+    VCond c = nullptr;
+    VCondCreate(&c);
+    return c;
+  }
+};
+template <>
+struct Make<VEvent> {
+  static VEvent Get() {
+    VEvent e = nullptr;
+    VEventCreate(&e);
+    return e;
+  }
+};
+template <>
+struct Make<VGate> {
+  static VGate Get() {
+    VGate g = nullptr;
+    VGateCreate(&g);
+    return g;
+  }
+};
+template <>
+struct Make<VSemaphore> {
+  static VSemaphore Get() {
+    VSemaphore s = nullptr;
+    VSemaphoreCreateN(1, &s);
+    return s;
+  }
+};
+template <>
+struct Make<VOneTime *> {
+  static VOneTime *Get() { return new VOneTime VONETIME_INIT; }
+};
+
+// Logging.
+template <>
+struct Make<VLogFile> {
+  static VLogFile Get() {
+    VLogFile log = nullptr;
+    VLogFileOpen("stderr", &log);
+    return log;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Probes: one case per function and pointer position.
+
+using Call = void (*)();
+
+struct Case {
+  std::string function;
+  size_t position;  // 1-based
+  Call call;
+};
+
+std::vector<Case> g_cases;
+
+template <typename T>
+constexpr bool kTakesNull =
+    std::is_pointer_v<T> && !std::is_same_v<T, VaListArg>;
+
+template <typename T, size_t I, size_t Null>
+T Arg() {
+  if constexpr (I == Null) {
+    return nullptr;
+  } else if constexpr (std::is_same_v<T, VaListArg>) {
+    return *g_args;
+  } else {
+    return Make<T>::Get();
+  }
+}
+
+// The parameter types of a function, and whether it is variadic.
+template <typename F>
+struct Signature;
+template <typename R, typename... A>
+struct Signature<R(A...)> {
+  using Params = std::tuple<A...>;
+  static constexpr bool kVariadic = false;
+};
+template <typename R, typename... A>
+struct Signature<R(A..., ...)> {
+  using Params = std::tuple<A...>;
+  static constexpr bool kVariadic = true;
+};
+
+// The cases of one function: the argument at each pointer position in turn
+// is null.  Variadic functions get one null after their fixed arguments,
+// which ends a list of path pieces and is ignored by an empty format.
+template <auto Fn>
+struct Probe {
+  using Sig = Signature<std::remove_pointer_t<decltype(Fn)>>;
+  using Params = typename Sig::Params;
+  static constexpr size_t kCount = std::tuple_size_v<Params>;
+  template <size_t I>
+  using Param = std::tuple_element_t<I, Params>;
+
+  template <size_t Null>
+  static void Run() {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      if constexpr (Sig::kVariadic) {
+        (void)Fn(Arg<Param<I>, I, Null>()..., static_cast<void *>(nullptr));
+      } else {
+        (void)Fn(Arg<Param<I>, I, Null>()...);
+      }
+    }
+    (std::make_index_sequence<kCount>{});
+  }
+
+  static void Add(const char *name) {
+    [&]<size_t... I>(std::index_sequence<I...>) {
+      (AddIfPointer<I>(name), ...);
+    }
+    (std::make_index_sequence<kCount>{});
+  }
+
+  template <size_t I>
+  static void AddIfPointer(const char *name) {
+    if constexpr (kTakesNull<Param<I>>) {
+      g_cases.push_back({name, I + 1, &Run<I>});
+    }
+  }
+};
+
+void AddAllCases() {
+#define NULL_PROBE(name) Probe<&name>::Add(#name);
+#include "null_functions.inc"
+#undef NULL_PROBE
+}
+
+// ---------------------------------------------------------------------------
+// Running the cases.
+
+// The frame whose argument list the va_list parameters receive.
+void RunInVariadicFrame(Call call, ...) {
+  va_list args;
+  va_start(args, call);
+  g_args = &args;
+  call();
+  va_end(args);
+}
+
+constexpr unsigned kHangSeconds = 20;
+
+// Runs one case in a child whose output goes to the null device; returns
+// what went wrong, or an empty string.
+std::string RunCase(const Case &c) {
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child < 0) return "fork failed";
+  if (child == 0) {
+    int devnull = open("/dev/null", O_RDWR);
+    dup2(devnull, STDOUT_FILENO);
+    dup2(devnull, STDERR_FILENO);
+    alarm(kHangSeconds);
+    RunInVariadicFrame(c.call, 0);
+    _exit(0);
+  }
+  int status = 0;
+  if (waitpid(child, &status, 0) != child) return "lost the child";
+  if (WIFSIGNALED(status)) {
+    int sig = WTERMSIG(status);
+    return sig == SIGALRM ? std::string("hung")
+                          : std::string("killed by ") + strsignal(sig);
+  }
+  if (WEXITSTATUS(status) != 0) {
+    return "ended the process with status " +
+           std::to_string(WEXITSTATUS(status));
+  }
+  return "";
+}
+
+const Exemption *ExemptionOf(const Case &c) {
+  for (const Exemption &e : kExemptions) {
+    if (e.function != nullptr && c.function == e.function &&
+        (e.position == 0 || e.position == c.position)) {
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
+// Every exemption must still name a function of the interface.
+int CheckExemptions() {
+  std::set<std::string> names;
+  for (const Case &c : g_cases) names.insert(c.function);
+  int stale = 0;
+  for (const Exemption &e : kExemptions) {
+    if (e.function == nullptr || names.count(e.function) != 0) continue;
+    fprintf(stderr, "exemption of %s names no function with pointers\n",
+            e.function);
+    ++stale;
+  }
+  return stale;
+}
+
+}  // namespace
+
+int main() {
+  // Calls may create files (a log destination of "" opens a pool of log
+  // files), so the children run in a directory of their own.
+  std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / "vantrel_null_args_XXXXXX";
+  std::string templ = dir.string();
+  if (mkdtemp(templ.data()) == nullptr || chdir(templ.c_str()) != 0) {
+    perror("temporary directory");
+    return 1;
+  }
+  AddAllCases();
+  int failures = CheckExemptions();
+  size_t run = 0;
+  for (const Case &c : g_cases) {
+    if (ExemptionOf(c) != nullptr) continue;
+    ++run;
+    std::string problem = RunCase(c);
+    if (problem.empty()) continue;
+    fprintf(stderr, "%s with a null argument %zu: %s\n", c.function.c_str(),
+            c.position, problem.c_str());
+    ++failures;
+  }
+  printf("%zu calls with a null argument, %d failed\n", run, failures);
+  std::filesystem::remove_all(templ);
+  return failures == 0 ? 0 : 1;
+}
