@@ -14,7 +14,7 @@ constexpr int kLogFacility = 1;
 
 }  // namespace
 
-extern "C" VANTREL_API void VThreadExceptionLog(VThread thread) {
+void VThreadExceptionLog(VThread thread) {
   char *text = nullptr;
   VThreadExceptionToBuffer(thread, &text);
   if (text == nullptr) return;
