@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "internal/alloc.h"
+#include "log/destination.h"
 #include "log/log_internal.h"
 #include "log/log_record.h"
 #include "platform/clock.h"
@@ -139,64 +140,17 @@ void ApplyLevelFromEnvironment(VLogFile log) {
   if (level != VLOG_UNKNOWN) log->level.store(level, std::memory_order_relaxed);
 }
 
-// ---- Destinations.
-
-enum class DestinationType { kStdout, kStderr, kFile, kOther };
-
-struct Destination {
-  DestinationType type;
-  const char *path;
-};
-
-DestinationType TypeOfName(std::string_view name) {
-  if (name == "file") return DestinationType::kFile;
-  if (name == "stdout") return DestinationType::kStdout;
-  if (name == "stderr") return DestinationType::kStderr;
-  return DestinationType::kOther;
-}
-
-// Without substr and starts_with, whose bounds checks call into the C++
-// runtime when they are not inlined.
-Destination ParseDestination(const char *spec) {
-  std::string_view text(spec);
-  if (text == "stdout" || text == "stdout:") {
-    return {DestinationType::kStdout, "stdout"};
-  }
-  if (text == "stderr" || text == "stderr:") {
-    return {DestinationType::kStderr, "stderr"};
-  }
-  if (text == "system:" || text == "eventlog:") {
-    return {DestinationType::kOther, ""};
-  }
-  if (text.find("://") != std::string_view::npos) {
-    size_t colon = text.find(':');
-    return {TypeOfName(std::string_view(spec, colon)), spec + colon + 2};
-  }
-  if (strncmp(spec, "file:", 5) == 0) return {DestinationType::kFile, spec + 5};
-  return {DestinationType::kFile, spec};
-}
-
-const LogDriver &DriverOf(DestinationType type) {
-  switch (type) {
-    case DestinationType::kFile:
-      return kLogFileDriver;
-    case DestinationType::kStdout:
-    case DestinationType::kStderr:
-      return kLogStreamDriver;
-    default:
-      return kDefaultDriver;
-  }
-}
-
-// Opens the destination with its driver (file, stream, or the default one
-// for every other type) and installs both; when the open fails the default
-// driver is installed instead.  A null specification keeps the default.
-// The driver is replaced only once it is open, so a formatter fetched
-// outside the lock is the old one or the new one, never a stop-gap.
+// Opens the destination with the driver registered for its scheme (the
+// default one for a scheme without a driver) and installs both; when the open
+// fails the default driver is installed instead.  A null specification keeps
+// the default. The driver is replaced only once it is open, so a formatter
+// fetched outside the lock is the old one or the new one, never a stop-gap.
 VRC SwitchTo(VLogFile log, const char *spec) {
-  Destination dest{DestinationType::kOther, ""};
-  if (spec != nullptr) dest = ParseDestination(spec);
-  const LogDriver &driver = DriverOf(dest.type);
+  LogDestination dest{"", ""};
+  if (spec != nullptr) dest = LogDestinationParse(spec);
+  const LogDriver *registered = LogSchemeDriver(dest.scheme);
+  const LogDriver &driver =
+      registered != nullptr ? *registered : kDefaultDriver;
   void *handle = nullptr;
   VRC rc = driver.open(dest.path, &handle);
   if (rc != 0) {
