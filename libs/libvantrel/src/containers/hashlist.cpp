@@ -82,7 +82,8 @@ VHashList *HashListCreateWith(VAllocFunc alloc, uint32_t buckets,
                               VHashFunc hash, void *hash_arg,
                               VCompareFunc compare, void *cmp_arg) {
   if (buckets == 0) return nullptr;
-  if (buckets > (SIZE_MAX - sizeof(VHashList)) / sizeof(Link *)) return nullptr;
+  if (size_t{buckets} > (SIZE_MAX - sizeof(VHashList)) / sizeof(Link *))
+    return nullptr;
   auto *hl = static_cast<VHashList *>(
       alloc(sizeof(VHashList) + buckets * sizeof(Link *)));
   if (hl == nullptr) return nullptr;
