@@ -17,13 +17,6 @@
 
 VANTREL_BEGIN_DECLS
 
-/* Lets the compiler check vb_sprintf's arguments against its format. */
-#if defined(__GNUC__) && !defined(VANTREL_VB_PRINTF)
-#define VANTREL_VB_PRINTF __attribute__((format(printf, 2, 3)))
-#elif !defined(VANTREL_VB_PRINTF)
-#define VANTREL_VB_PRINTF
-#endif
-
 typedef struct vb_buffer {
   char *data;           /* null until the first growth */
   uint32_t capacity;    /* bytes allocated for data; 0 while null */
@@ -51,9 +44,9 @@ VANTREL_API VRC vb_append(vb_buffer *buffer, const void *bytes, size_t count);
 /* Appends printf-formatted text.  0, 12, or the C library's error number
  * when the C formatter rejects the format (EINVAL when it gives none). */
 VANTREL_API VRC vb_sprintf(vb_buffer *buffer, const char *format,
-                           ...) VANTREL_VB_PRINTF;
+                           ...) VANTREL_PRINTF(2, 3);
 VANTREL_API VRC vb_vsprintf(vb_buffer *buffer, const char *format,
-                            va_list args);
+                            va_list args) VANTREL_PRINTF(2, 0);
 /* Sets the length to n: cuts the content, or pads it with spaces when n is
  * greater.  0, 12, or 22 (EINVAL) for a negative n. */
 VANTREL_API VRC vb_strtrunc(vb_buffer *buffer, int32_t n);
