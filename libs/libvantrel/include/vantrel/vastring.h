@@ -25,7 +25,8 @@ VANTREL_BEGIN_DECLS
 
 /* Makes room for length characters and a terminator; a null string becomes
  * an empty one.  The contents survive.  Returns the (possibly moved)
- * string, or null. */
+ * string, or null (the string released) when memory runs out or the block
+ * would exceed INT32_MAX bytes. */
 VANTREL_API char *astrensure(char **s, uint32_t length);
 /* Ends the string's growth: it leaves the tracker and is reallocated to its
  * exact size when that succeeds.  A null string is left alone. */
@@ -45,8 +46,9 @@ VANTREL_API char *astrcat(char **s, const char *source);
 VANTREL_API char *astrn0cat(char **s, const char *source, int n);
 
 /* Reads one line of any length, its line feed included, replacing the
- * string's contents; a NUL byte also ends the line.  At end of file with
- * nothing read the string is released and the result is null. */
+ * string's contents; a NUL byte also ends the line, and a read error ends
+ * it as the end of file does.  At end of file with nothing read the string
+ * is released and the result is null. */
 VANTREL_API char *afgets(char **s, FILE *stream);
 /* Reads up to and including the first byte equal to stop, replacing the
  * contents.  Returns the number of bytes read; 0, with the string released,

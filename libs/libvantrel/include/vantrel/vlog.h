@@ -57,8 +57,7 @@ typedef struct VLogFileData *VLogFile;
  * code.  Does not return for a fatal message unless the fatal flag is
  * set. */
 VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
-                     int number, const char *format, ...)
-    VANTREL_PRINTF(6, 7);
+                     int number, const char *format, ...) VANTREL_PRINTF(6, 7);
 /* VLog under a second name. */
 VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
                         int number, const char *format, ...)
