@@ -20,13 +20,18 @@ set(VANTREL_GCOVR ${GCOVR} --root ${PROJECT_SOURCE_DIR}
     --exclude-unreachable-branches --exclude-throw-branches)
 include(ProcessorCount)
 ProcessorCount(VANTREL_NPROC)
+# The instrumented library also exports gcov's own symbols, which the
+# exported-names check would rightly refuse; that check runs in the other
+# builds.
 add_custom_target(coverage-report
   COMMAND find ${PROJECT_BINARY_DIR} -name "*.gcda" -delete
   COMMAND ${CMAKE_CTEST_COMMAND} --output-on-failure -j ${VANTREL_NPROC}
+          -E AbiTest.OnlyInterfaceNamesAreExported
   COMMAND ${CMAKE_COMMAND} -E echo "== Lines per unit"
   COMMAND ${VANTREL_GCOVR} --txt
   COMMAND ${CMAKE_COMMAND} -E echo "== Branches per unit"
   COMMAND ${VANTREL_GCOVR} --txt --branches
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/coverage
   COMMAND ${VANTREL_GCOVR} --html-details
           ${PROJECT_BINARY_DIR}/coverage/index.html
   COMMAND ${CMAKE_COMMAND} -E echo

@@ -850,13 +850,9 @@ bool IsPlain(const Spec &c) {
          c.precision_field == Field::kAbsent;
 }
 
+// In a format read in order no conversion has a number (IsNumbered saw to
+// that), so every argument comes from the list.
 Status Convert(Output *o, const Spec &spec, Source *from) {
-  // Numbered conversions in a format read in order are refused, before
-  // their stars are taken: the list's types are unknown past them.
-  if (!from->numbered && (spec.position != 0 || spec.width_position != 0 ||
-                          spec.precision_position != 0)) {
-    return Status::kFailed;
-  }
   Conversion c{&spec, KindOf(spec.letter), {0, 0}, 0, 0, 0};
   TakeStars(spec, from, &c);
   Argument a = Fetch(from, spec.position, ValueType(spec));
