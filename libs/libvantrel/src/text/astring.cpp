@@ -12,6 +12,8 @@
 #include <string.h>
 #include <wchar.h>
 
+#include <array>
+#include <string_view>
 #include <type_traits>
 
 #include "internal/alloc.h"
@@ -300,7 +302,20 @@ const char *ReadPosition(const char *p, int *position) {
   return q + 1;
 }
 
-bool IsFlag(char ch) { return ch != '\0' && strchr("#0 +-'I", ch) != nullptr; }
+bool IsFlag(char ch) {
+  switch (ch) {
+    case '#':
+    case '0':
+    case ' ':
+    case '+':
+    case '-':
+    case '\'':
+    case 'I':
+      return true;
+    default:
+      return false;
+  }
+}
 
 const char *ReadFlags(const char *p, Spec *c) {
   int count = 0;
@@ -383,29 +398,24 @@ enum class Kind : uint8_t {
   kOther
 };
 
-Kind KindOf(char letter) {
-  if (letter == '\0') return Kind::kOther;
-  if (strchr("diouxXbB", letter) != nullptr) return Kind::kInteger;
-  if (strchr("eEfFgGaA", letter) != nullptr) return Kind::kReal;
-  switch (letter) {
-    case 'p':
-      return Kind::kPointer;
-    case 'c':
-    case 'C':
-      return Kind::kChar;
-    case 's':
-    case 'S':
-      return Kind::kString;
-    case '%':
-      return Kind::kPercent;
-    case 'm':
-      return Kind::kErrno;
-    case 'n':
-      return Kind::kCount;
-    default:
-      return Kind::kOther;
-  }
-}
+// What each conversion letter is, looked up once per conversion on every
+// call of the formatter.
+constexpr std::array<Kind, 256> kKinds = [] {
+  std::array<Kind, 256> kinds{};
+  kinds.fill(Kind::kOther);
+  for (unsigned char c : std::string_view("diouxXbB"))
+    kinds[c] = Kind::kInteger;
+  for (unsigned char c : std::string_view("eEfFgGaA")) kinds[c] = Kind::kReal;
+  kinds['p'] = Kind::kPointer;
+  kinds['c'] = kinds['C'] = Kind::kChar;
+  kinds['s'] = kinds['S'] = Kind::kString;
+  kinds['%'] = Kind::kPercent;
+  kinds['m'] = Kind::kErrno;
+  kinds['n'] = Kind::kCount;
+  return kinds;
+}();
+
+Kind KindOf(char letter) { return kKinds[static_cast<unsigned char>(letter)]; }
 
 // The C type of an argument, as it is taken from the argument list.
 enum class ArgType : uint8_t {
