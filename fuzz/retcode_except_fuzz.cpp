@@ -52,8 +52,11 @@ bool KnownCode(VRC code) {
 void CheckCodes(vfuzz::Input &in) {
   VRC code = in.Take<int32_t>();
   if (in.Bool()) code = static_cast<int16_t>(code);
+  // Turning a code into text allocates nothing.
+  vfuzz::AllocFault fault(in.Byte() | 1);
+  fault.Arm();
   const char *text = VRCToString(code);
-  FUZZ_CHECK(text != nullptr);
+  FUZZ_CHECK(!fault.Disarm() && text != nullptr);
   if (code >= 1 && code <= 9999) {
     FUZZ_CHECK(strcmp(text, strerror(code)) == 0);
   } else {
