@@ -3,52 +3,82 @@
 # installs the benchmarks' peers.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo check check-asan check-tsan bench install clean
+# One build directory per compiler: `CC=clang CXX=clang++ make check` builds
+# in build-clang, so a tree configured for gcc is never reused by clang.
+BUILD := build$(if $(findstring clang,$(CC) $(CXX)),-clang)
+
+.PHONY: all deps build demo check check-asan check-tsan bench install clean \
+	fuzz coverage tools-deps
 
 all: build
 
 deps:
 	@scripts/install-deps build
 
-build/CMakeCache.txt:
-	cmake -S . -B build $(CMAKE_FLAGS)
+tools-deps:
+	@scripts/install-deps tools
 
-build: deps build/CMakeCache.txt
-	cmake --build build -j $(JOBS)
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 
-demo: deps build/CMakeCache.txt
-	cmake --build build -j $(JOBS) --target wordfreq
-	./build/examples/wordfreq examples/data/sample.txt
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target wordfreq
+	./$(BUILD)/examples/wordfreq examples/data/sample.txt
 
 check: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-build-asan/CMakeCache.txt:
-	cmake -S . -B build-asan -DVANTREL_SANITIZE=address -DVANTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+$(BUILD)-asan/CMakeCache.txt:
+	cmake -S . -B $(BUILD)-asan -DVANTREL_SANITIZE=address -DVANTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 
-check-asan: deps build-asan/CMakeCache.txt
-	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+check-asan: deps $(BUILD)-asan/CMakeCache.txt
+	cmake --build $(BUILD)-asan -j $(JOBS)
+	cd $(BUILD)-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-build-tsan/CMakeCache.txt:
-	cmake -S . -B build-tsan -DVANTREL_SANITIZE=thread -DVANTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+$(BUILD)-tsan/CMakeCache.txt:
+	cmake -S . -B $(BUILD)-tsan -DVANTREL_SANITIZE=thread -DVANTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
 
-check-tsan: deps build-tsan/CMakeCache.txt
-	cmake --build build-tsan -j $(JOBS)
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+check-tsan: deps $(BUILD)-tsan/CMakeCache.txt
+	cmake --build $(BUILD)-tsan -j $(JOBS)
+	cd $(BUILD)-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
 # Configures again so that peers installed just now are found.
 bench: deps
 	@scripts/install-deps bench
-	cmake -S . -B build $(CMAKE_FLAGS)
-	cmake --build build -j $(JOBS) --target benchmarks
-	@for b in build/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
+	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
 
 install: build
-	cmake --install build
+	cmake --install $(BUILD)
+
+# libFuzzer binaries (clang, ASan+UBSan), each run for FUZZ_SECONDS on a
+# copy of its seed corpus; prints executions and coverage per target.
+build-fuzz/CMakeCache.txt:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DVANTREL_FUZZ=ON \
+	  -DVANTREL_SANITIZE=address -DVANTREL_BUILD_BENCH=OFF \
+	  -DVANTREL_BUILD_EXAMPLES=OFF $(CMAKE_FLAGS)
+
+fuzz: tools-deps build-fuzz/CMakeCache.txt
+	cmake --build build-fuzz --target vantrel_fuzzers -j $(JOBS)
+	fuzz/run-fuzzers build-fuzz/fuzz $(FUZZ_SECONDS)
+
+# gcc --coverage build of the tests; line and branch figures per unit.
+build-coverage/CMakeCache.txt:
+	CC=gcc CXX=g++ cmake -S . -B build-coverage -DVANTREL_COVERAGE=ON \
+	  -DVANTREL_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+
+coverage: tools-deps build-coverage/CMakeCache.txt
+	cmake --build build-coverage -j $(JOBS)
+	cmake --build build-coverage --target coverage-report
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-clang build-clang-asan \
+	  build-clang-tsan build-fuzz build-coverage

@@ -12,8 +12,11 @@ trap 'rm -rf "$tmp"' EXIT
 
 # The compiler lists every function prototype it saw; keep those from our
 # headers.
+# -aux-info is gcc's own; under clang, gcc reads the headers instead.
 printf '#include <vantrel.h>\n' > "$tmp/all.c"
-"$cc" -std=c11 -I"$inc" -fsyntax-only -aux-info "$tmp/aux.txt" "$tmp/all.c"
+aux_cc=$cc
+"$cc" --version 2>/dev/null | grep -q clang && aux_cc=gcc
+"$aux_cc" -std=c11 -I"$inc" -fsyntax-only -aux-info "$tmp/aux.txt" "$tmp/all.c"
 grep -F "$inc/" "$tmp/aux.txt" \
   | sed -n 's/.*[* ]\([A-Za-z_][A-Za-z0-9_]*\) *(.*/\1/p' | sort -u > "$tmp/declared"
 

@@ -10,7 +10,6 @@
 // type: real objects of the library and writable buffers, so that a crash
 // is the null's fault and not that of a made-up handle.  A parameter type
 // without a factory stops the build; a new handle type needs one line.
-#define VANTREL_NO_LIBC_NAMES
 #include <fcntl.h>
 #include <signal.h>
 #include <stdarg.h>

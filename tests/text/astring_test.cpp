@@ -121,65 +121,6 @@ TEST_F(VAStringTest, LineAndStopReadersReplaceContents) {
   fclose(f);
 }
 
-// Each conversion must come out exactly as the C library renders it.
-#define EXPECT_LIKE_SNPRINTF(format, ...)                             \
-  do {                                                                \
-    static char expected[20000];                                      \
-    int n = snprintf(expected, sizeof expected, format, __VA_ARGS__); \
-    char *s = nullptr;                                                \
-    EXPECT_EQ(v_asprintf(&s, format, __VA_ARGS__), n) << format;      \
-    ASSERT_NE(s, nullptr);                                            \
-    EXPECT_EQ(std::string(s, n), std::string(expected, n));           \
-    astrfree(&s);                                                     \
-  } while (0)
-
-TEST_F(VAStringTest, FormatterMatchesCLibrary) {
-  EXPECT_LIKE_SNPRINTF("<%d|%5i|%-5d|%05d|%+d|% d>", 42, -7, 3, -12, 5, 6);
-  EXPECT_LIKE_SNPRINTF("%o %#o %x %#X %u", 8, 8, 255, 255, 3000000000u);
-  EXPECT_LIKE_SNPRINTF("%*d|%-*d|%.*d|%*.*d", 6, 1, 6, 2, 4, 3, -8, 3, 4);
-  EXPECT_LIKE_SNPRINTF("%hd %hu %hx", 0x18000, -1, 0x12345);
-  EXPECT_LIKE_SNPRINTF("%ld %lu %lld %llx", LONG_MIN, ULONG_MAX, LLONG_MIN,
-                       ULLONG_MAX);
-  EXPECT_LIKE_SNPRINTF("%zu %zx %jd %td", SIZE_MAX, size_t{77}, INTMAX_MIN,
-                       PTRDIFF_MIN);
-  EXPECT_LIKE_SNPRINTF("%p|%20p|%p", (void *)stdout, (void *)0x1234, (void *)0);
-  EXPECT_LIKE_SNPRINTF("%e %E %g %G %f %.3f", 1.5, -2e-300, 1e20, 1e-5, 0.1,
-                       2.0 / 3);
-  EXPECT_LIKE_SNPRINTF("%.300f|%f", 1e300, -1.7e308);
-  EXPECT_LIKE_SNPRINTF("%Lf %.20Le %Lg", 1.5L, 1e4000L, 0.25L);
-  EXPECT_LIKE_SNPRINTF("%Lf", 1e4900L);  // several retries
-  EXPECT_LIKE_SNPRINTF("%c%5c%-3c|", 'A', 'b', 'c');
-  EXPECT_LIKE_SNPRINTF("%s|%10s|%-10s|%.2s|%*.*s|%s", "abc", "r", "l", "xyz", 8,
-                       3, "trunc", std::string(5000, 'S').c_str());
-  EXPECT_LIKE_SNPRINTF("100%% %s %%%s", "sure", "");
-}
-
-// Formats that end inside a conversion or use letters the layer does
-// not know take no argument for the letter and appear as written.
-TEST_F(VAStringTest, FormatterLayerConventionsAndHostileFormats) {
-  const std::pair<const char *, const char *> cases[] = {
-      {"abc%", "abc%"}, {"%5", "%5"},     {"%-0#", "%-0#"},
-      {"%.", "%."},     {"x%yz", "x%yz"}, {"%a|%d", "%a|7"},
-      {"%l", "%l"},     {"%hhd", "%hhd"}, {"%*", "%*"},
-  };
-  char *s = nullptr;
-  for (const auto &[format, expected] : cases) {
-    EXPECT_EQ(v_asprintf(&s, format, 7), (int)strlen(expected)) << format;
-    EXPECT_STREQ(s, expected);
-  }
-  EXPECT_EQ(v_asprintf(&s, "%s|%5d", (char *)nullptr, 42), 12);
-  EXPECT_STREQ(s, "(null)|   42");
-  int count = 0;
-  short half = 0;
-  EXPECT_EQ(v_asprintf(&s, "abc%nde%hnf", &count, &half), 6);
-  EXPECT_EQ(count * 10 + half, 35);
-  EXPECT_EQ(v_asprintf(&s, "%c%C%S|%qd", 0x141, 'B', "cd", 1LL << 40), 18);
-  EXPECT_STREQ(s, "ABcd|1099511627776");
-  EXPECT_EQ(v_asprintf(&s, "ok%99999999999d", 1), -1);  // kept, not released
-  EXPECT_STREQ(s, "ok");
-  astrfree(&s);
-}
-
 // Every allocating call, failed at each allocation: the caller's string is
 // null afterwards (and LeakSanitizer sees nothing leak), or the call worked.
 TEST_F(VAStringTest, FailedAllocationReleasesTheString) {

@@ -208,7 +208,10 @@ TEST(VColumnDefTest, AllocationFailuresLeaveNothingBehind) {
   VValue str = Given(VDT_STRING, 4, text), bin = Given(VDT_BINARY, 4, text);
   const std::pair<VColumnType, const VValue *> cases[] = {
       {VCT_VARCHAR, &str}, {VCT_VARCHAR, nullptr}, {VCT_BINARY, &bin}};
-  for (const auto &[column, value] : cases) {
+  for (const auto &entry : cases) {
+    // Plain names: clang 14 lambdas cannot capture structured bindings.
+    VColumnType column = entry.first;
+    const VValue *value = entry.second;
     vtest::SweepAllocations([&](vtest::Fault &f) {
       VColumnDef *def = reinterpret_cast<VColumnDef *>(1), copy{};
       f.Arm();

@@ -337,7 +337,10 @@ TEST(VValueTest, AllocationFailuresLeaveCellsUnchanged) {
       {blank, [&](VValue *v) {
          return VValueCopyWith(v, text, VDT_STRING, vtest::FunnelMalloc);
        }}};
-  for (const auto &[start, op] : ops) {
+  for (const auto &entry : ops) {
+    // Plain names: clang 14 lambdas cannot capture structured bindings.
+    const VValue &start = entry.first;
+    const auto &op = entry.second;
     vtest::SweepAllocations([&](vtest::Fault &f) {
       VValue cell = start;
       f.Arm();

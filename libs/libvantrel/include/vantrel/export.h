@@ -17,6 +17,16 @@
 #define VANTREL_API
 #endif
 
+/* VANTREL_PRINTF(f, a) marks a printf-like function: parameter f is the
+ * format and the values start at parameter a (0 when they come as a
+ * va_list), so that the compiler checks each call's arguments against its
+ * format.  It expands to nothing for compilers without the attribute. */
+#if defined(__GNUC__) || defined(__clang__)
+#define VANTREL_PRINTF(f, a) __attribute__((__format__(__printf__, f, a)))
+#else
+#define VANTREL_PRINTF(f, a)
+#endif
+
 #ifdef __cplusplus
 #define VANTREL_BEGIN_DECLS extern "C" {
 #define VANTREL_END_DECLS }

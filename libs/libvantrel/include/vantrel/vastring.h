@@ -25,7 +25,8 @@ VANTREL_BEGIN_DECLS
 
 /* Makes room for length characters and a terminator; a null string becomes
  * an empty one.  The contents survive.  Returns the (possibly moved)
- * string, or null. */
+ * string, or null (the string released) when memory runs out or the block
+ * would exceed INT32_MAX bytes. */
 VANTREL_API char *astrensure(char **s, uint32_t length);
 /* Ends the string's growth: it leaves the tracker and is reallocated to its
  * exact size when that succeeds.  A null string is left alone. */
@@ -45,26 +46,39 @@ VANTREL_API char *astrcat(char **s, const char *source);
 VANTREL_API char *astrn0cat(char **s, const char *source, int n);
 
 /* Reads one line of any length, its line feed included, replacing the
- * string's contents; a NUL byte also ends the line.  At end of file with
- * nothing read the string is released and the result is null. */
+ * string's contents; a NUL byte also ends the line, and a read error ends
+ * it as the end of file does.  At end of file with nothing read the string
+ * is released and the result is null. */
 VANTREL_API char *afgets(char **s, FILE *stream);
 /* Reads up to and including the first byte equal to stop, replacing the
  * contents.  Returns the number of bytes read; 0, with the string released,
  * at end of file with nothing read or when memory runs out. */
 VANTREL_API int afgettoch(char **s, FILE *stream, char stop);
 
-/* The string becomes the formatted text; each conversion is rendered by the
- * C library's formatter, and a null string argument prints as "(null)".
- * Size letters h, l, ll, q (long long), L (long double with e E f g G),
- * z, j and t take the C types they name.  Returns the length of the text,
- * or -1: with the string null when memory ran out, with the text so far
- * when the C formatter failed or the text would exceed INT_MAX. */
-VANTREL_API int avsprintf(char **s, const char *format, va_list args);
-/* avsprintf with the arguments given directly.  Linked and declared under
- * its own name, so that the C library's asprintf (which never reads *s)
- * stays what the client and the rest of the process get; a client that
- * defines VANTREL_LIBC_NAMES before including reaches it as asprintf. */
-VANTREL_API int v_asprintf(char **s, const char *format, ...);
+/* The string becomes the formatted text.  Each conversion is rendered by
+ * the C library's formatter, its argument taken with the type that its
+ * letter and size letter name (hh, h, l, ll, q, L, j, z, Z, t; ll and q on
+ * a real take a long double, as L does).  Where this layer differs:
+ * - a null string argument prints as "(null)", also under a precision;
+ * - "C" and "S" take a char (as an int) and a char string, not wide ones
+ *   (the compiler's format check expects wide ones: prefer c and s);
+ * - "%n" stores the length so far through the type its size letter names,
+ *   and nothing through a null pointer; the C formatter never sees it;
+ * - numbered arguments ("%2$s") are taken by this layer, which refuses a
+ *   format that mixes numbered and unnumbered arguments, leaves a number
+ *   out or gives one number two types;
+ * - a letter without meaning takes no argument and appears as written.
+ * Returns the length of the text, or -1: with the string null when memory
+ * ran out; with the text so far when the C formatter failed or the text
+ * would exceed INT_MAX; with the empty text when the format was refused. */
+VANTREL_API int avsprintf(char **s, const char *format, va_list args)
+    VANTREL_PRINTF(2, 0);
+/* avsprintf with the arguments given directly.  Linked under its own name
+ * so that the C library's function of the same name stays intact for the
+ * rest of the process; a client that defines VANTREL_LIBC_NAMES before
+ * including reaches it as asprintf. */
+VANTREL_API int v_asprintf(char **s, const char *format, ...)
+    VANTREL_PRINTF(2, 3);
 
 VANTREL_END_DECLS
 

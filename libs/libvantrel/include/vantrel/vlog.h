@@ -66,13 +66,6 @@ VANTREL_BEGIN_DECLS
 #define VLOG_SET_INFO 104
 #define VLOG_SET_DEBUG 105
 
-/* Lets the compiler check the arguments against the default format. */
-#if defined(__GNUC__) && !defined(VANTREL_LOG_PRINTF)
-#define VANTREL_LOG_PRINTF(f, a) __attribute__((format(printf, f, a)))
-#elif !defined(VANTREL_LOG_PRINTF)
-#define VANTREL_LOG_PRINTF(f, a)
-#endif
-
 /* Handle of a log object. */
 typedef struct VLogFileData *VLogFile;
 
@@ -84,22 +77,23 @@ typedef struct VLogFileData *VLogFile;
  * code.  Does not return for a fatal message unless the fatal flag is
  * set. */
 VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
-                     int number, const char *format, ...)
-    VANTREL_LOG_PRINTF(6, 7);
+                     int number, const char *format, ...) VANTREL_PRINTF(6, 7);
 /* VLog under a second name. */
 VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
                         int number, const char *format, ...)
-    VANTREL_LOG_PRINTF(6, 7);
+    VANTREL_PRINTF(6, 7);
 VANTREL_API VRC VLogAP(int level, int facility, VI18nCatalog catalog, int set,
-                       int number, const char *format, va_list args);
+                       int number, const char *format, va_list args)
+    VANTREL_PRINTF(6, 0);
 
 /* VLog on the given object. */
 VANTREL_API VRC VLogToFile(VLogFile log, int level, int facility,
                            VI18nCatalog catalog, int set, int number,
-                           const char *format, ...) VANTREL_LOG_PRINTF(7, 8);
+                           const char *format, ...) VANTREL_PRINTF(7, 8);
 VANTREL_API VRC VLogToFileAP(VLogFile log, int level, int facility,
                              VI18nCatalog catalog, int set, int number,
-                             const char *format, va_list args);
+                             const char *format, va_list args)
+    VANTREL_PRINTF(7, 0);
 
 /* Opens a log object on the destination (a null one is the standard-error
  * default), threshold 3 or
@@ -139,8 +133,9 @@ VANTREL_API const char *VLogLevelToString(int level);
  * facility 1.  Headers are logged again at the top of every new log file.
  * Returns 0 (also before VInitialise, when nothing is done), the
  * formatter's code, or VRC_FAILURE (-19) when the line cannot be stored. */
-VANTREL_API VRC VLogHeaderAdd(const char *format, ...) VANTREL_LOG_PRINTF(1, 2);
-VANTREL_API VRC VLogHeaderAddAP(const char *format, va_list args);
+VANTREL_API VRC VLogHeaderAdd(const char *format, ...) VANTREL_PRINTF(1, 2);
+VANTREL_API VRC VLogHeaderAddAP(const char *format, va_list args)
+    VANTREL_PRINTF(1, 0);
 /* Logs every header line again between begin and end markers.  Returns 0. */
 VANTREL_API VRC VLogHeaderLog(void);
 

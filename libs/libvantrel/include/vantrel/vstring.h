@@ -104,10 +104,15 @@ VANTREL_API VRC VStringQuoted(const char *text, char **quoted);
 VANTREL_API VRC VStringUnquoted(const char *text, char **unquoted);
 
 /* Breaks text in place into lines of at most width characters by turning
- * white space into newlines, preferring the last white space within the
- * width and otherwise the first one after it.  Returns the length of the
- * last line, or 0 when a word longer than width ends the text (that line is
- * then left long).  A negative width counts as 0. */
+ * white space into newlines.  While the rest of the text is longer than
+ * width: a newline among its first width + 1 characters ends the line;
+ * otherwise the last white space among them (not the first character)
+ * becomes the newline, or else the first white space after them.
+ * Returns the length of the rest that needed no break: everything after
+ * the last newline made or kept, newlines of the text included
+ * ("ab\ncd" with width 10 gives 5, the whole text).  Returns 0, leaving
+ * that rest as it is, when it is longer than width and holds no white
+ * space after its first character.  A negative width counts as 0. */
 VANTREL_API int32_t VStringWordWrap(char *text, int32_t width);
 
 /* 1 for 1 to 40 characters, a letter first, then letters, digits and

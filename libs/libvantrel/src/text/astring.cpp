@@ -10,7 +10,10 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
+#include <array>
+#include <string_view>
 #include <type_traits>
 
 #include "internal/alloc.h"
@@ -226,34 +229,46 @@ int ReadInto(char **s, FILE *stream, Ends ends) {
 
 // ---------------------------------------------------------------------------
 // Formatter
+//
+// Each conversion is read, its argument taken with the type that its letter
+// and size letter name, and the conversion rendered by the C library's own
+// formatter from a specification text that this layer writes itself.  So
+// the output is the C library's, while "%n" and numbered arguments ("%2$s")
+// never reach it: the layer stores counts and takes arguments itself.
 
 // The output length stays below INT_MAX with room for the tracker's rounding.
 constexpr uint64_t kMaxOutput = kMaxBlock - 2 * kQuantum;
+// Highest argument number of a numbered format, the C library's own limit.
+constexpr int kMaxPosition = 4096;
 
 enum class SizeLetter : uint8_t {
   kNone,
-  kShort,
-  kLong,
-  kLongLong,
-  kLongDouble,
-  kSize,
-  kIntMax,
-  kPtrDiff
+  kChar,        // hh
+  kShort,       // h
+  kLong,        // l
+  kLongLong,    // ll, q
+  kLongDouble,  // L
+  kSize,        // z, Z
+  kIntMax,      // j
+  kPtrDiff      // t
 };
 
-// One conversion specification as read from the format.
-struct Conversion {
+// Where a width or precision comes from.
+enum class Field : uint8_t { kAbsent, kDigits, kStar };
+
+// One conversion specification as read from the format.  Reading takes no
+// argument; star values and the value are fetched afterwards.
+struct Spec {
   const char *start;  // the "%"
   const char *end;    // past the conversion letter, or the format's end
-  char flags[6];      // each of "#0 +-" at most once, terminated
-  bool has_width;
-  bool has_precision;
-  bool width_star;
-  bool precision_star;
-  int64_t width;  // digits or star value; 0 when absent
+  char flags[8];      // each of "#0 +-'I" at most once, terminated
+  int position;       // m of "%m$"; 0 when the value is taken in order
+  Field width_field;
+  Field precision_field;
+  int width_position;  // m of "*m$"; 0 for a star taken in order
+  int precision_position;
+  int64_t width;  // digits; 0 when absent or a star
   int64_t precision;
-  int stars[2];  // star values in argument order
-  int star_count;
   SizeLetter size;
   char letter;  // '\0' when the format ends inside the specification
 };
@@ -262,9 +277,11 @@ struct Conversion {
 // the value, which ends formatting.
 constexpr int64_t kDigitsLimit = int64_t{INT_MAX} + 1;
 
+bool IsDigit(char ch) { return ch >= '0' && ch <= '9'; }
+
 const char *ReadNumber(const char *p, int64_t *value) {
   int64_t n = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
+  for (; IsDigit(*p); ++p) {
     n = n * 10 + (*p - '0');
     if (n > kDigitsLimit) n = kDigitsLimit;
   }
@@ -272,11 +289,35 @@ const char *ReadNumber(const char *p, int64_t *value) {
   return p;
 }
 
-bool IsFlag(char ch) {
-  return ch == '#' || ch == '0' || ch == ' ' || ch == '+' || ch == '-';
+// Reads "m$" at p: the argument number m, or 0 (and p unchanged) when the
+// text there is not a number from 1 followed by "$".
+const char *ReadPosition(const char *p, int *position) {
+  int64_t n = 0;
+  const char *q = ReadNumber(p, &n);
+  if (q == p || *q != '$' || n == 0) {
+    *position = 0;
+    return p;
+  }
+  *position = n > kMaxPosition ? kMaxPosition + 1 : static_cast<int>(n);
+  return q + 1;
 }
 
-const char *ReadFlags(const char *p, Conversion *c) {
+bool IsFlag(char ch) {
+  switch (ch) {
+    case '#':
+    case '0':
+    case ' ':
+    case '+':
+    case '-':
+    case '\'':
+    case 'I':
+      return true;
+    default:
+      return false;
+  }
+}
+
+const char *ReadFlags(const char *p, Spec *c) {
   int count = 0;
   for (; IsFlag(*p); ++p) {
     if (memchr(c->flags, *p, count) == nullptr) c->flags[count++] = *p;
@@ -285,27 +326,26 @@ const char *ReadFlags(const char *p, Conversion *c) {
   return p;
 }
 
-// Reads a width or a precision: digits, or "*" taking the next int.
-const char *ReadField(const char *p, va_list *args, Conversion *c, bool *star,
-                      int64_t *value) {
-  if (*p != '*') return ReadNumber(p, value);
-  *star = true;
-  *value = c->stars[c->star_count++] = va_arg(*args, int);
-  return p + 1;
+// Reads a width or a precision: digits, "*" (the next argument, an int) or
+// "*m$" (argument m).
+const char *ReadField(const char *p, Field *field, int64_t *value,
+                      int *position) {
+  if (*p == '*') {
+    *field = Field::kStar;
+    return ReadPosition(p + 1, position);
+  }
+  *field = IsDigit(*p) ? Field::kDigits : Field::kAbsent;
+  return ReadNumber(p, value);
 }
 
 const char *ReadSize(const char *p, SizeLetter *size) {
   switch (*p) {
     case 'h':
-      *size = SizeLetter::kShort;
-      return p + 1;
+      *size = p[1] == 'h' ? SizeLetter::kChar : SizeLetter::kShort;
+      return p + (p[1] == 'h' ? 2 : 1);
     case 'l':
-      if (p[1] == 'l') {
-        *size = SizeLetter::kLongLong;
-        return p + 2;
-      }
-      *size = SizeLetter::kLong;
-      return p + 1;
+      *size = p[1] == 'l' ? SizeLetter::kLongLong : SizeLetter::kLong;
+      return p + (p[1] == 'l' ? 2 : 1);
     case 'q':
       *size = SizeLetter::kLongLong;
       return p + 1;
@@ -313,6 +353,7 @@ const char *ReadSize(const char *p, SizeLetter *size) {
       *size = SizeLetter::kLongDouble;
       return p + 1;
     case 'z':
+    case 'Z':
       *size = SizeLetter::kSize;
       return p + 1;
     case 'j':
@@ -327,16 +368,18 @@ const char *ReadSize(const char *p, SizeLetter *size) {
   }
 }
 
-// Reads the specification at p (a "%"), taking star values from args.
-void ReadConversion(const char *p, va_list *args, Conversion *c) {
-  *c = Conversion{};
+// Reads the specification at p (a "%").
+void ReadSpec(const char *p, Spec *c) {
+  *c = Spec{};
   c->start = p;
-  p = ReadFlags(p + 1, c);
-  c->has_width = *p == '*' || (*p >= '0' && *p <= '9');
-  p = ReadField(p, args, c, &c->width_star, &c->width);
+  p = ReadPosition(p + 1, &c->position);
+  p = ReadFlags(p, c);
+  p = ReadField(p, &c->width_field, &c->width, &c->width_position);
   if (*p == '.') {
-    c->has_precision = true;
-    p = ReadField(p + 1, args, c, &c->precision_star, &c->precision);
+    p = ReadField(p + 1, &c->precision_field, &c->precision,
+                  &c->precision_position);
+    if (c->precision_field == Field::kAbsent)
+      c->precision_field = Field::kDigits;
   }
   p = ReadSize(p, &c->size);
   c->letter = *p;
@@ -350,211 +393,324 @@ enum class Kind : uint8_t {
   kChar,
   kString,
   kPercent,
+  kErrno,  // "%m": the text of errno, no argument
   kCount,
   kOther
 };
 
-Kind KindOf(char letter) {
-  switch (letter) {
-    case 'd':
-    case 'i':
-    case 'o':
-    case 'u':
-    case 'x':
-    case 'X':
-      return Kind::kInteger;
-    case 'e':
-    case 'E':
-    case 'f':
-    case 'g':
-    case 'G':
-      return Kind::kReal;
-    case 'p':
-      return Kind::kPointer;
-    case 'c':
-    case 'C':
-      return Kind::kChar;
-    case 's':
-    case 'S':
-      return Kind::kString;
-    case '%':
-      return Kind::kPercent;
-    case 'n':
-      return Kind::kCount;
+// What each conversion letter is, looked up once per conversion on every
+// call of the formatter.
+constexpr std::array<Kind, 256> kKinds = [] {
+  std::array<Kind, 256> kinds{};
+  kinds.fill(Kind::kOther);
+  for (unsigned char c : std::string_view("diouxXbB"))
+    kinds[c] = Kind::kInteger;
+  for (unsigned char c : std::string_view("eEfFgGaA")) kinds[c] = Kind::kReal;
+  kinds['p'] = Kind::kPointer;
+  kinds['c'] = kinds['C'] = Kind::kChar;
+  kinds['s'] = kinds['S'] = Kind::kString;
+  kinds['%'] = Kind::kPercent;
+  kinds['m'] = Kind::kErrno;
+  kinds['n'] = Kind::kCount;
+  return kinds;
+}();
+
+Kind KindOf(char letter) { return kKinds[static_cast<unsigned char>(letter)]; }
+
+// The C type of an argument, as it is taken from the argument list.
+enum class ArgType : uint8_t {
+  kNone,
+  kInt,
+  kWideChar,  // wint_t
+  kLong,
+  kLongLong,
+  kIntMax,
+  kSize,
+  kPtrDiff,
+  kDouble,
+  kLongDouble,
+  kPointer,
+  kText,
+  kWideText,
+  kCount  // a pointer that "%n" stores through
+};
+
+ArgType IntegerType(SizeLetter size) {
+  switch (size) {
+    case SizeLetter::kLong:
+      return ArgType::kLong;
+    // "L" on an integer conversion means long long to the C formatter.
+    case SizeLetter::kLongLong:
+    case SizeLetter::kLongDouble:
+      return ArgType::kLongLong;
+    case SizeLetter::kIntMax:
+      return ArgType::kIntMax;
+    case SizeLetter::kSize:
+      return ArgType::kSize;
+    case SizeLetter::kPtrDiff:
+      return ArgType::kPtrDiff;
     default:
-      return Kind::kOther;
+      return ArgType::kInt;
   }
 }
 
-// The argument of one conversion, taken once so that a retry renders the
-// same value.
+// The type of the value a conversion takes.  "C" and "S" take narrow
+// arguments here (to the C library they would be wide ones); "ll" and "q"
+// on a real take a long double, as the C library reads them.
+ArgType ValueType(const Spec &c) {
+  bool wide = c.size == SizeLetter::kLong;
+  switch (KindOf(c.letter)) {
+    case Kind::kInteger:
+      return IntegerType(c.size);
+    case Kind::kReal:
+      return c.size == SizeLetter::kLongDouble ||
+                     c.size == SizeLetter::kLongLong
+                 ? ArgType::kLongDouble
+                 : ArgType::kDouble;
+    case Kind::kChar:
+      return wide && c.letter == 'c' ? ArgType::kWideChar : ArgType::kInt;
+    case Kind::kString:
+      return wide && c.letter == 's' ? ArgType::kWideText : ArgType::kText;
+    case Kind::kPointer:
+      return ArgType::kPointer;
+    case Kind::kCount:
+      return ArgType::kCount;
+    default:
+      return ArgType::kNone;
+  }
+}
+
+// One argument, taken once so that a retry renders the same value.
 struct Argument {
-  enum Type : uint8_t {
-    kNone,
-    kInt,
-    kLong,
-    kLongLong,
-    kSizeT,
-    kIntMax,
-    kPtrDiff,
-    kDouble,
-    kLongDouble,
-    kPointer,
-    kText
-  };
-  Type type = kNone;
+  ArgType type;
   union {
     int i;
+    wint_t wc;
     long l;
     long long ll;
-    size_t z;
     intmax_t j;
+    size_t z;
     ptrdiff_t t;
     double d;
     long double ld;
     void *p;
     const char *text;
+    const wchar_t *wtext;
   };
 };
 
-void TakeInteger(SizeLetter size, va_list *args, Argument *a) {
-  switch (size) {
-    case SizeLetter::kNone:
-      a->type = Argument::kInt;
-      a->i = va_arg(*args, int);
+Argument Take(ArgType type, va_list *args) {
+  Argument a{};
+  a.type = type;
+  switch (type) {
+    case ArgType::kNone:
       break;
-    case SizeLetter::kShort:
-      a->type = Argument::kInt;
-      a->i = static_cast<int16_t>(va_arg(*args, int));
+    case ArgType::kInt:
+      a.i = va_arg(*args, int);
       break;
-    case SizeLetter::kLong:
-      a->type = Argument::kLong;
-      a->l = va_arg(*args, long);
+    case ArgType::kWideChar:
+      a.wc = va_arg(*args, wint_t);
       break;
-    // "L" on an integer conversion means long long to the C formatter.
-    case SizeLetter::kLongLong:
-    case SizeLetter::kLongDouble:
-      a->type = Argument::kLongLong;
-      a->ll = va_arg(*args, long long);
+    case ArgType::kLong:
+      a.l = va_arg(*args, long);
       break;
-    case SizeLetter::kSize:
-      a->type = Argument::kSizeT;
-      a->z = va_arg(*args, size_t);
+    case ArgType::kLongLong:
+      a.ll = va_arg(*args, long long);
       break;
-    case SizeLetter::kIntMax:
-      a->type = Argument::kIntMax;
-      a->j = va_arg(*args, intmax_t);
+    case ArgType::kIntMax:
+      a.j = va_arg(*args, intmax_t);
       break;
-    case SizeLetter::kPtrDiff:
-      a->type = Argument::kPtrDiff;
-      a->t = va_arg(*args, ptrdiff_t);
+    case ArgType::kSize:
+      a.z = va_arg(*args, size_t);
       break;
-  }
-}
-
-void TakeArgument(const Conversion &c, Kind kind, va_list *args, Argument *a) {
-  switch (kind) {
-    case Kind::kInteger:
-      TakeInteger(c.size, args, a);
+    case ArgType::kPtrDiff:
+      a.t = va_arg(*args, ptrdiff_t);
       break;
-    case Kind::kPointer:
-      a->type = Argument::kPointer;
-      a->p = va_arg(*args, void *);
+    case ArgType::kDouble:
+      a.d = va_arg(*args, double);
       break;
-    case Kind::kReal:
-      if (c.size == SizeLetter::kLongDouble) {
-        a->type = Argument::kLongDouble;
-        a->ld = va_arg(*args, long double);
-      } else {
-        a->type = Argument::kDouble;
-        a->d = va_arg(*args, double);
-      }
+    case ArgType::kLongDouble:
+      a.ld = va_arg(*args, long double);
       break;
-    case Kind::kChar:
-      a->type = Argument::kInt;
-      a->i = static_cast<signed char>(va_arg(*args, int));
+    case ArgType::kPointer:
+    case ArgType::kCount:
+      a.p = va_arg(*args, void *);
       break;
-    case Kind::kString:
-      a->type = Argument::kText;
-      a->text = va_arg(*args, const char *);
-      if (a->text == nullptr) a->text = "(null)";
+    case ArgType::kText:
+      a.text = va_arg(*args, const char *);
       break;
-    default:
+    case ArgType::kWideText:
+      a.wtext = va_arg(*args, const wchar_t *);
       break;
   }
+  return a;
 }
 
-const char *SizeText(SizeLetter size) {
-  switch (size) {
-    case SizeLetter::kShort:
-      return "h";
-    case SizeLetter::kLong:
-      return "l";
-    case SizeLetter::kLongLong:
-      return "ll";
-    case SizeLetter::kSize:
-      return "z";
-    case SizeLetter::kIntMax:
-      return "j";
-    case SizeLetter::kPtrDiff:
-      return "t";
-    default:
-      return "";
+// Where arguments come from: the list in order, or for a numbered format
+// the table that was filled from it beforehand (argument m at m - 1).
+struct Source {
+  va_list *args;
+  const Argument *table;
+  bool numbered;
+};
+
+// A numbered argument here was type-checked when the table was built.
+Argument Fetch(Source *from, int position, ArgType type) {
+  if (type == ArgType::kNone) return Argument{};
+  if (from->numbered) return from->table[position - 1];
+  return Take(type, from->args);
+}
+
+// ---- numbered formats
+
+// What a numbered format needs of its arguments, argument m at m - 1.
+struct Needs {
+  ArgType *types;  // kMaxPosition entries
+  int highest;
+  bool refused;  // mixed or conflicting use; the format is not rendered
+};
+
+void Need(Needs *needs, int position, ArgType type) {
+  if (position == 0 || position > kMaxPosition) {
+    needs->refused = true;
+    return;
   }
+  ArgType &slot = needs->types[position - 1];
+  if (slot != ArgType::kNone && slot != type) needs->refused = true;
+  slot = type;
+  if (position > needs->highest) needs->highest = position;
 }
 
-// Writes the specification the C formatter gets: flags, width, precision,
-// the size letter where it changes the argument's type, and the letter.
-// "C" and "S" take narrow arguments here, so they are rendered as "c" and
-// "s" (to the C library they would mean wide ones).  Flags appear once and
-// numbers saturate, so the text fits in 48 bytes.
-void SpecText(const Conversion &c, Kind kind, char *out) {
+void NeedAll(Needs *needs, const Spec &c) {
+  if (c.width_field == Field::kStar) {
+    Need(needs, c.width_position, ArgType::kInt);
+  }
+  if (c.precision_field == Field::kStar) {
+    Need(needs, c.precision_position, ArgType::kInt);
+  }
+  ArgType type = ValueType(c);
+  if (type != ArgType::kNone) Need(needs, c.position, type);
+}
+
+// True when any conversion of the format names its argument by number.
+bool IsNumbered(const char *format) {
+  if (strchr(format, '$') == nullptr) return false;
+  for (const char *p = strchr(format, '%'); p != nullptr; p = strchr(p, '%')) {
+    Spec c;
+    ReadSpec(p, &c);
+    if (c.position != 0 || c.width_position != 0 || c.precision_position != 0) {
+      return true;
+    }
+    p = c.end;
+  }
+  return false;
+}
+
+enum class Status : uint8_t { kOk, kNoMemory, kFailed };
+
+// Every argument of a numbered format is taken in order, with the type its
+// conversions name, into a new table.  Formats that mix numbered and
+// unnumbered arguments, leave a number unused (its type is unknown, so the
+// arguments after it cannot be reached) or use one number with two types
+// are refused before any argument is read.
+Status TakeNumbered(const char *format, va_list *args, Argument **table) {
+  auto *types = static_cast<ArgType *>(Calloc(kMaxPosition, sizeof(ArgType)));
+  if (types == nullptr) return Status::kNoMemory;
+  Needs needs{types, 0, false};
+  for (const char *p = strchr(format, '%'); p != nullptr; p = strchr(p, '%')) {
+    Spec c;
+    ReadSpec(p, &c);
+    NeedAll(&needs, c);
+    p = c.end;
+  }
+  for (int i = 0; i < needs.highest; ++i) {
+    if (types[i] == ArgType::kNone) needs.refused = true;
+  }
+  Status status = needs.refused ? Status::kFailed : Status::kOk;
+  *table = nullptr;
+  if (status == Status::kOk && needs.highest > 0) {
+    *table = static_cast<Argument *>(Malloc(needs.highest * sizeof(Argument)));
+    if (*table == nullptr) status = Status::kNoMemory;
+  }
+  for (int i = 0; status == Status::kOk && i < needs.highest; ++i) {
+    (*table)[i] = Take(types[i], args);
+  }
+  Free(types);
+  return status;
+}
+
+// ---- rendering
+
+// Flags, width, precision, the size letter that the argument's type needs,
+// and the letter.  Stars stay stars: their values are passed as ints.
+// Flags appear once and numbers saturate, so the text fits in 48 bytes.
+void SpecText(const Spec &c, ArgType type, char *out) {
+  static constexpr const char *kSizeText[] = {"",  "", "l", "l", "ll", "j", "z",
+                                              "t", "", "L", "",  "",   "l", ""};
+  static_assert(sizeof kSizeText / sizeof *kSizeText ==
+                size_t(ArgType::kCount) + 1);
   char *p = out;
   *p++ = '%';
   p = stpcpy(p, c.flags);
-  if (c.width_star) {
+  if (c.width_field == Field::kStar) {
     *p++ = '*';
-  } else if (c.has_width) {
+  } else if (c.width_field == Field::kDigits) {
     p += sprintf(p, "%lld", static_cast<long long>(c.width));
   }
-  if (c.precision_star) {
+  if (c.precision_field == Field::kStar) {
     p = stpcpy(p, ".*");
-  } else if (c.has_precision) {
+  } else if (c.precision_field == Field::kDigits) {
     p += sprintf(p, ".%lld", static_cast<long long>(c.precision));
   }
-  if (kind == Kind::kInteger) {
-    p = stpcpy(p, c.size == SizeLetter::kLongDouble ? "ll" : SizeText(c.size));
-  } else if (kind == Kind::kReal && c.size == SizeLetter::kLongDouble) {
-    *p++ = 'L';
+  if (type == ArgType::kInt && KindOf(c.letter) == Kind::kInteger) {
+    if (c.size == SizeLetter::kChar) p = stpcpy(p, "hh");
+    if (c.size == SizeLetter::kShort) p = stpcpy(p, "h");
   }
+  p = stpcpy(p, kSizeText[static_cast<int>(type)]);
   *p++ = c.letter == 'C' ? 'c' : c.letter == 'S' ? 's' : c.letter;
   *p = '\0';
 }
 
+// A conversion ready to render: its specification with star values.
+struct Conversion {
+  const Spec *spec;
+  Kind kind;
+  int stars[2];  // width first, then precision, each only when a star
+  int star_count;
+  int64_t width;  // digits or star value, for the reservation
+  int64_t precision;
+};
+
 // Room reserved for one conversion's output, margin included.
-uint64_t Reservation(const Conversion &c, Kind kind, const Argument &a) {
+uint64_t Reservation(const Conversion &c, const Argument &a) {
   uint64_t width = static_cast<uint64_t>(c.width < 0 ? -c.width : c.width);
   uint64_t precision = static_cast<uint64_t>(c.precision < 0 ? 0 : c.precision);
-  uint64_t extra = 0;
-  switch (kind) {
+  uint64_t extra = width + precision;
+  switch (c.kind) {
     case Kind::kInteger:
     case Kind::kPointer:
-      extra = width + precision + 64;
+      extra += 64;
       break;
     case Kind::kReal:
-      extra = width + precision + 1024;
+    case Kind::kErrno:
+      extra += 1024;
       break;
     case Kind::kChar:
-      extra = width + precision + 16;
+      extra += 16;
       break;
-    case Kind::kString: {
-      size_t length = c.has_precision && c.precision >= 0
-                          ? strnlen(a.text, static_cast<size_t>(c.precision))
-                          : strlen(a.text);
-      extra = length + width + precision + 1;
+    case Kind::kString:
+      if (a.type == ArgType::kText) {
+        bool limited =
+            c.spec->precision_field != Field::kAbsent && c.precision >= 0;
+        extra +=
+            1 + (limited ? strnlen(a.text, static_cast<size_t>(c.precision))
+                         : strlen(a.text));
+      } else {
+        extra += 64;  // a wide text: the retry finds its real size
+      }
       break;
-    }
     default:
+      extra = 0;
       break;
   }
   return extra + 10;
@@ -576,39 +732,44 @@ int RenderValue(char *out, size_t room, const char *spec, const Conversion &c,
 int Render(char *out, size_t room, const char *spec, const Conversion &c,
            const Argument &a) {
   switch (a.type) {
-    case Argument::kInt:
+    case ArgType::kInt:
       return RenderValue(out, room, spec, c, a.i);
-    case Argument::kLong:
+    case ArgType::kWideChar:
+      return RenderValue(out, room, spec, c, a.wc);
+    case ArgType::kLong:
       return RenderValue(out, room, spec, c, a.l);
-    case Argument::kLongLong:
+    case ArgType::kLongLong:
       return RenderValue(out, room, spec, c, a.ll);
-    case Argument::kSizeT:
-      return RenderValue(out, room, spec, c, a.z);
-    case Argument::kIntMax:
+    case ArgType::kIntMax:
       return RenderValue(out, room, spec, c, a.j);
-    case Argument::kPtrDiff:
+    case ArgType::kSize:
+      return RenderValue(out, room, spec, c, a.z);
+    case ArgType::kPtrDiff:
       return RenderValue(out, room, spec, c, a.t);
-    case Argument::kDouble:
+    case ArgType::kDouble:
       return RenderValue(out, room, spec, c, a.d);
-    case Argument::kLongDouble:
+    case ArgType::kLongDouble:
       return RenderValue(out, room, spec, c, a.ld);
-    case Argument::kPointer:
+    case ArgType::kPointer:
       return RenderValue(out, room, spec, c, a.p);
-    case Argument::kText:
+    case ArgType::kText:
       return RenderValue(out, room, spec, c, a.text);
-    // "%%" takes nothing; the extra 0 is never read.
-    case Argument::kNone:
+    case ArgType::kWideText:
+      return RenderValue(out, room, spec, c, a.wtext);
+    // "%%" and "%m" take nothing; the extra 0 is never read.
+    case ArgType::kNone:
+    case ArgType::kCount:
       return RenderValue(out, room, spec, c, 0);
   }
   return -1;
 }
 
-enum class Status : uint8_t { kOk, kNoMemory, kFailed };
-
-// Formatting state: the caller's string and the length written so far.
+// Formatting state: the caller's string, the length written so far, and
+// the caller's errno, which "%m" renders although growing may change it.
 struct Output {
   char **s;
   uint64_t length;
+  int saved_errno;
 };
 
 Status AppendRaw(Output *o, const char *text, size_t n) {
@@ -621,22 +782,23 @@ Status AppendRaw(Output *o, const char *text, size_t n) {
   return Status::kOk;
 }
 
-// Renders one conversion into reserved room, retrying with 256 more bytes
-// while the output comes within 5 bytes of the reservation.  The C formatter
-// is bounded by the reservation, so a low estimate can only cost a retry.
-Status RenderConversion(Output *o, const Conversion &c, Kind kind,
-                        const Argument &a) {
+// Renders one conversion into reserved room, retrying with more room while
+// the output comes within 5 bytes of the reservation.  The C formatter is
+// bounded by the reservation, so a low estimate can only cost a retry.
+Status RenderConversion(Output *o, const Conversion &c, const Argument &a) {
   char spec[48];
-  SpecText(c, kind, spec);
-  uint64_t reservation = Reservation(c, kind, a);
+  SpecText(*c.spec, a.type, spec);
+  uint64_t reservation = Reservation(c, a);
   for (;;) {
     if (o->length + reservation > kMaxOutput) return Status::kFailed;
     if (Ensure(o->s, o->length + reservation) == nullptr) {
       return Status::kNoMemory;
     }
+    errno = o->saved_errno;
     int count = Render(*o->s + o->length, reservation, spec, c, a);
-    // A bounded formatter fails only on values it cannot render at all
-    // (an overlong width), which more room would not cure.
+    // A bounded formatter fails only on what it cannot render at all (an
+    // overlong width, a wide character without a multibyte form), which
+    // more room would not cure.
     if (count < 0) return Status::kFailed;
     uint64_t written = static_cast<uint64_t>(count);
     if (written + 5 < reservation) {
@@ -647,76 +809,122 @@ Status RenderConversion(Output *o, const Conversion &c, Kind kind,
   }
 }
 
-void StoreCount(SizeLetter size, va_list *args, uint64_t length) {
+// "%n" stores the length so far through a pointer to the type its size
+// letter names.
+void StoreCount(SizeLetter size, void *target, uint64_t length) {
   switch (size) {
+    case SizeLetter::kChar:
+      *static_cast<signed char *>(target) = static_cast<signed char>(length);
+      break;
     case SizeLetter::kShort:
-      *va_arg(*args, short *) = static_cast<short>(length);
+      *static_cast<short *>(target) = static_cast<short>(length);
       break;
     case SizeLetter::kLong:
-      *va_arg(*args, long *) = static_cast<long>(length);
+      *static_cast<long *>(target) = static_cast<long>(length);
       break;
     case SizeLetter::kLongLong:
     case SizeLetter::kLongDouble:
-      *va_arg(*args, long long *) = static_cast<long long>(length);
+      *static_cast<long long *>(target) = static_cast<long long>(length);
       break;
     case SizeLetter::kSize:
-      *va_arg(*args, size_t *) = length;
+      *static_cast<size_t *>(target) = length;
       break;
     case SizeLetter::kIntMax:
-      *va_arg(*args, intmax_t *) = static_cast<intmax_t>(length);
+      *static_cast<intmax_t *>(target) = static_cast<intmax_t>(length);
       break;
     case SizeLetter::kPtrDiff:
-      *va_arg(*args, ptrdiff_t *) = static_cast<ptrdiff_t>(length);
+      *static_cast<ptrdiff_t *>(target) = static_cast<ptrdiff_t>(length);
       break;
     case SizeLetter::kNone:
-      *va_arg(*args, int *) = static_cast<int>(length);
+      *static_cast<int *>(target) = static_cast<int>(length);
       break;
   }
 }
 
-bool IsPlain(const Conversion &c) {
-  return c.flags[0] == '\0' && !c.has_width && !c.has_precision;
+// Takes the star values, width before precision, as the C formatter does.
+void TakeStars(const Spec &spec, Source *from, Conversion *c) {
+  c->width = spec.width;
+  c->precision = spec.precision;
+  if (spec.width_field == Field::kStar) {
+    c->width = c->stars[c->star_count++] =
+        Fetch(from, spec.width_position, ArgType::kInt).i;
+  }
+  if (spec.precision_field == Field::kStar) {
+    c->precision = c->stars[c->star_count++] =
+        Fetch(from, spec.precision_position, ArgType::kInt).i;
+  }
 }
 
-Status Convert(Output *o, const Conversion &c, va_list *args) {
-  Kind kind = KindOf(c.letter);
-  switch (kind) {
+bool IsPlain(const Spec &c) {
+  return c.flags[0] == '\0' && c.width_field == Field::kAbsent &&
+         c.precision_field == Field::kAbsent;
+}
+
+// In a format read in order no conversion has a number (IsNumbered saw to
+// that), so every argument comes from the list.
+Status Convert(Output *o, const Spec &spec, Source *from) {
+  Conversion c{&spec, KindOf(spec.letter), {0, 0}, 0, 0, 0};
+  TakeStars(spec, from, &c);
+  Argument a = Fetch(from, spec.position, ValueType(spec));
+  switch (c.kind) {
+    // Never handed to the C formatter; a null target stores nothing.
     case Kind::kCount:
-      StoreCount(c.size, args, o->length);
+      if (a.p != nullptr) StoreCount(spec.size, a.p, o->length);
       return Status::kOk;
     // A letter the layer does not know takes no argument and is output as
     // written, as the C library itself does with unknown conversions; the
     // same for a specification cut short by the end of the format.
     case Kind::kOther:
-      return AppendRaw(o, c.start, c.end - c.start);
+      return AppendRaw(o, spec.start, spec.end - spec.start);
+    case Kind::kString:
+      if (a.type == ArgType::kText && a.text == nullptr) a.text = "(null)";
+      // Plain "%s" needs no formatter: copying gives the same text.
+      if (a.type == ArgType::kText && IsPlain(spec)) {
+        return AppendRaw(o, a.text, strlen(a.text));
+      }
+      break;
+    case Kind::kPercent:
+      if (IsPlain(spec)) return AppendRaw(o, "%", 1);
+      break;
     default:
       break;
   }
-  Argument a;
-  TakeArgument(c, kind, args, &a);
-  // Plain "%s" and "%%" need no formatter: copying gives the same text.
-  if (kind == Kind::kString && IsPlain(c)) {
-    return AppendRaw(o, a.text, strlen(a.text));
+  if (spec.size == SizeLetter::kShort && a.type == ArgType::kInt) {
+    a.i = static_cast<int16_t>(a.i);
   }
-  if (kind == Kind::kPercent && IsPlain(c)) return AppendRaw(o, "%", 1);
-  return RenderConversion(o, c, kind, a);
+  if (c.kind == Kind::kChar && a.type == ArgType::kInt) {
+    a.i = static_cast<signed char>(a.i);
+  }
+  return RenderConversion(o, c, a);
 }
 
-int Format(char **s, const char *format, va_list *args) {
-  if (CopyN(s, "", 0) == nullptr) return -1;
-  Output o{s, 0};
+Status FormatInto(Output *o, const char *format, Source *from) {
   const char *p = format;
-  Status status = Status::kOk;
-  while (status == Status::kOk) {
+  for (;;) {
     const char *percent = strchr(p, '%');
     size_t run = percent != nullptr ? size_t(percent - p) : strlen(p);
-    status = AppendRaw(&o, p, run);
-    if (status != Status::kOk || percent == nullptr) break;
-    Conversion c;
-    ReadConversion(percent, args, &c);
-    status = Convert(&o, c, args);
-    p = c.end;
+    Status status = AppendRaw(o, p, run);
+    if (status != Status::kOk || percent == nullptr) return status;
+    Spec spec;
+    ReadSpec(percent, &spec);
+    status = Convert(o, spec, from);
+    if (status != Status::kOk) return status;
+    p = spec.end;
   }
+}
+
+// Returns the length, or -1; the string is null when memory ran out.
+int Format(char **s, const char *format, va_list *args) {
+  Output o{s, 0, errno};
+  if (CopyN(s, "", 0) == nullptr) return -1;
+  Argument *table = nullptr;
+  Status status = Status::kOk;
+  bool numbered = IsNumbered(format);
+  if (numbered) status = TakeNumbered(format, args, &table);
+  Source from{args, table, numbered};
+  if (status == Status::kOk) status = FormatInto(&o, format, &from);
+  Free(table);
+  if (status == Status::kNoMemory) Release(s);
   return status == Status::kOk ? static_cast<int>(o.length) : -1;
 }
 

@@ -101,12 +101,14 @@ constexpr size_t kLocalFormat = 1024;
 // grown area.  Whatever the pass, the buffer grows exactly as if the text's
 // length had been measured first.
 VRC Format(vb_buffer *b, const char *format, va_list first, va_list second) {
+  // "%m" renders the caller's errno, so each pass starts from it.
+  const int caller_errno = errno;
   char local[kLocalFormat];
   size_t spare = b->data != nullptr ? b->capacity - b->length : 0;
   bool in_place = spare >= sizeof local;
   char *target = in_place ? b->data + b->length : local;
   char saved = in_place ? *target : '\0';
-  errno = 0;
+  errno = caller_errno;
   int count = vsnprintf(target, in_place ? spare : sizeof local, format, first);
   if (count < 0) {
     if (in_place) *target = saved;
@@ -122,7 +124,7 @@ VRC Format(vb_buffer *b, const char *format, va_list first, va_list second) {
   if (in_place) *target = saved;
   VRC rc = Grow(b, uint64_t{b->length} + count);
   if (rc != 0) return rc;
-  errno = 0;
+  errno = caller_errno;
   if (vsnprintf(b->data + b->length, b->capacity - b->length, format, second) <
       0) {
     Terminate(b);
