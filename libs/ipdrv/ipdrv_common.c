@@ -171,6 +171,11 @@ static VRC Lookup(VIPDrvAddr *a, const char *host, int numeric) {
 static VRC Resolve(VIPDrvAddr *a, const char *host, int numeric) {
   size_t length = strnlen(host, sizeof a->name);
   if (length == sizeof a->name) return kNameTooLong;
+  /* The resolver would turn an IPv4-mapped text into its IPv4 address;
+   * the IPv4 driver takes no IPv6 text at all. */
+  if (vipdrv_kind.family == AF_INET && strchr(host, ':') != NULL) {
+    return kNoData;
+  }
   if (!ParseNumeric(a, host)) {
     VRC rc = Lookup(a, host, numeric);
     if (rc != 0) return rc;
