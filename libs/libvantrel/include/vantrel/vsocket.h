@@ -65,8 +65,9 @@ typedef VSocketIPAddrRecord *VSocketIPAddrHdl;
 
 /* ---- Driver information. */
 
-/* The loaded driver's name ("IPv4 Socket Address Library" style); without
- * a driver "No Socket Address Library".  Constant; never freed. */
+/* The loaded driver's name ("IPv4 Socket Address Library", "IPv6 Socket
+ * Address Library"); without a driver "No Socket Address Library".
+ * Constant; never freed. */
 VANTREL_API const char *VSocketIPDriverGetName(void);
 /* The loaded driver's version text; without a driver "0.0". */
 VANTREL_API const char *VSocketIPDriverGetVersion(void);

@@ -27,9 +27,11 @@ constexpr char kPathSeparator = '/';
 constexpr int kLogFacility = 1;
 
 // Set once at start-up and only read afterwards.  The module is kept even
-// when it yielded no table but refused to be released.
+// when it yielded no table but refused to be released.  (Nothing reads the
+// module back: it stays loaded for the life of the process.  Atomic, so
+// that the store is kept and the record stays reachable.)
 std::atomic<const VSocketIPDriver *> g_driver{nullptr};
-VModule g_driverModule = nullptr;
+std::atomic<VModule> g_driverModule{nullptr};
 
 void LogDriverProblem(const char *format, const char *name) {
   VLog(VLOG_WARN, kLogFacility, nullptr, VLOG_SET_WARN, 0, format, name);
@@ -51,7 +53,7 @@ VRC LoadDriverModule(const char *name, const char *vt_home,
 
 // Releases a module that gave no table; one that will not go is kept.
 void DropModule(VModule module) {
-  if (VModuleUnload(module) != 0) g_driverModule = module;
+  if (VModuleUnload(module) != 0) g_driverModule.store(module);
 }
 
 }  // namespace
@@ -84,7 +86,7 @@ void SocketLoadIPDriver(const char *name, const char *vt_home,
     DropModule(module);
     return;
   }
-  g_driverModule = module;
+  g_driverModule.store(module);
   g_driver.store(table, std::memory_order_release);
 }
 

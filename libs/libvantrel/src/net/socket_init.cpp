@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "internal/alloc.h"
-#include "internal/scope.h"
+#include "internal/scope.h"  // HeapPtr
 #include "net/socket_layer.h"
 #include "platform/file.h"
 #include "platform/socket.h"
@@ -103,8 +103,10 @@ VRC ProbeIpv6(Ipv6Probe *probe) {
   int sock = vp::kInvalidSocket;
   int error = vp::SocketOpen(vp::AddressFamily::kIpv6, vp::SocketType::kStream,
                              0, &sock);
-  if (error != 0)
+  if (error != 0) {
+    // Only running out of something ends start-up; otherwise no IPv6.
     return IsResourceError(error) ? vp::SocketErrorCode(error) : 0;
+  }
   probe->socketMade = true;
   probe->v6OnlyForced =
       vp::SocketSetOption(sock, vp::SocketOption::kIpv6Only, 0) != 0 ||
