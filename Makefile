@@ -18,8 +18,8 @@ build: deps build/CMakeCache.txt
 	cmake --build build -j $(JOBS)
 
 demo: deps build/CMakeCache.txt
-	cmake --build build -j $(JOBS) --target wordfreq
-	./build/examples/wordfreq examples/data/sample.txt
+	cmake --build build -j $(JOBS) --target wordfreq ipv4_r ipv6_r
+	VTHOME=$(CURDIR)/build/stage ./build/examples/wordfreq examples/data/sample.txt
 
 check: build
 	cd build && ctest --output-on-failure -j $(JOBS)

@@ -180,41 +180,42 @@ TEST_F(SocketStartupTest, TypeNamesNeedNoDriver) {
   }
 }
 
-TEST_F(SocketStartupTest, ModuleWithoutTheEntryIsReleased) {
+// A module that is a driver in name only is logged, released, and leaves
+// the library without a driver.
+struct BrokenDriver {
+  const char *file;
+  const char *warning;  // %s: the driver's name
+};
+
+class BrokenDriverTest : public SocketStartupTest,
+                         public testing::WithParamInterface<BrokenDriver> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, BrokenDriverTest,
+    testing::Values(
+        BrokenDriver{VTEST_NO_ENTRY_MODULE,
+                     "Failed to lookup access function in IP address network "
+                     "module '%s'."},
+        BrokenDriver{VTEST_NULL_ENTRY_MODULE,
+                     "Failed to successfully call access function in IP "
+                     "address network module '%s'."}));
+
+TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
   vtest::TempHome home;
-  home.Install(VTEST_NO_ENTRY_MODULE, "ipv4_r");
-  home.Install(VTEST_NO_ENTRY_MODULE, "ipv6_r");
+  home.Install(GetParam().file, "ipv4_r");
+  home.Install(GetParam().file, "ipv6_r");
   setenv("VTHOME", home.path().c_str(), 1);
   vtest::OsCallCounter unloads("dlclose");
   VRC rc = -1;
   std::string written = StartUp(&rc);
   ASSERT_EQ(rc, 0);
-  std::string name = vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r";
-  EXPECT_TRUE(Contains(written, Warning("Failed to lookup access function in "
-                                        "IP address network module '" +
-                                        name + "'.")))
-      << written;
+  char warning[200];
+  snprintf(warning, sizeof warning, GetParam().warning,
+           vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r");
+  EXPECT_TRUE(Contains(written, Warning(warning))) << written;
+  EXPECT_EQ(Lines(written), 1u) << written;
   EXPECT_EQ(unloads.calls(), 1u);
   EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
-}
-
-TEST_F(SocketStartupTest, EntryThatGivesNoTableLeavesNoDriver) {
-  vtest::TempHome home;
-  home.Install(VTEST_NULL_ENTRY_MODULE, "ipv4_r");
-  home.Install(VTEST_NULL_ENTRY_MODULE, "ipv6_r");
-  setenv("VTHOME", home.path().c_str(), 1);
-  vtest::OsCallCounter unloads("dlclose");
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
-  std::string name = vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r";
-  EXPECT_TRUE(Contains(written, Warning("Failed to successfully call access "
-                                        "function in IP address network "
-                                        "module '" +
-                                        name + "'.")))
-      << written;
-  EXPECT_EQ(unloads.calls(), 1u);
-  EXPECT_EQ(VSocketIPGetProtoFormat(), 2);
 }
 
 // The whole sequence with the driver found in the build tree; the
