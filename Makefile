@@ -27,8 +27,8 @@ build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 demo: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target wordfreq
-	./$(BUILD)/examples/wordfreq examples/data/sample.txt
+	cmake --build $(BUILD) -j $(JOBS) --target wordfreq ipv4_r ipv6_r
+	VTHOME=$(CURDIR)/$(BUILD)/stage ./$(BUILD)/examples/wordfreq examples/data/sample.txt
 
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

@@ -10,7 +10,9 @@
 // type: real objects of the library and writable buffers, so that a crash
 // is the null's fault and not that of a made-up handle.  A parameter type
 // without a factory stops the build; a new handle type needs one line.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -407,6 +409,30 @@ struct Make<VLogFile> {
     VLogFile log = nullptr;
     VLogFileOpen("stderr", &log);
     return log;
+  }
+};
+
+// Sockets.  Address handles are made by the IP driver, which start-up loads
+// from VTHOME (the test's environment names the staged modules).
+template <>
+struct Make<struct sockaddr *> {
+  static struct sockaddr *Get() {
+    auto *address = new sockaddr_in{};
+    address->sin_family = AF_INET;
+    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return reinterpret_cast<struct sockaddr *>(address);
+  }
+};
+template <>
+struct Make<VSocketIPAddrHdl> {
+  static VSocketIPAddrHdl Get() {
+    VInitialise("abi_null_args", "stderr");
+    VSocketIPAddrHdl hdl = nullptr;
+    if (VSocketIPAddrHdlCreate("127.0.0.1", 0, &hdl) != 0) {
+      fprintf(stderr, "no IP driver loaded: VTHOME must name the stage\n");
+      abort();
+    }
+    return hdl;
   }
 };
 

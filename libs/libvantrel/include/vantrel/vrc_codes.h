@@ -45,6 +45,10 @@ VRC_GENERAL_CODE(VRC_READ_FAILED, -30, 30, "Read Failed")
 VRC_GENERAL_CODE(VRC_WRITE_FAILED, -31, 31, "Write Failed")
 VRC_GENERAL_CODE(VRC_NOT_READY, -32, 34, "Not ready")
 
+/* The module loader refused a module file, or its release. */
+VRC_SUBSYSTEM_CODE(VRC_MODULE_LOAD_FAILED, -60)
+VRC_SUBSYSTEM_CODE(VRC_MODULE_UNLOAD_FAILED, -61)
+
 /* Returned by VMutexTryLock when another thread holds the mutex. */
 VRC_SUBSYSTEM_CODE(VRC_MUTEX_BUSY, -80)
 

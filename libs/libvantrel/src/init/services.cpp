@@ -12,6 +12,8 @@
 #include "core/retcode.h"
 #include "internal/alloc.h"
 #include "log/log_internal.h"
+#include "net/module.h"
+#include "net/socket_layer.h"
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "threads/thr.h"
@@ -114,6 +116,17 @@ VRC PrepareLocalisation() {
   return CreateLocaleAndCatalog();
 }
 
+const char *VtHome();
+const char *KessHome();
+const char *Platform();
+
+// The socket layer finds its driver module below the installation homes, in
+// the directory of this platform.
+VRC StartSocketLayer() {
+  ModuleSetPlatformQuery(Platform);
+  return VSocketInitialise(VtHome(), KessHome());
+}
+
 VRC Initialise(const char *appName, const char *logDestination) {
   if (g_initialised.load(std::memory_order_acquire)) return 0;
   g_appName.store(appName, std::memory_order_release);
@@ -129,6 +142,8 @@ VRC Initialise(const char *appName, const char *logDestination) {
   rc = ThreadSubsystemInit();
   if (rc != 0) return rc;
   rc = LogMgrInitialise(logDestination);
+  if (rc != 0) return rc;
+  rc = StartSocketLayer();
   if (rc != 0) return rc;
   g_initialised.store(1, std::memory_order_release);
   return 0;

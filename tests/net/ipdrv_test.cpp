@@ -1,0 +1,414 @@
+// The IP driver modules on their own: each staged module is opened as the
+// library would open it and its table is called directly.  Only loopback
+// addresses are used; nothing is looked up beyond the hosts file.
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "net/net_test_support.h"
+#include "vantrel/vsocket.h"
+#include "vipdrv.h"
+
+namespace {
+
+// Socket-layer numbers the drivers give.
+constexpr VRC kBadDescriptor = 10009;
+constexpr VRC kNotASocket = 10038;
+constexpr VRC kFamilyNotSupported = 10047;
+constexpr VRC kNotConnected = 10057;
+constexpr VRC kNameTooLong = 10063;
+constexpr VRC kHostNotFound = 11001;
+constexpr VRC kNoData = 11004;
+
+// A driver module opened for the test's lifetime.
+class Driver {
+ public:
+  explicit Driver(const std::string &name) {
+    module_ = dlopen(vtest::StagedModule(name).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module_ == nullptr) return;
+    auto entry = reinterpret_cast<VSocketIPDriverEntry>(
+        dlsym(module_, VSOCKET_IPDRV_ENTRY));
+    table_ = entry != nullptr ? entry() : nullptr;
+  }
+  ~Driver() {
+    if (module_ != nullptr) dlclose(module_);
+  }
+  const VSocketIPDriver *operator->() const { return table_; }
+  const VSocketIPDriver *table() const { return table_; }
+  void *module() const { return module_; }
+
+ private:
+  void *module_ = nullptr;
+  const VSocketIPDriver *table_ = nullptr;
+};
+
+// A handle released at the end of the scope.
+class Handle {
+ public:
+  explicit Handle(const Driver &driver) : driver_(driver) {}
+  ~Handle() { driver_->destroy(hdl_); }
+  VSocketIPAddrHdl *out() { return &hdl_; }
+  VSocketIPAddrHdl get() const { return hdl_; }
+  std::string Address() const {
+    char text[VSOCKET_IPADDR_ADDRESS_SIZE];
+    return driver_->getAddress(hdl_, text) == 0 ? text : "<failed>";
+  }
+  std::string Name() const {
+    char text[VSOCKET_IPADDR_NAME_SIZE];
+    return driver_->getName(hdl_, text) == 0 ? text : "<failed>";
+  }
+  int Family() const {
+    return static_cast<const sockaddr *>(hdl_->sockAddr)->sa_family;
+  }
+
+ private:
+  const Driver &driver_;
+  VSocketIPAddrHdl hdl_ = nullptr;
+};
+
+sockaddr_in Ipv4(const char *text, uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  inet_pton(AF_INET, text, &address.sin_addr);
+  return address;
+}
+
+sockaddr_in6 Ipv6(const char *text, uint16_t port) {
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  address.sin6_port = htons(port);
+  inet_pton(AF_INET6, text, &address.sin6_addr);
+  return address;
+}
+
+sockaddr *Sa(void *address) { return static_cast<sockaddr *>(address); }
+
+// True when an IPv6 socket can be bound to ::1 here.
+bool HostHasIpv6Loopback() {
+  int s = socket(AF_INET6, SOCK_STREAM, 0);
+  if (s < 0) return false;
+  sockaddr_in6 loopback = Ipv6("::1", 0);
+  bool ok = bind(s, Sa(&loopback), sizeof loopback) == 0;
+  close(s);
+  return ok;
+}
+
+// A listening socket on a loopback address and a client connected to it.
+struct Connection {
+  int listener = -1;
+  int client = -1;
+  int accepted = -1;
+  ~Connection() {
+    for (int fd : {listener, client, accepted}) {
+      if (fd >= 0) close(fd);
+    }
+  }
+  bool Open(const sockaddr *address, socklen_t length) {
+    listener = socket(address->sa_family, SOCK_STREAM, 0);
+    if (listener < 0 || bind(listener, address, length) != 0 ||
+        listen(listener, 1) != 0) {
+      return false;
+    }
+    sockaddr_storage bound{};
+    socklen_t bound_length = sizeof bound;
+    getsockname(listener, Sa(&bound), &bound_length);
+    client = socket(address->sa_family, SOCK_STREAM, 0);
+    return client >= 0 && connect(client, Sa(&bound), bound_length) == 0;
+  }
+};
+
+class IpDriverTest : public testing::TestWithParam<const char *> {
+ protected:
+  void SetUp() override { ASSERT_NE(driver_.table(), nullptr) << dlerror(); }
+  bool IsIpv6() const { return std::string(GetParam()) == "ipv6_r"; }
+  int Family() const { return IsIpv6() ? AF_INET6 : AF_INET; }
+  Driver driver_{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Drivers, IpDriverTest,
+                         testing::Values("ipv4_r", "ipv6_r"));
+
+TEST_P(IpDriverTest, DescribesItselfAndExportsOnlyItsEntry) {
+  EXPECT_STREQ(driver_->name(), IsIpv6() ? "IPv6 Socket Address Library"
+                                         : "IPv4 Socket Address Library");
+  EXPECT_STREQ(driver_->version(), "1.0");
+  EXPECT_EQ(driver_->protoFormat(), Family());
+  for (const char *hidden :
+       {"VIPDrvTable", "vipdrv_kind", "VIPDrvSocketError"}) {
+    EXPECT_EQ(dlsym(driver_.module(), hidden), nullptr) << hidden;
+  }
+}
+
+TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
+  Handle any(driver_);
+  ASSERT_EQ(driver_->create(nullptr, 0, any.out()), 0);
+  VSocketIPAddrHdl hdl = any.get();
+  EXPECT_EQ(hdl->sockAddr, &reinterpret_cast<VIPDrvAddr *>(hdl)->storage);
+  EXPECT_EQ(any.Family(), Family());
+  EXPECT_EQ(hdl->sockAddrLength, IsIpv6() ? int32_t(sizeof(sockaddr_in6))
+                                          : int32_t(sizeof(sockaddr_in)));
+  EXPECT_EQ(driver_->addrFormat(hdl), Family());
+  EXPECT_EQ(driver_->sockAddrType(hdl), IsIpv6() ? 3 : 1);
+  EXPECT_EQ(any.Address(), IsIpv6() ? "::" : "0.0.0.0");
+  EXPECT_EQ(any.Name(), any.Address());
+  EXPECT_EQ(driver_->getPort(hdl), 0);
+
+  // Accepting into it, as the socket layer does, makes it the peer's.
+  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
+  Connection c;
+  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
+  socklen_t length = static_cast<socklen_t>(hdl->sockAddrLength);
+  c.accepted =
+      accept(c.listener, static_cast<sockaddr *>(hdl->sockAddr), &length);
+  ASSERT_GE(c.accepted, 0);
+  sockaddr_in client{};
+  socklen_t client_length = sizeof client;
+  getsockname(c.client, Sa(&client), &client_length);
+  EXPECT_EQ(any.Address(), "127.0.0.1");
+  EXPECT_EQ(any.Name(), "127.0.0.1");
+  EXPECT_EQ(driver_->sockAddrType(hdl), 1);
+  EXPECT_EQ(driver_->addrFormat(hdl), AF_INET);
+  EXPECT_EQ(driver_->getPort(hdl), ntohs(client.sin_port));
+}
+
+TEST_P(IpDriverTest, NumericAndNamedLoopbackHosts) {
+  struct Case {
+    const char *host;
+    uint32_t flags;
+    const char *address;  // null: the call fails
+  };
+  const Case cases[] = {
+      {"127.0.0.1", 0, "127.0.0.1"},
+      {"127.0.0.1", VSOCKET_IPADDR_NUMERIC_HOST, "127.0.0.1"},
+      {"127.1", VSOCKET_IPADDR_NUMERIC_HOST, "127.0.0.1"},
+      {"localhost", 0, "127.0.0.1"},
+      {"localhost", VSOCKET_IPADDR_NUMERIC_HOST, nullptr},
+      {"999.0.0.1", VSOCKET_IPADDR_NUMERIC_HOST, nullptr},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.host);
+    Handle h(driver_);
+    VRC rc = driver_->create(c.host, c.flags, h.out());
+    if (c.address == nullptr) {
+      EXPECT_EQ(rc, kHostNotFound);
+      EXPECT_EQ(h.get(), nullptr);
+      continue;
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(h.Address(), c.address);
+    EXPECT_EQ(h.Name(), c.host);  // the text it was made from
+    EXPECT_EQ(driver_->sockAddrType(h.get()), 1);
+    EXPECT_EQ(h.get()->sockAddrLength, int32_t(sizeof(sockaddr_in)));
+    const uint8_t loopback[4] = {127, 0, 0, 1};
+    EXPECT_EQ(memcmp(driver_->rawAddress(h.get()), loopback, 4), 0);
+    Handle by_name(driver_);
+    ASSERT_EQ(driver_->hostByName(c.host, by_name.out()), 0);
+    EXPECT_EQ(by_name.Address(), c.address);
+  }
+}
+
+TEST_P(IpDriverTest, Ipv6TextsNeedTheIpv6Driver) {
+  Handle h(driver_);
+  VRC rc = driver_->create("::1", VSOCKET_IPADDR_NUMERIC_HOST, h.out());
+  if (!IsIpv6()) {
+    EXPECT_EQ(rc, kNoData);
+    EXPECT_EQ(driver_->isIPAddress("::1"), 0);
+    return;
+  }
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(h.Address(), "::1");
+  EXPECT_EQ(driver_->sockAddrType(h.get()), 3);
+  EXPECT_EQ(driver_->addrFormat(h.get()), AF_INET6);
+  EXPECT_EQ(h.get()->sockAddrLength, int32_t(sizeof(sockaddr_in6)));
+  EXPECT_EQ(memcmp(driver_->rawAddress(h.get()), &in6addr_loopback, 16), 0);
+
+  Handle mapped(driver_);
+  ASSERT_EQ(driver_->create("::ffff:127.0.0.1", 0, mapped.out()), 0);
+  EXPECT_EQ(driver_->sockAddrType(mapped.get()), 2);
+  EXPECT_EQ(mapped.Address(), "::ffff:127.0.0.1");
+
+  // A scope travels with the address text.
+  Handle scoped(driver_);
+  ASSERT_EQ(
+      driver_->create("fe80::1%lo", VSOCKET_IPADDR_NUMERIC_HOST, scoped.out()),
+      0);
+  EXPECT_EQ(scoped.Address(), "fe80::1%lo");
+}
+
+TEST_P(IpDriverTest, RefusesBadFlagsNullsAndOverlongNames) {
+  Handle h(driver_);
+  EXPECT_EQ(driver_->create("127.0.0.1", 2, h.out()), EINVAL);
+  EXPECT_EQ(driver_->create("127.0.0.1", 0, nullptr), EINVAL);
+  EXPECT_EQ(driver_->hostByName(nullptr, h.out()), EINVAL);
+  std::string longest(VSOCKET_IPADDR_NAME_SIZE - 1, 'a');
+  EXPECT_EQ(driver_->create((longest + "a").c_str(), 0, h.out()), kNameTooLong);
+  EXPECT_EQ(h.get(), nullptr);
+}
+
+TEST_P(IpDriverTest, PortsRoundTripInNetworkOrder) {
+  Handle h(driver_);
+  ASSERT_EQ(driver_->create("127.0.0.1", 0, h.out()), 0);
+  for (uint16_t port : {0, 1, 80, 8080, 65535}) {
+    driver_->setPort(h.get(), port);
+    EXPECT_EQ(driver_->getPort(h.get()), port);
+    EXPECT_EQ(static_cast<sockaddr_in *>(h.get()->sockAddr)->sin_port,
+              htons(port));
+  }
+}
+
+TEST_P(IpDriverTest, HandlesFromSocketAddresses) {
+  sockaddr_in v4 = Ipv4("127.0.0.1", 8080);
+  Handle h(driver_);
+  ASSERT_EQ(driver_->createViaSockAddr(Sa(&v4), h.out()), 0);
+  EXPECT_EQ(h.Address(), "127.0.0.1");
+  EXPECT_EQ(h.Name(), "127.0.0.1");  // no name: the numeric address
+  EXPECT_EQ(driver_->getPort(h.get()), 8080);
+  EXPECT_EQ(memcmp(h.get()->sockAddr, &v4, sizeof v4), 0);
+
+  sockaddr_in6 v6 = Ipv6("::ffff:127.0.0.1", 7);
+  Handle h6(driver_);
+  VRC rc = driver_->createViaSockAddr(Sa(&v6), h6.out());
+  if (IsIpv6()) {
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(driver_->sockAddrType(h6.get()), 2);
+    EXPECT_EQ(driver_->getPort(h6.get()), 7);
+  } else {
+    EXPECT_EQ(rc, kFamilyNotSupported);
+  }
+  sockaddr_un local{};
+  local.sun_family = AF_UNIX;
+  Handle other(driver_);
+  EXPECT_EQ(driver_->createViaSockAddr(Sa(&local), other.out()),
+            kFamilyNotSupported);
+  EXPECT_EQ(driver_->createViaSockAddr(nullptr, other.out()), EINVAL);
+  EXPECT_EQ(driver_->createViaSockAddr(Sa(&v4), nullptr), EINVAL);
+}
+
+TEST_P(IpDriverTest, HostByAddressFindsTheLoopbacksName) {
+  sockaddr_in v4 = Ipv4("127.0.0.1", 0);
+  Handle h(driver_);
+  ASSERT_EQ(driver_->hostByAddr(Sa(&v4), h.out()), 0);
+  EXPECT_EQ(h.Name(), "localhost");
+  EXPECT_EQ(h.Address(), "127.0.0.1");
+  EXPECT_EQ(driver_->hostByAddr(nullptr, h.out()), EINVAL);
+}
+
+TEST_P(IpDriverTest, SocketAndPeerNames) {
+  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
+  Connection c;
+  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
+  Handle local(driver_), peer(driver_);
+  ASSERT_EQ(driver_->sockName(c.listener, local.out()), 0);
+  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
+  EXPECT_EQ(local.Address(), "127.0.0.1");
+  EXPECT_NE(driver_->getPort(local.get()), 0);
+  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
+  EXPECT_EQ(peer.Name(), "127.0.0.1");
+
+  auto before = vtest::OpenDescriptors();
+  Handle none(driver_);
+  EXPECT_EQ(driver_->sockName(-1, none.out()), kBadDescriptor);
+  int file = open("/dev/null", O_RDONLY);
+  EXPECT_EQ(driver_->sockName(file, none.out()), kNotASocket);
+  close(file);
+  EXPECT_EQ(driver_->peerName(c.listener, none.out()), kNotConnected);
+  EXPECT_EQ(driver_->sockName(c.listener, nullptr), EINVAL);
+  EXPECT_EQ(none.get(), nullptr);
+  EXPECT_EQ(vtest::OpenDescriptors(), before);
+
+  int unix_socket = socket(AF_UNIX, SOCK_STREAM, 0);
+  EXPECT_EQ(driver_->sockName(unix_socket, none.out()), kFamilyNotSupported);
+  close(unix_socket);
+}
+
+TEST_P(IpDriverTest, Ipv6SocketNamesOnTheLoopback) {
+  if (!HostHasIpv6Loopback()) GTEST_SKIP() << "no IPv6 loopback here";
+  sockaddr_in6 loopback = Ipv6("::1", 0);
+  Connection c;
+  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
+  Handle local(driver_);
+  VRC rc = driver_->sockName(c.listener, local.out());
+  if (!IsIpv6()) {
+    EXPECT_EQ(rc, kFamilyNotSupported);
+    return;
+  }
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(local.Address(), "::1");
+  EXPECT_EQ(driver_->sockAddrType(local.get()), 3);
+  Handle peer(driver_);
+  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
+  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
+}
+
+TEST_P(IpDriverTest, TellsNumericAddressesFromNames) {
+  struct Case {
+    const char *text;
+    bool ipv4, ipv6;  // accepted by each driver
+  };
+  const Case cases[] = {
+      {"127.0.0.1", true, true},   {"0.0.0.0", true, true},
+      {"10.1", true, true},        {"::1", false, true},
+      {"fe80::1%lo", false, true}, {"::ffff:1.2.3.4", false, true},
+      {"localhost", false, false}, {"", false, false},
+      {"1.2.3.4.5", false, false}, {"::g", false, false},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(driver_->isIPAddress(c.text) != 0, IsIpv6() ? c.ipv6 : c.ipv4)
+        << c.text;
+  }
+  EXPECT_EQ(driver_->isIPAddress(nullptr), 0);
+}
+
+TEST_P(IpDriverTest, Ipv4MappedTexts) {
+  Handle v4(driver_);
+  ASSERT_EQ(driver_->create("127.0.0.1", 0, v4.out()), 0);
+  char text[32];
+  ASSERT_EQ(driver_->ipv4MapAddr(v4.get(), text, sizeof text), 0);
+  EXPECT_STREQ(text, "::ffff:127.0.0.1");
+  // Exactly the text and its terminator fit; one byte less does not.
+  EXPECT_EQ(driver_->ipv4MapAddr(v4.get(), text, 17), 0);
+  memset(text, '#', sizeof text);
+  EXPECT_EQ(driver_->ipv4MapAddr(v4.get(), text, 16), ENOSPC);
+  EXPECT_EQ(text[0], '#');
+  EXPECT_EQ(driver_->ipv4MapAddr(v4.get(), nullptr, 32), EINVAL);
+  if (!IsIpv6()) return;
+  Handle mapped(driver_), v6(driver_);
+  ASSERT_EQ(driver_->create("::ffff:10.0.0.1", 0, mapped.out()), 0);
+  ASSERT_EQ(driver_->ipv4MapAddr(mapped.get(), text, sizeof text), 0);
+  EXPECT_STREQ(text, "::ffff:10.0.0.1");
+  ASSERT_EQ(driver_->create("::1", 0, v6.out()), 0);
+  EXPECT_EQ(driver_->ipv4MapAddr(v6.get(), text, sizeof text),
+            kFamilyNotSupported);
+}
+
+TEST_P(IpDriverTest, NullAndForeignHandlesAreRefused) {
+  Driver other(IsIpv6() ? "ipv4_r" : "ipv6_r");
+  ASSERT_NE(other.table(), nullptr);
+  Handle foreign(other);
+  ASSERT_EQ(other->create("127.0.0.1", 0, foreign.out()), 0);
+  char text[VSOCKET_IPADDR_NAME_SIZE];
+  for (VSocketIPAddrHdl bad : {VSocketIPAddrHdl(nullptr), foreign.get()}) {
+    EXPECT_EQ(driver_->sockAddrType(bad), 0);
+    EXPECT_EQ(driver_->addrFormat(bad), 0);
+    EXPECT_EQ(driver_->getName(bad, text), EINVAL);
+    EXPECT_EQ(driver_->getAddress(bad, text), EINVAL);
+    EXPECT_EQ(driver_->rawAddress(bad), nullptr);
+    EXPECT_EQ(driver_->ipv4MapAddr(bad, text, sizeof text), EINVAL);
+    EXPECT_EQ(driver_->getPort(bad), 0);
+    driver_->setPort(bad, 99);
+    driver_->destroy(bad);  // not this driver's to free
+  }
+  EXPECT_EQ(other->getPort(foreign.get()), 0);
+}
+
+}  // namespace

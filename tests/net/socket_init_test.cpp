@@ -1,0 +1,560 @@
+// Start-up of the socket layer inside VInitialise: the IPv6 probe, the
+// driver choice, loading the driver and what the address functions do
+// with and without one.  Each test runs in its own process, so each sees a
+// library that has not started yet.  The probe's inputs come through the
+// platform seam: the IPv6 socket ("socket", "setsockopt"), the interface
+// list ("getifaddrs") and the system's v6-only default ("open").
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "internal/alloc.h"
+#include "log/log_internal.h"
+#include "net/net_test_support.h"
+#include "net/socket_layer.h"
+#include "support/os_fault.h"
+#include "threads/thr.h"
+#include "vantrel/vlog.h"
+#include "vantrel/vrc.h"
+#include "vantrel/vservices.h"
+#include "vantrel/vsocket.h"
+
+namespace {
+
+namespace vi = vantrel::internal;
+using testing::internal::CaptureStderr;
+using testing::internal::GetCapturedStderr;
+
+// ---- A made-up interface list in place of the system's.
+
+struct FakeAddress {
+  int family;
+  const char *address;
+};
+std::vector<FakeAddress> g_fakeAddresses;
+
+int FakeGetifaddrs(ifaddrs **out) noexcept {
+  ifaddrs *head = nullptr;
+  ifaddrs **tail = &head;
+  for (const FakeAddress &fake : g_fakeAddresses) {
+    auto *storage = new sockaddr_storage{};
+    storage->ss_family = static_cast<sa_family_t>(fake.family);
+    void *ip = fake.family == AF_INET
+                   ? static_cast<void *>(
+                         &reinterpret_cast<sockaddr_in *>(storage)->sin_addr)
+                   : &reinterpret_cast<sockaddr_in6 *>(storage)->sin6_addr;
+    inet_pton(fake.family, fake.address, ip);
+    auto *entry = new ifaddrs{};
+    entry->ifa_name = const_cast<char *>("fake0");
+    entry->ifa_flags = IFF_UP;
+    entry->ifa_addr = reinterpret_cast<sockaddr *>(storage);
+    *tail = entry;
+    tail = &entry->ifa_next;
+  }
+  *out = head;
+  return 0;
+}
+
+void FakeFreeifaddrs(ifaddrs *list) noexcept {
+  while (list != nullptr) {
+    ifaddrs *next = list->ifa_next;
+    delete reinterpret_cast<sockaddr_storage *>(list->ifa_addr);
+    delete list;
+    list = next;
+  }
+}
+
+// While it lives the interface list holds just these addresses.
+class FakeInterfaces {
+ public:
+  explicit FakeInterfaces(std::vector<FakeAddress> addresses) {
+    g_fakeAddresses = std::move(addresses);
+  }
+
+ private:
+  vtest::OsOverride<decltype(&getifaddrs)> list_{"getifaddrs", FakeGetifaddrs};
+  vtest::OsOverride<decltype(&freeifaddrs)> free_{"freeifaddrs",
+                                                  FakeFreeifaddrs};
+};
+
+// ---- Fixture.
+
+class SocketStartupTest : public testing::Test {
+ protected:
+  SocketStartupTest() {
+    for (const char *name : {"VTHOME", "KESSHOME", "VDE_SOCKET_IPDRV_NAME",
+                             "VDE_DEFAULT_LOG_LEVEL", "VDE_FORCE_LOG_MODULE"}) {
+      unsetenv(name);
+    }
+  }
+  // Runs VInitialise and returns what it wrote to standard error.
+  static std::string StartUp(VRC *rc) {
+    CaptureStderr();
+    *rc = VInitialise("nettest", "stderr");
+    return GetCapturedStderr();
+  }
+  static std::string Warning(const std::string &text) {
+    return ": Warning: " + text + "\n";
+  }
+  // VTHOME at the staged drivers.
+  static void UseStage() { setenv("VTHOME", VTEST_STAGE_DIR, 1); }
+};
+
+bool Contains(const std::string &text, const std::string &part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The number of lines of text.
+size_t Lines(const std::string &text) {
+  size_t n = 0;
+  for (char c : text) n += c == '\n';
+  return n;
+}
+
+TEST_F(SocketStartupTest, WithoutADriverEveryAddressFunctionHasItsOwnResult) {
+  vtest::TempHome empty;
+  setenv("VTHOME", empty.path().c_str(), 1);
+  auto before = vtest::OpenDescriptors();
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  std::string name = vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r";
+  EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
+                                        "module '" +
+                                        name + "'. (-60:Unknown error -60)")))
+      << written;
+  EXPECT_EQ(Lines(written), 1u) << written;
+  EXPECT_EQ(vtest::OpenDescriptors(), before);
+
+  EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
+  EXPECT_STREQ(VSocketIPDriverGetVersion(), "0.0");
+  EXPECT_EQ(VSocketIPGetProtoFormat(), 2);
+  EXPECT_EQ(VSocketIPIsIPAddress("127.0.0.1"), 0);
+  // Nothing is read or written through the arguments.
+  VSocketIPAddrRecord record{};
+  VSocketIPAddrRecord *hdl = &record;
+  VSocketIPAddrHdl out = hdl;
+  sockaddr_in address{};
+  auto *sa = reinterpret_cast<const sockaddr *>(&address);
+  char text[VSOCKET_IPADDR_NAME_SIZE] = "untouched";
+  EXPECT_EQ(VSocketIPAddrHdlCreate("127.0.0.1", 0, &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrHdlCreateViaSockAddr(sa, &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetHostByName("localhost", &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetHostByAddr(sa, &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetSockName(0, &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetPeerName(0, &out), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(out, hdl);
+  EXPECT_EQ(VSocketIPAddrGetSockAddrType(hdl), 0);
+  EXPECT_EQ(VSocketIPAddrGetAddrFormat(hdl), 2);
+  EXPECT_EQ(VSocketIPAddrGetName(hdl, text), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetAddress(hdl, text), VRC_INTERNAL_ERROR);
+  EXPECT_EQ(VSocketIPAddrGetIPv4MapAddr(hdl, text, sizeof text),
+            VRC_INTERNAL_ERROR);
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(VSocketIPAddrGetRawAddress(hdl), nullptr);
+  EXPECT_EQ(VSocketIPAddrGetPort(hdl), 0);
+  VSocketIPAddrSetPort(hdl, 80);
+  VSocketIPAddrHdlDestroy(hdl);
+  EXPECT_EQ(record.sockAddr, nullptr);
+  EXPECT_EQ(record.sockAddrLength, 0);
+}
+
+TEST_F(SocketStartupTest, TypeNamesNeedNoDriver) {
+  const std::pair<int, const char *> names[] = {
+      {0, "Unknown"}, {1, "IPv4"},    {2, "IPv4 Mapped"},
+      {3, "IPv6"},    {4, "Unknown"}, {-1, "Unknown"}};
+  for (const auto &[type, name] : names) {
+    EXPECT_STREQ(VSocketIPAddrSockAddrTypeToString(type), name);
+  }
+}
+
+// A module that is a driver in name only is logged, released, and leaves
+// the library without a driver.
+struct BrokenDriver {
+  const char *file;
+  const char *warning;  // %s: the driver's name
+};
+
+class BrokenDriverTest : public SocketStartupTest,
+                         public testing::WithParamInterface<BrokenDriver> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Modules, BrokenDriverTest,
+    testing::Values(
+        BrokenDriver{VTEST_NO_ENTRY_MODULE,
+                     "Failed to lookup access function in IP address network "
+                     "module '%s'."},
+        BrokenDriver{VTEST_NULL_ENTRY_MODULE,
+                     "Failed to successfully call access function in IP "
+                     "address network module '%s'."}));
+
+TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
+  vtest::TempHome home;
+  home.Install(GetParam().file, "ipv4_r");
+  home.Install(GetParam().file, "ipv6_r");
+  setenv("VTHOME", home.path().c_str(), 1);
+  vtest::OsCallCounter unloads("dlclose");
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  char warning[200];
+  snprintf(warning, sizeof warning, GetParam().warning,
+           vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r");
+  EXPECT_TRUE(Contains(written, Warning(warning))) << written;
+  EXPECT_EQ(Lines(written), 1u) << written;
+  EXPECT_EQ(unloads.calls(), 1u);
+  EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
+}
+
+// The whole sequence with the driver found in the build tree; the
+// exported functions hand everything to it.
+TEST_F(SocketStartupTest, DriverFromTheStagePassesEverythingThrough) {
+  UseStage();
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(written, "");
+  bool v6 = vi::SocketIpv6Usable();
+  EXPECT_STREQ(VSocketIPDriverGetName(), v6 ? "IPv6 Socket Address Library"
+                                            : "IPv4 Socket Address Library");
+  EXPECT_STREQ(VSocketIPDriverGetVersion(), "1.0");
+  EXPECT_EQ(VSocketIPGetProtoFormat(), v6 ? AF_INET6 : AF_INET);
+  EXPECT_NE(VSocketIPIsIPAddress("127.0.0.1"), 0);
+  EXPECT_EQ(VSocketIPIsIPAddress("localhost"), 0);
+
+  VSocketIPAddrHdl any = nullptr, loopback = nullptr, named = nullptr;
+  ASSERT_EQ(VSocketIPAddrHdlCreate(nullptr, 0, &any), 0);
+  EXPECT_EQ(VSocketIPAddrGetAddrFormat(any), v6 ? AF_INET6 : AF_INET);
+  ASSERT_EQ(VSocketIPAddrHdlCreate("127.0.0.1", VSOCKET_IPADDR_NUMERIC_HOST,
+                                   &loopback),
+            0);
+  VSocketIPAddrSetPort(loopback, 4242);
+  EXPECT_EQ(VSocketIPAddrGetPort(loopback), 4242);
+  EXPECT_EQ(VSocketIPAddrGetSockAddrType(loopback), VSOCKET_ADDR_TYPE_IPV4);
+  char text[VSOCKET_IPADDR_NAME_SIZE];
+  ASSERT_EQ(VSocketIPAddrGetAddress(loopback, text), 0);
+  EXPECT_STREQ(text, "127.0.0.1");
+  ASSERT_EQ(VSocketIPAddrGetIPv4MapAddr(loopback, text, sizeof text), 0);
+  EXPECT_STREQ(text, "::ffff:127.0.0.1");
+  const uint8_t bytes[4] = {127, 0, 0, 1};
+  EXPECT_EQ(memcmp(VSocketIPAddrGetRawAddress(loopback), bytes, 4), 0);
+  ASSERT_EQ(VSocketIPAddrGetHostByAddr(
+                static_cast<const sockaddr *>(loopback->sockAddr), &named),
+            0);
+  ASSERT_EQ(VSocketIPAddrGetName(named, text), 0);
+  EXPECT_STREQ(text, "localhost");
+  EXPECT_EQ(VSocketIPAddrGetHostByName("no such host", nullptr), EINVAL);
+  for (VSocketIPAddrHdl hdl : {any, loopback, named}) {
+    VSocketIPAddrHdlDestroy(hdl);
+  }
+}
+
+TEST_F(SocketStartupTest, NoIpv6SocketMeansTheIpv4DriverWhateverIsAsked) {
+  UseStage();
+  setenv("VDE_SOCKET_IPDRV_NAME", "ipv6_r", 1);
+  vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(written, "");
+  EXPECT_FALSE(vi::SocketIpv6Usable());
+  EXPECT_FALSE(vi::SocketSupplementalMode());
+  EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, OnlyLinkAndSiteLocalIpv6MeansNoIpv6) {
+  UseStage();
+  setenv("VDE_SOCKET_IPDRV_NAME", "missing_r", 1);  // not consulted
+  FakeInterfaces interfaces({{AF_INET, "127.0.0.1"},
+                             {AF_INET6, "fe80::1"},
+                             {AF_INET6, "febf::2"},
+                             {AF_INET6, "fec0::1"},
+                             {AF_INET6, "feff::3"}});
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(written, "");
+  EXPECT_FALSE(vi::SocketIpv6Usable());
+  EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, UsableIpv6ChoosesTheIpv6Driver) {
+  UseStage();
+  // Beyond the first guess at the list's length, so it is read again.
+  std::vector<FakeAddress> many(40, {AF_INET6, "fe80::1"});
+  many.back() = {AF_INET6, "fd00::2"};
+  FakeInterfaces interfaces(many);
+  VRC rc = -1;
+  ASSERT_EQ(StartUp(&rc), "");
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(vi::SocketIpv6Usable());
+  EXPECT_STREQ(VSocketIPDriverGetName(), "IPv6 Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, UsableIpv6HonoursTheDriverVariable) {
+  UseStage();
+  setenv("VDE_SOCKET_IPDRV_NAME", "ipv4_r", 1);
+  FakeInterfaces interfaces({{AF_INET6, "2001:db8::1"}});
+  VRC rc = -1;
+  ASSERT_EQ(StartUp(&rc), "");
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(vi::SocketIpv6Usable());
+  EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, UnknownDriverNameIsLoggedAndTolerated) {
+  UseStage();
+  setenv("VDE_SOCKET_IPDRV_NAME", "ipx_r", 1);
+  FakeInterfaces interfaces({{AF_INET6, "::1"}});  // the loopback counts
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
+                                        "module 'ipx_r'. (-60:Unknown error "
+                                        "-60)")))
+      << written;
+  EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, ResourceErrorsOfTheProbeEndStartUp) {
+  UseStage();
+  const std::pair<int, VRC> resource[] = {
+      {ENOMEM, ENOMEM}, {EMFILE, 10024},       {ENFILE, ENFILE},
+      {ENOBUFS, 10055}, {ETOOMANYREFS, 10059}, {EDQUOT, 10069}};
+  for (const auto &[error, code] : resource) {
+    vtest::OsFault fails("socket", 1, error);
+    VRC rc = -1;
+    EXPECT_EQ(StartUp(&rc), "");
+    EXPECT_EQ(rc, code) << strerror(error);
+    EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
+  }
+  // Any other failure only means that there is no IPv6; start-up goes on.
+  {
+    vtest::OsFault refused("socket", 1, EACCES);
+    VRC rc = -1;
+    EXPECT_EQ(StartUp(&rc), "");
+    EXPECT_EQ(rc, 0);
+    EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
+  }
+  // The sequence is not run again once it has succeeded.
+  vtest::OsFault later("socket", 1, EMFILE);
+  EXPECT_EQ(VInitialise("nettest", "stderr"), 0);
+  EXPECT_FALSE(later.fired());
+}
+
+TEST_F(SocketStartupTest, FailedInterfaceQueryIsLoggedAndEndsStartUp) {
+  UseStage();
+  auto before = vtest::OpenDescriptors();
+  const std::pair<int, VRC> failures[] = {{ENOMEM, ENOMEM}, {EMFILE, 10024}};
+  for (const auto &[error, code] : failures) {
+    vtest::OsFault fails("getifaddrs", 1, error);
+    VRC rc = -1;
+    std::string written = StartUp(&rc);
+    EXPECT_EQ(rc, code);
+    std::string expected =
+        std::string("IPv6 interface list query failed: ") + VRCToString(code);
+    EXPECT_TRUE(Contains(written, Warning(expected))) << written;
+    EXPECT_EQ(Lines(written), 1u) << written;
+  }
+  // The probe's socket is closed on the way out.
+  VRC rc = -1;
+  StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  std::set<std::string> after = vtest::OpenDescriptors();
+  EXPECT_EQ(after, before);
+}
+
+TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
+  vtest::TempHome top;
+  top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
+  top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
+  std::string home = top.path() + "/kess";
+  vtest::fs::create_directories(home);
+  setenv("VTHOME", home.c_str(), 1);
+  setenv("KESSHOME", (home + "/").c_str(), 1);  // the same once cut
+  VRC rc = -1;
+  EXPECT_EQ(StartUp(&rc), "");
+  ASSERT_EQ(rc, 0);
+  EXPECT_STRNE(VSocketIPDriverGetName(), "No Socket Address Library");
+}
+
+TEST_F(SocketStartupTest, ParentIsNotSearchedWhenTheHomesDiffer) {
+  vtest::TempHome top;
+  top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
+  top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
+  std::string home = top.path() + "/kess";
+  vtest::fs::create_directories(home);
+  setenv("VTHOME", home.c_str(), 1);
+  setenv("KESSHOME", (home + "/other").c_str(), 1);
+  vtest::OsCallCounter loads("dlopen");
+  VRC rc = -1;
+  std::string written = StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(Contains(written, "Failed to load IP address network module"))
+      << written;
+  EXPECT_EQ(loads.calls(), 1u);
+  EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
+}
+
+// An installed program finds its driver without VTHOME: the home it falls
+// back on is where the modules are installed (checked by the build test
+// IpDriverBuildTest.InstalledBelowTheDefaultHome).
+TEST_F(SocketStartupTest, DefaultHomeIsWhereTheDriversAreInstalled) {
+  EXPECT_STREQ(VGetVTHOME(), VTEST_INSTALL_HOME);
+}
+
+// ---- Supplemental mode.
+
+TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
+  UseStage();
+  int s = socket(AF_INET6, SOCK_STREAM, 0);
+  if (s < 0) GTEST_SKIP() << "no IPv6 sockets here";
+  close(s);
+  std::ifstream v6only("/proc/sys/net/ipv6/bindv6only");
+  int forced = 0;
+  if (!(v6only >> forced) || forced != 0) {
+    GTEST_SKIP() << "this host makes IPv6 sockets v6-only";
+  }
+  VRC rc = -1;
+  StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_FALSE(vi::SocketSupplementalMode());
+  VSocket partner = 7;
+  EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);
+  EXPECT_EQ(vi::SupplementalRecordPair(3, 4), VRC_NOT_READY);
+  EXPECT_EQ(vi::SupplementalRemovePair(3), 0);
+  EXPECT_EQ(partner, 7);
+}
+
+TEST_F(SocketStartupTest, RefusedDualStackTurnsSupplementalModeOn) {
+  UseStage();
+  vtest::OsFault refused("setsockopt", 1, ENOPROTOOPT);
+  VRC rc = -1;
+  StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  if (!refused.fired()) GTEST_SKIP() << "no IPv6 sockets here";
+  EXPECT_TRUE(vi::SocketSupplementalMode());
+  ASSERT_EQ(vi::SupplementalRecordPair(5, 6), 0);
+  VSocket partner = -1;
+  EXPECT_EQ(vi::SupplementalLookupPartner(6, &partner), 0);
+  EXPECT_EQ(partner, 5);
+}
+
+// The system's v6-only default, read from /proc, as this test writes it.
+std::string g_bindV6Only;
+
+int OpenWithBindV6Only(const char *path, int flags, mode_t mode) {
+  if (strcmp(path, "/proc/sys/net/ipv6/bindv6only") == 0) {
+    path = g_bindV6Only.c_str();
+  }
+  return open(path, flags, mode);
+}
+
+TEST_F(SocketStartupTest, SystemWideV6OnlyTurnsSupplementalModeOn) {
+  UseStage();
+  vtest::TempHome dir;
+  g_bindV6Only = dir.path() + "/bindv6only";
+  std::ofstream(g_bindV6Only) << "1\n";
+  vtest::OsOverride<decltype(&OpenWithBindV6Only)> open_call(
+      "open", OpenWithBindV6Only);
+  VRC rc = -1;
+  StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  int s = socket(AF_INET6, SOCK_STREAM, 0);
+  if (s < 0) GTEST_SKIP() << "no IPv6 sockets here";
+  close(s);
+  EXPECT_TRUE(vi::SocketSupplementalMode());
+}
+
+TEST_F(SocketStartupTest, TestHookForcesSupplementalMode) {
+  UseStage();
+  vi::SocketForceSupplementalMode(true);
+  vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
+  VRC rc = -1;
+  StartUp(&rc);
+  ASSERT_EQ(rc, 0);
+  EXPECT_TRUE(vi::SocketSupplementalMode());
+  VSocket partner = 9;
+  EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);
+  EXPECT_EQ(partner, 9);
+}
+
+// ---- Allocation failures: each attempt in a child process of its own,
+// since a completed start-up is kept for the process's life.
+
+enum Outcome { kDriver, kNoDriver, kNoMemory, kTolerated, kWrong };
+
+bool HasDriver() {
+  return strcmp(VSocketIPDriverGetName(), "No Socket Address Library") != 0;
+}
+
+// The socket step alone, after the steps before it have run.
+Outcome TryStartUp(uint64_t nth, bool repeat) {
+  vi::SocketForceSupplementalMode(true);
+  if (vi::ThreadSubsystemInit() != 0 || vi::LogMgrInitialise("stderr") != 0) {
+    return kWrong;
+  }
+  const char *vt_home = VGetVTHOME();
+  const char *kess_home = VGetKESSHOME();
+  vi::AllocFailArm(nth, repeat);
+  VRC rc = vi::VSocketInitialise(vt_home, kess_home);
+  bool fired = vi::AllocFailDisarm();
+  if (!fired) return rc == 0 && HasDriver() ? kDriver : kWrong;
+  if (rc == ENOMEM) {
+    // Nothing was left half made: the next attempt completes.
+    if (vi::SocketSupplementalMode()) return kWrong;
+    rc = vi::VSocketInitialise(vt_home, kess_home);
+    return rc == 0 && HasDriver() && vi::SocketSupplementalMode() ? kNoMemory
+                                                                  : kWrong;
+  }
+  if (rc != 0 || !vi::SocketSupplementalMode()) return kWrong;
+  VSocket partner = 0;
+  if (vi::SupplementalLookupPartner(1, &partner) != VRC_NOT_FOUND) {
+    return kWrong;
+  }
+  return HasDriver() ? kTolerated : kNoDriver;
+}
+
+Outcome TryStartUpInChild(uint64_t nth, bool repeat) {
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 2);                  // the logged failures
+    exit(TryStartUp(nth, repeat));  // exit, so that leaks are reported
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) {
+    return kWrong;
+  }
+  return static_cast<Outcome>(WEXITSTATUS(status));
+}
+
+TEST_F(SocketStartupTest, AllocationFailuresEndStartUpOrLeaveNoDriver) {
+  UseStage();
+  std::set<Outcome> seen;
+  for (bool repeat : {false, true}) {
+    Outcome outcome = kWrong;
+    for (uint64_t nth = 1; nth < 100 && outcome != kDriver; ++nth) {
+      outcome = TryStartUpInChild(nth, repeat);
+      ASSERT_NE(outcome, kWrong) << nth << (repeat ? " and later" : "");
+      seen.insert(outcome);
+    }
+    EXPECT_EQ(outcome, kDriver);
+  }
+  EXPECT_TRUE(seen.count(kNoMemory) && seen.count(kNoDriver));
+}
+
+}  // namespace
