@@ -11,8 +11,8 @@
  *               when the library was configured, <libdir>/vantrel].
  *   KESSHOME    the product's own home [Kessaly below that default].
  *   VTPLATFORM  the platform name used in directory names ["linux"].
- * VInitialise sets LC_ALL when it is unset (see vi18n.h) and reads the
- * log settings of vlog.h. */
+ * VInitialise sets LC_ALL when it is unset (see vi18n.h), reads the log
+ * settings of vlog.h and VDE_SOCKET_IPDRV_NAME (see vsocket.h). */
 #ifndef VANTREL_VSERVICES_H
 #define VANTREL_VSERVICES_H
 
@@ -33,12 +33,16 @@ VANTREL_BEGIN_DECLS
  * user's environment, localisation (VI18nInitialize, VI18nSetLangCode, the
  * default locale and the "libvantrel" catalog, whose absence is tolerated),
  * the built-in return-code texts, the thread subsystem with the record
- * "MAIN" for the calling thread, and the log manager writing to
- * log_destination.  app_name is kept, not copied: it must outlive the
- * process's use of the library.
- * Returns 0, or the code of the first step that failed (ENOMEM (12) when memory
- * runs out, VRC_FAILURE (-19) when LC_ALL cannot be set or the log manager
- * cannot start).  Even then the built-in return-code texts are registered, so
+ * "MAIN" for the calling thread, the log manager writing to
+ * log_destination, and the socket layer with its IP driver module (see
+ * vsocket.h: a driver that cannot be loaded is logged as a warning and
+ * leaves the address functions without a driver; it does not fail
+ * start-up).  app_name is kept, not copied: it must outlive the process's
+ * use of the library.
+ * Returns 0, or the code of the first step that failed (ENOMEM (12) when
+ * memory runs out, VRC_FAILURE (-19) when LC_ALL cannot be set or the log
+ * manager cannot start, a socket error number when the system is out of
+ * sockets or buffers while probing IPv6).  Even then the built-in return-code texts are registered, so
  * VRCToString can render the code.  Steps already done are kept and a later
  * call runs the sequence again.  Once a call has succeeded, further calls
  * return 0 at once and change nothing (their application name is ignored). */
