@@ -56,6 +56,10 @@ vantrel/vthread.h 4
 vantrel/vsync.h 4
 vantrel/vexcept.h 4
 vantrel/vlog.h 5
+vantrel/vmqueue.h 6
+vantrel/vthreadpool.h 6
+vantrel/vtimer.h 6
+vantrel/vclock.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

@@ -29,6 +29,10 @@
 #include "vantrel/vthread.h"
 #include "vantrel/vexcept.h"
 #include "vantrel/vlog.h"
+#include "vantrel/vmqueue.h"
+#include "vantrel/vthreadpool.h"
+#include "vantrel/vtimer.h"
+#include "vantrel/vclock.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */
