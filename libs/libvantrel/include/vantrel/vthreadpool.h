@@ -70,8 +70,7 @@ VANTREL_API VRC VThreadPoolDestroyWithFlags(VThreadPool pool, int flags);
  * pool is being destroyed; ENOMEM (12) or the semaphore's code, with
  * nothing queued. */
 VANTREL_API VRC VThreadPoolJobSubmit(VThreadPool pool, const char *name,
-                                     VThreadPoolRoutine routine,
-                                     void *argument,
+                                     VThreadPoolRoutine routine, void *argument,
                                      VThreadPoolCallback callback,
                                      void *callbackArgument, unsigned flags,
                                      VThreadPoolJob *out);

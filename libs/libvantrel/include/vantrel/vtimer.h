@@ -50,7 +50,8 @@ VANTREL_API VTimer VTimerCreate(VTimerHandler handler, void *data,
 VANTREL_API VRC VTimerDestroy(VTimer timer);
 
 /* Disarms an armed timer (the timers behind it keep their expiry); an
- * idle timer is left alone.  Returns 0. */
+ * idle timer is left alone.  A periodic timer that removes itself from its
+ * own handler is not armed again.  Returns 0. */
 VANTREL_API VRC VTimerRemove(VTimer timer);
 
 /* Disarms the timer if armed, stores `seconds` as its period and arms it

@@ -45,7 +45,9 @@ int64_t g_resolutionNanos = 0;
 VList *g_list = nullptr;
 VEvent g_tick = nullptr;
 uint64_t g_ticksProcessed = 0;
-VTimerRecord *g_firing = nullptr;  // cleared if its handler destroys it
+// The timer whose handler runs; cleared when the handler destroys or
+// removes it, so that a periodic timer is not armed again behind its back.
+VTimerRecord *g_firing = nullptr;
 
 void CreateLock() {
   g_lockResult = VMutexCreate("Timer", &g_lock);
@@ -148,9 +150,9 @@ void Refine(double seconds) {
 
 // Under the lock, with the service stopped: all of it or nothing.
 VRC Start(double seconds) {
-  SetResolution(seconds);
   g_list = VListCreateWith(Malloc);
   if (g_list == nullptr) return ENOMEM;
+  SetResolution(seconds);
   VRC rc = VEventCreate(&g_tick);
   if (rc == 0) {
     VThread thread = nullptr;
@@ -161,6 +163,8 @@ VRC Start(double seconds) {
   }
   VListDestroyWith(g_list, nullptr, nullptr, Free);
   g_list = nullptr;
+  g_resolution = 0;
+  g_resolutionNanos = 0;
   return rc;
 }
 
@@ -289,7 +293,10 @@ int SleepOn(VTimer timer, double seconds, int **abort) {
 
 }  // namespace
 
-VMutex TimerServiceLock() { return g_lock; }
+VMutex TimerServiceLock() {
+  VOneTimeInitialise(&g_once, CreateLock);
+  return g_lock;
+}
 
 uint64_t TimerTicksProcessed() {
   VMutex lock = LockIfRunning();
@@ -341,6 +348,7 @@ VRC VTimerRemove(VTimer timer) {
   VMutex lock = vi::LockIfRunning();
   if (lock == nullptr) return 0;
   if (timer->armed != 0) vi::Unlink(timer);
+  if (vi::g_firing == timer) vi::g_firing = nullptr;
   vi::MutexRelease(lock);
   return 0;
 }

@@ -25,7 +25,8 @@ struct VTimerRecord {
 
 namespace vantrel::internal {
 
-// The service lock "Timer" (null before the first VTimerInit), the number
+// The service lock "Timer" (made on the first call; null when that
+// failed), the number
 // of ticks processed so far and the resolution in seconds (both under the
 // lock), and an armed timer's own delta.  For tests.
 VMutex TimerServiceLock();
