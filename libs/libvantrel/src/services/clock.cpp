@@ -164,6 +164,11 @@ VMutex LockIfStarted() {
 
 }  // namespace
 
+VMutex ClockServiceLock() {
+  VOneTimeInitialise(&g_once, CreateLock);
+  return g_lock;
+}
+
 int32_t ClockInstanceCount() {
   VMutex lock = LockIfStarted();
   if (lock == nullptr) return 0;
