@@ -404,7 +404,6 @@ struct Make<VOneTime *> {
 // Services.
 VRC RunJob(void *) { return 0; }
 VRC JobDone(VThreadPoolJob, void *) { return 0; }
-VRC FireNothing(void *) { return 0; }
 template <>
 struct Make<VMsgQueue> {
   static VMsgQueue Get() {
@@ -441,11 +440,8 @@ struct Make<VThreadPoolCallback> {
 };
 template <>
 struct Make<VTimer> {
-  static VTimer Get() { return VTimerCreate(FireNothing, nullptr, "timer"); }
-};
-template <>
-struct Make<VTimerHandler> {
-  static VTimerHandler Get() { return FireNothing; }
+  // Its handler has the job routines' type, whose factory serves both.
+  static VTimer Get() { return VTimerCreate(RunJob, nullptr, "timer"); }
 };
 template <>
 struct Make<VEvent *> {

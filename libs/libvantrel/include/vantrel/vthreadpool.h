@@ -66,9 +66,9 @@ VANTREL_API VRC VThreadPoolDestroyWithFlags(VThreadPool pool, int flags);
 
 /* Queues routine(argument) with an optional name (copied) and completion
  * callback(job, callbackArgument).  *out (out may be null) is set to null
- * first and to the job on success.  Returns 0; VRC_FAILURE (-19) when the
- * pool is being destroyed; ENOMEM (12) or the semaphore's code, with
- * nothing queued. */
+ * first and to the job on success.  A job without a name costs one
+ * allocation.  Returns 0; VRC_FAILURE (-19) when the pool is being
+ * destroyed; ENOMEM (12) with nothing queued. */
 VANTREL_API VRC VThreadPoolJobSubmit(VThreadPool pool, const char *name,
                                      VThreadPoolRoutine routine, void *argument,
                                      VThreadPoolCallback callback,

@@ -56,6 +56,17 @@ void CondBroadcast(CondVar *c);
 // The monotonic deadline `milliseconds` from now, in nanoseconds.
 int64_t DeadlineAfter(uint32_t milliseconds);
 
+// Tells the processor that the caller is in a spin-wait loop (x86 pause),
+// so that a sibling hardware thread runs and the loop's exit is not
+// mispredicted; no system call.
+inline void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  __asm__ __volatile__("yield");
+#endif
+}
+
 // Waits on a 32-bit word of this process (a futex here, WaitOnAddress on
 // Windows): sleeps while *word still holds `expected`, with the test and
 // the start of the sleep one step against AddressWake, so a wake that

@@ -72,17 +72,42 @@ VRC QueuePut(VMsgQueue q, void *message) {
   return 0;
 }
 
+namespace {
+
+// Removes the head item, which a claimed unit guarantees.
+void *TakeClaimed(VMsgQueue q) {
+  MutexAcquire(q->lock);
+  void *item = VListDeleteNext(q->messages, VListHead(q->messages));
+  MutexRelease(q->lock);
+  return item;
+}
+
+}  // namespace
+
 VRC QueueGet(VMsgQueue q, void **out, int mode) {
   VRC rc = mode == VMSGQUEUE_NOWAIT ? VSemaphoreTry(q->available)
                                     : VSemaphoreWait(q->available);
   if (rc == EAGAIN) return EAGAIN;
   if (rc != 0) return VRC_FAILURE;
-  MutexAcquire(q->lock);
-  void *item = VListDeleteNext(q->messages, VListHead(q->messages));
-  MutexRelease(q->lock);
+  void *item = TakeClaimed(q);
   *out = *static_cast<void **>(item);
   VListFreeWith(item, Free);
   return 0;
+}
+
+void *QueueGetItem(VMsgQueue q) {
+  VSemaphoreWait(q->available);
+  return TakeClaimed(q);
+}
+
+void *QueueTryGetItem(VMsgQueue q) {
+  if (VSemaphoreTry(q->available) != 0) return nullptr;
+  return TakeClaimed(q);
+}
+
+void QueueDrainItems(VMsgQueue q, void (*fn)(void *item, void *arg),
+                     void *arg) {
+  while (void *item = QueueTryGetItem(q)) fn(item, arg);
 }
 
 int QueueCount(VMsgQueue q) {

@@ -6,11 +6,13 @@
 #include "services/threadpool.h"
 
 #include <errno.h>
+#include <stddef.h>
 
 #include <new>
 
 #include "internal/alloc.h"
 #include "internal/scope.h"
+#include "platform/clock.h"
 #include "platform/thread.h"
 #include "services/mqueue.h"
 #include "threads/sync_internal.h"
@@ -23,24 +25,54 @@ namespace {
 constexpr int kDefaultWorkers = 5;
 constexpr const char *kWorkerName = "Thread Pool Thread";
 constexpr int kJobLogSet = VLOG_SET_DEBUG;
+// An idle worker looks for the next job this many times (a few
+// microseconds) before it sleeps: a stream of short jobs then runs without
+// a sleep and a wake-up per job.
+constexpr int kIdleSpins = 200;
 
-// Entries of both queues are job records; stop orders are job records of
-// kind kJobStop in the stopper's own storage.
-VThreadPoolJobRecord *TakeEntry(VThreadPoolRecord *pool) {
-  VSemaphoreWait(pool->work);
+// A job is one block: the queue's list item, whose first pointer is the
+// message (the record's address), with the record behind it.  Queuing a
+// job therefore allocates nothing more, and the worker that takes it
+// keeps the block.
+struct JobBlock {
+  void *message;
+  VThreadPoolJobRecord job;
+};
+
+JobBlock *BlockOf(VThreadPoolJobRecord *job) {
+  return reinterpret_cast<JobBlock *>(reinterpret_cast<char *>(job) -
+                                      offsetof(JobBlock, job));
+}
+
+VThreadPoolJobRecord *EntryOf(void *item) {
+  return static_cast<VThreadPoolJobRecord *>(*static_cast<void **>(item));
+}
+
+// The next item of either queue, urgent first.  Stop orders are records of
+// kind kJobStop in the stopper's own storage, in a plain item.
+void *TakeItem(VThreadPoolRecord *pool) {
+  SemaphoreWaitSpinning(pool->work, kIdleSpins);
   MutexAcquire(pool->queueLock);
-  VMsgQueue from = QueueCount(pool->urgent) > 0 ? pool->urgent : pool->normal;
-  void *entry = nullptr;
-  QueueGet(from, &entry, VMSGQUEUE_WAIT);
+  void *item = QueueTryGetItem(pool->urgent);
+  if (item == nullptr) item = QueueGetItem(pool->normal);
   MutexRelease(pool->queueLock);
-  return static_cast<VThreadPoolJobRecord *>(entry);
+  return item;
 }
 
 void ReleaseJob(VThreadPoolJobRecord *job) {
   VSemaphoreWait(job->done);
-  VSemaphoreDestroy(job->done);
   Free(job->name);
-  Free(job);
+  VListFreeWith(BlockOf(job), Free);
+}
+
+// Job times are kept, never shown; the coarse clock reads them without
+// the cost of a precise clock read, three times per job.
+void Stamp(VTimeval *tv) {
+  platform::WallTime now;
+  platform::WallClockNowCoarse(&now);
+  tv->tv_sec = now.seconds;
+  tv->tv_usec =
+      now.microseconds / 1000 * 1000;  // milliseconds, as v_gettimeofday
 }
 
 void RunJob(VThreadPoolJobRecord *job) {
@@ -48,9 +80,9 @@ void RunJob(VThreadPoolJobRecord *job) {
   if (job->name != nullptr) {
     VLog(VLOG_DEBUG, 1, nullptr, kJobLogSet, 0, "Starting job: %s", job->name);
   }
-  v_gettimeofday(&job->started);
+  Stamp(&job->started);
   job->exitCode = job->routine(job->argument);
-  v_gettimeofday(&job->finished);
+  Stamp(&job->finished);
   job->status.store(VTHREADPOOL_JOB_FINISHED, std::memory_order_relaxed);
   if (job->callback != nullptr) job->callback(job, job->callbackArgument);
   if (job->name != nullptr) {
@@ -65,8 +97,10 @@ void RunJob(VThreadPoolJobRecord *job) {
 VRC WorkerMain(VThread, void *arg) {
   auto *pool = static_cast<VThreadPoolRecord *>(arg);
   for (;;) {
-    VThreadPoolJobRecord *job = TakeEntry(pool);
+    void *item = TakeItem(pool);
+    VThreadPoolJobRecord *job = EntryOf(item);
     if (job->kind == kJobStop) {
+      VListFreeWith(item, Free);
       // The pool may be gone once the stopper sees this.
       VSemaphorePost(job->done);
       return 0;
@@ -111,16 +145,21 @@ void StopWorker(VThreadPoolRecord *pool, bool immediate) {
   MutexRelease(pool->poolLock);
 }
 
-// Applied to every entry still queued when the pool goes.
-int CancelEntry(void *entry, void *) {
-  auto *job = static_cast<VThreadPoolJobRecord *>(entry);
+// Applied to every item still queued when the pool goes.  No stop order
+// is left by then: every worker has taken its own.
+void CancelItem(void *item, void *) {
+  VThreadPoolJobRecord *job = EntryOf(item);
   int32_t kind = job->kind;
-  if (kind == kJobStop) return 0;  // none is left once the workers are gone
   job->exitCode = VRC_FAILURE;
   job->status.store(VTHREADPOOL_JOB_CANCELLED, std::memory_order_relaxed);
   VSemaphorePost(job->done);
   if (kind == kJobReleased) ReleaseJob(job);
-  return 0;
+}
+
+void DestroyQueue(VMsgQueue q) {
+  if (q == nullptr) return;
+  QueueDrainItems(q, CancelItem, nullptr);
+  VMsgQueueDestroy(q, nullptr, nullptr);
 }
 
 // Stops every worker, then releases the parts that exist.
@@ -133,10 +172,8 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
   }
   if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
   if (pool->work != nullptr) VSemaphoreDestroy(pool->work);
-  if (pool->urgent != nullptr)
-    VMsgQueueDestroy(pool->urgent, CancelEntry, nullptr);
-  if (pool->normal != nullptr)
-    VMsgQueueDestroy(pool->normal, CancelEntry, nullptr);
+  DestroyQueue(pool->urgent);
+  DestroyQueue(pool->normal);
   Free(pool);
 }
 
@@ -168,41 +205,34 @@ VRC CreatePool(int workers, VThreadPool *out) {
   return 0;
 }
 
-// A job record ready to queue, or the code of what could not be made.
-VRC NewJob(const char *name, VThreadPoolRoutine routine, void *argument,
-           VThreadPoolCallback callback, void *callbackArgument, unsigned flags,
-           VThreadPoolJobRecord **out) {
-  void *block = Calloc(1, sizeof(VThreadPoolJobRecord));
-  if (block == nullptr) return ENOMEM;
-  auto *job = new (block) VThreadPoolJobRecord{};
-  ScopeExit undo([job] {
-    Free(job->name);
-    Free(job);
-  });
-  if (name != nullptr && (job->name = Strdup(name)) == nullptr) return ENOMEM;
+// A job ready to queue, or null when it cannot be allocated.
+VThreadPoolJobRecord *NewJob(const char *name, VThreadPoolRoutine routine,
+                             void *argument, VThreadPoolCallback callback,
+                             void *callbackArgument, unsigned flags) {
+  char *copy = nullptr;
+  if (name != nullptr && (copy = Strdup(name)) == nullptr) return nullptr;
+  void *item = VListAllocWith(Malloc, sizeof(JobBlock));
+  if (item == nullptr) {
+    Free(copy);
+    return nullptr;
+  }
+  auto *block = new (item) JobBlock{};
+  VThreadPoolJobRecord *job = &block->job;
+  block->message = job;
   job->kind = (flags & VTHREADPOOL_RELEASE_MASK) != 0 ? kJobReleased : kJobKept;
+  job->done = &job->doneStorage;
+  job->name = copy;
   job->routine = routine;
   job->argument = argument;
   job->callback = callback;
   job->callbackArgument = callbackArgument;
-  v_gettimeofday(&job->submitted);
-  VRC rc = VSemaphoreCreateN(0, &job->done);
-  if (rc != 0) return rc;
-  undo.Dismiss();
-  *out = job;
-  return 0;
+  Stamp(&job->submitted);
+  return job;
 }
 
-VRC Submit(VThreadPoolRecord *pool, VThreadPoolJobRecord *job) {
-  VRC rc = QueuePut(pool->normal, job);
-  if (rc != 0) {
-    VSemaphoreDestroy(job->done);
-    Free(job->name);
-    Free(job);
-    return rc;
-  }
+void Submit(VThreadPoolRecord *pool, VThreadPoolJobRecord *job) {
+  QueuePutItem(pool->normal, BlockOf(job), job);
   VSemaphorePost(pool->work);
-  return 0;
 }
 
 // Destruction waits for submissions that passed the closing test before
@@ -239,12 +269,12 @@ VRC VThreadPoolJobSubmit(VThreadPool pool, const char *name,
   pool->submitting.fetch_add(1);
   vi::ScopeExit leave([pool] { pool->submitting.fetch_sub(1); });
   if (pool->closing.load() != 0) return VRC_FAILURE;
-  VThreadPoolJobRecord *job = nullptr;
-  VRC rc = vi::NewJob(name, routine, argument, callback, callbackArgument,
-                      flags, &job);
-  if (rc == 0) rc = vi::Submit(pool, job);
-  if (rc == 0 && out != nullptr) *out = job;
-  return rc;
+  VThreadPoolJobRecord *job =
+      vi::NewJob(name, routine, argument, callback, callbackArgument, flags);
+  if (job == nullptr) return ENOMEM;
+  if (out != nullptr) *out = job;
+  vi::Submit(pool, job);
+  return 0;
 }
 
 int VThreadPoolJobGetStatus(VThreadPoolJob job) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "threads/sync_internal.h"
 #include "vantrel/vmqueue.h"
 #include "vantrel/vsync.h"
 #include "vantrel/vthreadpool.h"
@@ -54,6 +55,8 @@ struct VThreadPoolJobRecord {
   VTimeval started;
   VTimeval finished;
   std::atomic<int32_t> status;
+  // The storage behind `done`: a job and its semaphore are one block.
+  VSemaphoreRecord doneStorage;
 };
 
 #endif  // VANTREL_SERVICES_THREADPOOL_H

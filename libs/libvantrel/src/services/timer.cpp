@@ -7,7 +7,6 @@
 #include "services/timer.h"
 
 #include <errno.h>
-#include <math.h>
 
 #include <new>
 
@@ -76,7 +75,8 @@ int32_t TicksFor(double seconds) {
   double quotient = seconds / g_resolution - kTickSlack;
   if (!(quotient > 1)) return 1;  // also NaN and negative delays
   if (quotient >= INT32_MAX) return INT32_MAX;
-  return static_cast<int32_t>(ceil(quotient));
+  auto ticks = static_cast<int32_t>(quotient);  // rounded up below
+  return ticks < quotient ? ticks + 1 : ticks;
 }
 
 // Inserts behind every timer due no later, so timers due on the same tick

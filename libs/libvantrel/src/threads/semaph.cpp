@@ -109,6 +109,17 @@ VRC SemaphoreTimedWait(VSemaphore s, uint32_t milliseconds) {
   return Take(s, milliseconds);
 }
 
+void SemaphoreWaitSpinning(VSemaphore s, int spins) {
+  for (int i = 0; i < spins; i++) {
+    if (CountOf(s->state.load(std::memory_order_relaxed)) > 0 &&
+        TryDecrement(s, 0)) {
+      return;
+    }
+    platform::SpinPause();
+  }
+  Take(s, VSYNC_INFINITE);
+}
+
 int32_t SemaphoreSleeperCount(VSemaphore s) {
   return static_cast<int32_t>(
       SleepersOf(s->state.load(std::memory_order_relaxed)));

@@ -159,6 +159,10 @@ void MutexRelease(VMutexRecord *m);
 // Waits at most `milliseconds` (VSYNC_INFINITE: no limit) for a positive
 // count and takes 1: 0, or VRC_TIMEOUT when the time ran out.
 VRC SemaphoreTimedWait(VSemaphore s, uint32_t milliseconds);
+// VSemaphoreWait that first looks for a unit `spins` times without
+// sleeping: for a consumer that expects the next unit within microseconds
+// and would otherwise pay a sleep and a wake-up for each.
+void SemaphoreWaitSpinning(VSemaphore s, int spins);
 
 // Number of threads blocked on each object right now (taken under its
 // guard), so callers and tests can tell that a wait has begun.
