@@ -132,10 +132,14 @@ VRC TimerMain(VThread self, void *) {
   return 0;
 }
 
+// A tick of more than about thirty years is as good as none.
+constexpr double kLongestTickNanos = 1e18;
+
 void SetResolution(double seconds) {
   g_resolution = seconds;
-  g_resolutionNanos = static_cast<int64_t>(seconds * kNanosPerSecond);
-  if (g_resolutionNanos < 1) g_resolutionNanos = 1;
+  double nanos = seconds * kNanosPerSecond;
+  if (nanos > kLongestTickNanos) nanos = kLongestTickNanos;
+  g_resolutionNanos = nanos < 1 ? 1 : static_cast<int64_t>(nanos);
 }
 
 // A finer tick: every armed timer's delta is rescaled, truncated.
