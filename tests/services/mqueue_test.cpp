@@ -145,7 +145,7 @@ TEST(VMsgQueueTest, AllocationFailuresLeaveNothingAndChangeNothing) {
 TEST(VMsgQueueTest, SoakLosesAndDuplicatesNothing) {
   constexpr int kProducers = 4;
   constexpr int kConsumers = 4;
-  const int perProducer = vtest::SoakSize(250000, 10);
+  const int perProducer = vtest::SoakSize(250000, 4);
   constexpr uintptr_t kStop = UINTPTR_MAX;
   VMsgQueue q = MakeQueue();
   std::vector<std::atomic<uint8_t>> seen(static_cast<size_t>(kProducers) *

@@ -95,7 +95,7 @@ TEST(VThreadPoolTest, JobsRunInSubmissionOrderWhateverTheirPriorityBits) {
   VThreadPool pool = MakePool(1);
   Blocker blocker;
   VThreadPoolJobSubmit(pool, nullptr, Blocker::Run, &blocker, nullptr, nullptr,
-                       0, nullptr);
+                       VTHREADPOOL_JOB_RELEASE, nullptr);
   VSemaphoreWait(blocker.started);
   std::mutex lock;
   std::vector<int> order;
@@ -123,7 +123,8 @@ TEST(VThreadPoolTest, JobsRunInSubmissionOrderWhateverTheirPriorityBits) {
                   [](VThreadPoolJob, void *arg) -> VRC {
                     return VSemaphorePost(static_cast<VSemaphore>(arg));
                   },
-                  done, static_cast<unsigned>(31 - i), nullptr),
+                  done, static_cast<unsigned>(31 - i) | VTHREADPOOL_JOB_RELEASE,
+                  nullptr),
               0);
   }
   VSemaphorePost(blocker.release);
@@ -256,7 +257,7 @@ TEST(VThreadPoolTest, DecreaseStopsOneWorkerAndIncreaseAddsOne) {
 // Many small jobs while another thread keeps adding and removing workers:
 // every job runs exactly once.
 TEST(VThreadPoolTest, EveryJobRunsOnceWhileWorkersComeAndGo) {
-  const int jobs = vtest::SoakSize(100000, 10);
+  const int jobs = vtest::SoakSize(100000, 4);
   VThreadPool pool = MakePool(2);
   std::atomic<int> runs{0};
   std::atomic<bool> submitting{true};
@@ -290,25 +291,27 @@ TEST(VThreadPoolTest, EveryJobRunsOnceWhileWorkersComeAndGo) {
 }
 
 // Destroyed at once while submitters keep submitting: every accepted job
-// either ran or was cancelled, never both and never neither.
+// either ran or was cancelled, never both and never neither.  A job holds
+// one worker until every submitter has been refused, so that the pool
+// outlives their last call.
 TEST(VThreadPoolTest, CancellingDestroyAccountsForEveryAcceptedJob) {
-  for (int round = 0; round < vtest::SoakSize(20, 4); round++) {
+  for (int round = 0; round < 10; round++) {
     VThreadPool pool = MakePool(2);
-    std::atomic<int> runs{0}, accepted{0}, refused{0};
+    Blocker blocker;
+    VThreadPoolJob holder = nullptr;
+    VThreadPoolJobSubmit(pool, nullptr, Blocker::Run, &blocker, nullptr,
+                         nullptr, 0, &holder);
+    VSemaphoreWait(blocker.started);
+    std::atomic<int> runs{0}, accepted{0};
     std::vector<std::vector<VThreadPoolJob>> kept(2);
     std::vector<std::thread> submitters;
-    std::atomic<int> started{0};
     for (int s = 0; s < 2; s++) {
       submitters.emplace_back([&, s] {
-        started++;
-        for (int i = 0; i < 2000; i++) {
+        for (;;) {
           VThreadPoolJob job = nullptr;
           VRC rc = VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
                                         nullptr, 0, &job);
-          if (rc == VRC_FAILURE) {
-            refused++;
-            return;
-          }
+          if (rc == VRC_FAILURE) return;
           ASSERT_EQ(rc, 0);
           accepted++;
           kept[s].push_back(job);
@@ -316,8 +319,12 @@ TEST(VThreadPoolTest, CancellingDestroyAccountsForEveryAcceptedJob) {
       });
     }
     ASSERT_TRUE(vtest::YieldUntil([&] { return accepted.load() > 100; }));
-    EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, VTHREADPOOL_DESTROY_NOW), 0);
+    std::thread destroyer([pool] {
+      EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, VTHREADPOOL_DESTROY_NOW), 0);
+    });
     for (auto &t : submitters) t.join();
+    VSemaphorePost(blocker.release);
+    destroyer.join();
     int finished = 0, cancelled = 0;
     for (auto &list : kept) {
       for (VThreadPoolJob job : list) {
@@ -332,6 +339,8 @@ TEST(VThreadPoolTest, CancellingDestroyAccountsForEveryAcceptedJob) {
     }
     EXPECT_EQ(finished + cancelled, accepted.load());
     EXPECT_EQ(finished, runs.load());
+    EXPECT_EQ(VThreadPoolJobExitCode(holder), 0);
+    VThreadPoolJobCleanup(holder);
   }
 }
 
