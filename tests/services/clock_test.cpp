@@ -82,19 +82,22 @@ TEST(VClockTest, EachRegistrationDeliversAtItsRate) {
   {
     Locked hold;  // no delivery while the queues are read
     times = Drain(every);
-    EXPECT_EQ(Drain(two).size(), 3u);
-    EXPECT_EQ(Drain(three).size(), 2u);
-    EXPECT_EQ(Drain(both).size(), 5u);
+    // n seconds have passed for every registration alike (six, or more
+    // when a second passed before the lock was taken).
+    size_t n = times.size();
+    EXPECT_EQ(Drain(two).size(), n / 2);
+    EXPECT_EQ(Drain(three).size(), n / 3);
+    EXPECT_EQ(Drain(both).size(), n / 2 + n / 3);
     EXPECT_EQ(Drain(never).size(), 0u);
     for (VMsgQueue q : {every, two, three, both, never}) {
       while (VClockRemoveMsgQueue(q) == 0) {
       }
     }
   }
-  ASSERT_EQ(times.size(), 6u);
+  ASSERT_GE(times.size(), 6u);
   for (size_t i = 0; i < times.size(); i++) {
     EXPECT_GE(times[i], start);
-    EXPECT_LE(times[i], end + 1);
+    EXPECT_LE(times[i], time(nullptr) + 1);
     if (i > 0) {
       EXPECT_GE(times[i], times[i - 1]);
     }
