@@ -2,10 +2,12 @@
 // lock and unlock (VMutex, a recursive pthread mutex, GLib's GRecMutex,
 // std::mutex), and a two-thread ping-pong over a pair of semaphores
 // (VSemaphore against the same counting semaphore written directly on a
-// pthread mutex and condition variable), and a ping-pong over one VCond.
+// pthread mutex and condition variable, and the system's sem_t), and a
+// ping-pong over one VCond.
 #include <benchmark/benchmark.h>
 #include <glib.h>
 #include <pthread.h>
+#include <semaphore.h>
 
 #include <atomic>
 #include <mutex>
@@ -92,6 +94,18 @@ struct RawSemaphore {
   }
 };
 
+// The system's own counting semaphore.
+struct PosixSemaphore {
+  sem_t s;
+  PosixSemaphore() { sem_init(&s, 0, 0); }
+  ~PosixSemaphore() { sem_destroy(&s); }
+  void Post() { sem_post(&s); }
+  void Wait() {
+    while (sem_wait(&s) != 0) {
+    }
+  }
+};
+
 struct VSem {
   VSemaphore s = nullptr;
   VSem() { VSemaphoreCreateN(0, &s); }
@@ -128,6 +142,11 @@ void BM_RawSemaphorePingPong(benchmark::State &state) {
   PingPong<RawSemaphore>(state);
 }
 BENCHMARK(BM_RawSemaphorePingPong)->UseRealTime();
+
+void BM_PosixSemaphorePingPong(benchmark::State &state) {
+  PingPong<PosixSemaphore>(state);
+}
+BENCHMARK(BM_PosixSemaphorePingPong)->UseRealTime();
 
 // One iteration is a round trip over one VCond and its VMutex: each side
 // hands the turn over, signals, and waits until the turn comes back.

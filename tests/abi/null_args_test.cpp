@@ -402,6 +402,53 @@ struct Make<VOneTime *> {
   static VOneTime *Get() { return new VOneTime VONETIME_INIT; }
 };
 
+// Services.
+VRC RunJob(void *) { return 0; }
+VRC JobDone(VThreadPoolJob, void *) { return 0; }
+template <>
+struct Make<VMsgQueue> {
+  static VMsgQueue Get() {
+    VMsgQueue q = nullptr;
+    VMsgQueueCreate(&q);
+    VMsgQueuePut(q, &q);
+    return q;
+  }
+};
+template <>
+struct Make<VThreadPool> {
+  static VThreadPool Get() {
+    VThreadPool pool = nullptr;
+    VThreadPoolCreate(1, &pool);
+    return pool;
+  }
+};
+template <>
+struct Make<VThreadPoolJob> {
+  static VThreadPoolJob Get() {
+    VThreadPoolJob job = nullptr;
+    VThreadPoolJobSubmit(Make<VThreadPool>::Get(), "job", RunJob, nullptr,
+                         nullptr, nullptr, 0, &job);
+    return job;
+  }
+};
+template <>
+struct Make<VThreadPoolRoutine> {
+  static VThreadPoolRoutine Get() { return RunJob; }
+};
+template <>
+struct Make<VThreadPoolCallback> {
+  static VThreadPoolCallback Get() { return JobDone; }
+};
+template <>
+struct Make<VTimer> {
+  // Its handler has the job routines' type, whose factory serves both.
+  static VTimer Get() { return VTimerCreate(RunJob, nullptr, "timer"); }
+};
+template <>
+struct Make<VEvent *> {
+  static VEvent *Get() { return new VEvent{Make<VEvent>::Get()}; }
+};
+
 // Logging.
 template <>
 struct Make<VLogFile> {

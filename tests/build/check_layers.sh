@@ -57,6 +57,10 @@ vantrel/vsync.h 4
 vantrel/vexcept.h 4
 vantrel/vlog.h 5
 vantrel/vsocket.h 6
+vantrel/vmqueue.h 6
+vantrel/vthreadpool.h 6
+vantrel/vtimer.h 6
+vantrel/vclock.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

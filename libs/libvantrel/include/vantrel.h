@@ -30,6 +30,10 @@
 #include "vantrel/vexcept.h"
 #include "vantrel/vlog.h"
 #include "vantrel/vsocket.h"
+#include "vantrel/vmqueue.h"
+#include "vantrel/vthreadpool.h"
+#include "vantrel/vtimer.h"
+#include "vantrel/vclock.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */

@@ -18,6 +18,11 @@ struct WallTime {
 // Reads the wall clock.  0, or the system's error number with *now zeroed.
 int WallClockNow(WallTime *now);
 
+// The wall clock as of the last timer interrupt (a few milliseconds
+// behind at most), read without touching the hardware clock.  0, or the
+// system's error number with *now zeroed.
+int WallClockNowCoarse(WallTime *now);
+
 // Nanoseconds on the monotonic clock from an arbitrary origin.
 int64_t MonotonicNanoseconds();
 

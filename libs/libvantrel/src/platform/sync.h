@@ -56,6 +56,32 @@ void CondBroadcast(CondVar *c);
 // The monotonic deadline `milliseconds` from now, in nanoseconds.
 int64_t DeadlineAfter(uint32_t milliseconds);
 
+// Tells the processor that the caller is in a spin-wait loop (x86 pause),
+// so that a sibling hardware thread runs and the loop's exit is not
+// mispredicted; no system call.
+inline void SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  __asm__ __volatile__("yield");
+#endif
+}
+
+// Waits on a 32-bit word of this process (a futex here, WaitOnAddress on
+// Windows): sleeps while *word still holds `expected`, with the test and
+// the start of the sleep one step against AddressWake, so a wake that
+// follows a change of the word is never lost.  deadline is a monotonic
+// time from DeadlineAfter, or kNoDeadline.  Returns 0 when woken, when the
+// word did not hold `expected` or when a signal interrupted the sleep (the
+// caller tests its word again in every case), ETIMEDOUT once the deadline
+// has passed.  Wake-ups may be spurious.
+inline constexpr int64_t kNoDeadline = -1;
+int AddressWait(const uint32_t *word, uint32_t expected, int64_t deadline);
+// Wakes up to `count` threads sleeping in AddressWait on word.  Safe on a
+// word whose memory has been released meanwhile: the address is only a
+// key, never read.
+void AddressWake(const uint32_t *word, int count);
+
 }  // namespace vantrel::platform
 
 #endif  // VANTREL_PLATFORM_SYNC_H

@@ -71,6 +71,10 @@ void ThreadYield();
 // Sleeps at least `milliseconds` on the monotonic clock.
 void SleepMilliseconds(uint32_t milliseconds);
 
+// Sleeps until the monotonic clock (MonotonicNanoseconds) reaches
+// `deadline`; returns at once when it has passed.
+void SleepUntil(int64_t deadline);
+
 // Thread-local storage: one slot per key and thread, null until set.
 struct TlsKey {
   uintptr_t value;

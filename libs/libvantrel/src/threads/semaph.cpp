@@ -1,7 +1,15 @@
-// VSemaphore: a counting semaphore on a guard and a condition variable.
-// Posts wake sleepers only when there are some, so a post nobody waits for
-// stays in user space.
+// VSemaphore: a counting semaphore on one atomic word and an address wait.
+//
+// Taking a unit when the count is positive, and posting when nobody
+// sleeps, are each one compare-and-swap in user space.  A thread that must
+// wait registers itself in the word's high half and sleeps on the count
+// half; a post that finds registered sleepers wakes as many as it added
+// units.  A woken thread competes for the unit like any other caller and
+// sleeps again when it loses.
 #include <errno.h>
+
+#include <bit>
+#include <new>
 
 #include "internal/alloc.h"
 #include "platform/sync.h"
@@ -11,57 +19,88 @@
 namespace vantrel::internal {
 namespace {
 
+constexpr uint64_t kOneSleeper = uint64_t{1} << 32;
+constexpr uint64_t kCountMask = kOneSleeper - 1;
+
+uint32_t CountOf(uint64_t state) { return static_cast<uint32_t>(state); }
+uint32_t SleepersOf(uint64_t state) {
+  return static_cast<uint32_t>(state >> 32);
+}
+
+// The count half of the word, the one the kernel compares and sleeps on.
+const uint32_t *CountWord(VSemaphoreRecord *s) {
+  auto *halves = reinterpret_cast<const uint32_t *>(&s->state);
+  return std::endian::native == std::endian::little ? halves : halves + 1;
+}
+
 VRC CreateSemaphore(int initial, VSemaphore *out) {
+  // An initial count out of range is refused as the system would refuse it.
+  if (initial < 0 || initial > VSEMAPHORE_MAX_COUNT) return VRC_FAILURE;
   auto *s = static_cast<VSemaphoreRecord *>(Malloc(sizeof(VSemaphoreRecord)));
   if (s == nullptr) return ENOMEM;
-  // An initial count out of range is refused as the system would refuse it.
-  if (initial < 0 || initial > VSEMAPHORE_MAX_COUNT ||
-      !InitGuarded(&s->guard, &s->cond)) {
-    Free(s);
-    return VRC_FAILURE;
-  }
-  s->count = initial;
-  s->sleepers = 0;
+  new (&s->state) std::atomic<uint64_t>(static_cast<uint64_t>(initial));
   *out = s;
   return 0;
 }
 
 void Post(VSemaphoreRecord *s, int n) {
   if (n < 1) return;
-  platform::MutexLock(&s->guard);
-  int64_t count = static_cast<int64_t>(s->count) + n;
-  s->count = static_cast<int32_t>(
-      count > VSEMAPHORE_MAX_COUNT ? VSEMAPHORE_MAX_COUNT : count);
-  // Each signal wakes one sleeper; never more than there are units.
-  for (int32_t i = 0; i < s->sleepers && i < n; i++) {
-    platform::CondSignal(&s->cond);
+  uint64_t old = s->state.load(std::memory_order_relaxed);
+  uint64_t next;
+  do {
+    uint64_t count = CountOf(old) + static_cast<uint64_t>(n);
+    if (count > VSEMAPHORE_MAX_COUNT) count = VSEMAPHORE_MAX_COUNT;
+    next = (old & ~kCountMask) | count;
+  } while (!s->state.compare_exchange_weak(old, next, std::memory_order_release,
+                                           std::memory_order_relaxed));
+  uint32_t sleepers = SleepersOf(old);
+  if (sleepers == 0) return;
+  // s may be gone by now (a waiter took the unit and destroyed it); the
+  // wake only uses the address as a key.
+  int wake = n < static_cast<int>(sleepers) ? n : static_cast<int>(sleepers);
+  platform::AddressWake(CountWord(s), wake);
+}
+
+// Takes one unit if there is one, changing the sleeper count by `leaving`
+// (0, or kOneSleeper when a registered sleeper takes it) in the same step.
+bool TryDecrement(VSemaphoreRecord *s, uint64_t leaving) {
+  uint64_t old = s->state.load(std::memory_order_relaxed);
+  while (CountOf(old) > 0) {
+    if (s->state.compare_exchange_weak(old, old - 1 - leaving,
+                                       std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+      return true;
+    }
   }
-  platform::MutexUnlock(&s->guard);
+  return false;
+}
+
+// The last look of a sleeper whose time ran out: it takes a unit that
+// arrived meanwhile, or leaves without one.
+VRC LeaveAfterTimeout(VSemaphoreRecord *s) {
+  uint64_t old = s->state.load(std::memory_order_relaxed);
+  for (;;) {
+    bool take = CountOf(old) > 0;
+    uint64_t next = old - kOneSleeper - (take ? 1 : 0);
+    if (s->state.compare_exchange_weak(old, next, std::memory_order_acquire,
+                                       std::memory_order_relaxed)) {
+      return take ? 0 : VRC_TIMEOUT;
+    }
+  }
 }
 
 VRC Take(VSemaphoreRecord *s, uint32_t milliseconds) {
+  if (TryDecrement(s, 0)) return 0;
+  if (milliseconds == 0) return VRC_TIMEOUT;
   WaitLimit limit = StartWait(milliseconds);
-  platform::MutexLock(&s->guard);
-  VRC rc = 0;
-  if (s->count == 0) {
-    s->sleepers++;
-    rc = GuardedWait(&s->guard, &s->cond, limit, [s] { return s->count > 0; });
-    s->sleepers--;
+  int64_t deadline = limit.infinite ? platform::kNoDeadline : limit.deadline;
+  s->state.fetch_add(kOneSleeper, std::memory_order_relaxed);
+  for (;;) {
+    if (TryDecrement(s, kOneSleeper)) return 0;
+    if (platform::AddressWait(CountWord(s), 0, deadline) == ETIMEDOUT) {
+      return LeaveAfterTimeout(s);
+    }
   }
-  if (rc == 0) s->count--;
-  platform::MutexUnlock(&s->guard);
-  return rc;
-}
-
-VRC TryTake(VSemaphoreRecord *s) {
-  platform::MutexLock(&s->guard);
-  VRC rc = EAGAIN;
-  if (s->count > 0) {
-    s->count--;
-    rc = 0;
-  }
-  platform::MutexUnlock(&s->guard);
-  return rc;
 }
 
 }  // namespace
@@ -70,11 +109,20 @@ VRC SemaphoreTimedWait(VSemaphore s, uint32_t milliseconds) {
   return Take(s, milliseconds);
 }
 
+void SemaphoreWaitSpinning(VSemaphore s, int spins) {
+  for (int i = 0; i < spins; i++) {
+    if (CountOf(s->state.load(std::memory_order_relaxed)) > 0 &&
+        TryDecrement(s, 0)) {
+      return;
+    }
+    platform::SpinPause();
+  }
+  Take(s, VSYNC_INFINITE);
+}
+
 int32_t SemaphoreSleeperCount(VSemaphore s) {
-  platform::MutexLock(&s->guard);
-  int32_t n = s->sleepers;
-  platform::MutexUnlock(&s->guard);
-  return n;
+  return static_cast<int32_t>(
+      SleepersOf(s->state.load(std::memory_order_relaxed)));
 }
 
 }  // namespace vantrel::internal
@@ -86,7 +134,6 @@ VRC VSemaphoreCreateN(int initial, VSemaphore *out) {
 
 VRC VSemaphoreDestroy(VSemaphore s) {
   if (s == nullptr) return EINVAL;
-  vantrel::internal::DestroyGuarded(&s->guard, &s->cond);
   vantrel::internal::Free(s);
   return 0;
 }
@@ -110,5 +157,5 @@ VRC VSemaphoreWait(VSemaphore s) {
 
 VRC VSemaphoreTry(VSemaphore s) {
   if (s == nullptr) return EINVAL;
-  return vantrel::internal::TryTake(s);
+  return vantrel::internal::TryDecrement(s, 0) ? 0 : EAGAIN;
 }

@@ -89,14 +89,18 @@ struct VGateRecord {
   int32_t open;  // 1 while the gate is open
 };
 
-// count and sleepers are guarded by `guard`; posts signal the condition
-// variable only when someone sleeps on it.
+// One 64-bit word: the count in the low half, which is also the word that
+// sleepers wait on, and the number of threads registered to sleep in the
+// high half.  A post changes the count and learns whether anyone sleeps in
+// the same atomic step, so it makes a system call only when there is a
+// sleeper, and it never reads the record after its change: a waiter may
+// take the unit and destroy the semaphore at once.
 struct VSemaphoreRecord {
-  vantrel::platform::Mutex guard;
-  vantrel::platform::CondVar cond;
-  int32_t count;     // 0 .. VSEMAPHORE_MAX_COUNT
-  int32_t sleepers;  // threads blocked in a wait
+  std::atomic<uint64_t> state;
 };
+
+static_assert(std::is_standard_layout_v<VSemaphoreRecord>);
+static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
 namespace vantrel::internal {
 
@@ -155,6 +159,10 @@ void MutexRelease(VMutexRecord *m);
 // Waits at most `milliseconds` (VSYNC_INFINITE: no limit) for a positive
 // count and takes 1: 0, or VRC_TIMEOUT when the time ran out.
 VRC SemaphoreTimedWait(VSemaphore s, uint32_t milliseconds);
+// VSemaphoreWait that first looks for a unit `spins` times without
+// sleeping: for a consumer that expects the next unit within microseconds
+// and would otherwise pay a sleep and a wake-up for each.
+void SemaphoreWaitSpinning(VSemaphore s, int spins);
 
 // Number of threads blocked on each object right now (taken under its
 // guard), so callers and tests can tell that a wait has begun.

@@ -7,15 +7,25 @@
 
 namespace vantrel::platform {
 
-int WallClockNow(WallTime *now) {
+namespace {
+
+int ReadWallClock(clockid_t id, WallTime *now) {
   struct timespec ts;
-  if (VOS(clock_gettime)(CLOCK_REALTIME, &ts) != 0) {
+  if (VOS(clock_gettime)(id, &ts) != 0) {
     *now = WallTime{0, 0};
     return errno;
   }
   now->seconds = ts.tv_sec;
   now->microseconds = static_cast<int32_t>(ts.tv_nsec / 1000);
   return 0;
+}
+
+}  // namespace
+
+int WallClockNow(WallTime *now) { return ReadWallClock(CLOCK_REALTIME, now); }
+
+int WallClockNowCoarse(WallTime *now) {
+  return ReadWallClock(CLOCK_REALTIME_COARSE, now);
 }
 
 int64_t MonotonicNanoseconds() {

@@ -28,6 +28,12 @@ int DefaultIoctlInt(int descriptor, unsigned long request, int *value) {
   return ::ioctl(descriptor, request, value);
 }
 
+long DefaultFutex(uint32_t *word, int op, uint32_t value,
+                  const struct timespec *timeout, uint32_t *word2,
+                  uint32_t value3) {
+  return ::syscall(SYS_futex, word, op, value, timeout, word2, value3);
+}
+
 // Constant-initialised: usable before any constructor runs and until exit.
 constinit OsTable g_os = {
 #define VANTREL_OS_DEFAULT(name, function, form) &function,

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <ifaddrs.h>
+#include <linux/futex.h>
 #include <netdb.h>
 #include <poll.h>
 #include <pthread.h>
@@ -18,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/random.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
@@ -39,6 +41,10 @@ enum class FailForm {
 int DefaultOpen(const char *path, int flags, mode_t mode);
 int DefaultFcntl(int descriptor, int command, int argument);
 int DefaultIoctlInt(int descriptor, unsigned long request, int *value);
+// The futex system call, which has no C library wrapper.
+long DefaultFutex(uint32_t *word, int op, uint32_t value,
+                  const struct timespec *timeout, uint32_t *word2,
+                  uint32_t value3);
 
 // X(name, default function, failure form)
 #define VANTREL_OS_CALLS(X)                                              \
@@ -89,6 +95,7 @@ int DefaultIoctlInt(int descriptor, unsigned long request, int *value);
   X(pthread_cond_timedwait, ::pthread_cond_timedwait, kReturn)           \
   X(pthread_cond_signal, ::pthread_cond_signal, kReturn)                 \
   X(pthread_cond_broadcast, ::pthread_cond_broadcast, kReturn)           \
+  X(futex, DefaultFutex, kErrno)                                         \
   X(clock_gettime, ::clock_gettime, kErrno)                              \
   X(localtime_r, ::localtime_r, kNull)                                   \
   X(mktime, ::mktime, kErrno)                                            \

@@ -82,6 +82,32 @@ int CondTimedWait(CondVar *c, Mutex *m, int64_t deadline) {
 void CondSignal(CondVar *c) { VOS(pthread_cond_signal)(Native(c)); }
 void CondBroadcast(CondVar *c) { VOS(pthread_cond_broadcast)(Native(c)); }
 
+// FUTEX_WAIT_BITSET takes an absolute deadline on CLOCK_MONOTONIC, so a
+// woken-early waiter sleeps again without recomputing its timeout.
+int AddressWait(const uint32_t *word, uint32_t expected, int64_t deadline) {
+  struct timespec ts;
+  struct timespec *limit = nullptr;
+  if (deadline != kNoDeadline) {
+    ts.tv_sec = static_cast<time_t>(deadline / kNanosPerSecond);
+    ts.tv_nsec = static_cast<long>(deadline % kNanosPerSecond);
+    limit = &ts;
+  }
+  if (VOS(futex)(const_cast<uint32_t *>(word),
+                 FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, expected, limit,
+                 nullptr, FUTEX_BITSET_MATCH_ANY) == 0) {
+    return 0;
+  }
+  return errno == ETIMEDOUT ? ETIMEDOUT : 0;
+}
+
+// A private futex is keyed by the address alone; the kernel does not read
+// the word on a wake.
+void AddressWake(const uint32_t *word, int count) {
+  VOS(futex)
+  (const_cast<uint32_t *>(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG,
+   static_cast<uint32_t>(count), nullptr, nullptr, 0);
+}
+
 int64_t DeadlineAfter(uint32_t milliseconds) {
   return MonotonicNanoseconds() +
          static_cast<int64_t>(milliseconds) * (kNanosPerSecond / 1000);

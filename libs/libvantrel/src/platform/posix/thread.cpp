@@ -137,6 +137,16 @@ void SleepMilliseconds(uint32_t milliseconds) {
   }
 }
 
+void SleepUntil(int64_t deadline) {
+  if (deadline < 0) return;
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(deadline / 1000000000);
+  ts.tv_nsec = static_cast<long>(deadline % 1000000000);
+  while (VOS(clock_nanosleep)(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) ==
+         EINTR) {
+  }
+}
+
 static_assert(sizeof(pthread_key_t) <= sizeof(uintptr_t));
 
 int TlsKeyCreate(TlsKey *key, void (*destructor)(void *value)) {
