@@ -1,8 +1,10 @@
 // Stream and file drivers: line format, size and daily rotation, the pool,
 // the fall-backs to standard error, and many threads on one file.
 #include <errno.h>
+#include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <optional>
 #include <random>
@@ -115,6 +117,29 @@ TEST_F(VLogFileTest, SizeRotationHappensAtTheLineThatWouldPassTheLimit) {
   Write(log, long_text);
   EXPECT_EQ(ReadFile(path_).size(), size + Line(long_text).size());
   EXPECT_EQ(VLogFileClose(log), 0);
+
+  // A pipe (like a device) is written to but never renamed, whatever the
+  // limit and the daily setting say.
+  SetEnv("VDE_LOGFILE_MAXSIZE", "10");
+  std::string fifo = File("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  log = Open(fifo);
+  for (const char *rotation : {(const char *)nullptr, "%Y"}) {
+    SetEnv("VDE_LOGFILE_ROTATION_FORMAT", rotation);
+    Write(log, "through the pipe, longer than the limit");
+  }
+  EXPECT_EQ(VLogFileClose(log), 0);
+  char bytes[4096];
+  EXPECT_EQ(
+      read(reader, bytes, sizeof bytes),
+      ssize_t(2 * Line("through the pipe, longer than the limit").size()));
+  close(reader);
+  struct stat st;
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_FALSE(Exists(fifo + "_old"));
 }
 
 // With the second limit the header alone passes it: headers still land whole
@@ -301,6 +326,7 @@ TEST_F(VLogFileTest, SystemFailuresAreReportedAndLoggingGoesOn) {
   EXPECT_EQ(VLogFileClose(log), 0);
 
   // A device that really fails the write, then an injected failure.
+  SetEnv("VDE_LOGFILE_MAXSIZE", nullptr);
   for (const char *dest : {"/dev/full", "stdout"}) {
     std::optional<vtest::OsFault> failing;
     if (dest[0] == 's') failing.emplace("write", 1, EIO, true);

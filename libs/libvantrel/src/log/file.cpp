@@ -412,10 +412,17 @@ void RenameFailed(FileState *state, int error) {
   }
 }
 
+// A log that is a device, a pipe or a socket (/dev/null, /dev/stdout, a
+// FIFO) is never rotated: renaming it would move the device node itself.
+bool IsPlainFile(int descriptor) {
+  platform::FileInfo info;
+  return platform::FileStatDescriptor(descriptor, &info) == 0 && info.isRegular;
+}
+
 // Without memory for the new name the file is kept and the next write
 // tries again.
 void Rotate(FileState *state, const char *format) {
-  if (!IsFile(state->current)) return;
+  if (!IsFile(state->current) || !IsPlainFile(state->current)) return;
   char *rotated = RotatedName(state, format);
   if (rotated == nullptr) return;
   platform::FileRemove(rotated);

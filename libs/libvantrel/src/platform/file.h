@@ -55,6 +55,7 @@ struct FileInfo {
   int64_t size;   // bytes
   uint32_t mode;  // permission bits (07777)
   bool isDirectory;
+  bool isRegular;  // a plain file: not a directory, device, pipe or socket
   int64_t modifiedSeconds;  // last change of the data, seconds since the epoch
 };
 

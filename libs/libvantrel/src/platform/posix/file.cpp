@@ -25,6 +25,7 @@ void Describe(const struct stat &st, FileInfo *info) {
   info->size = st.st_size;
   info->mode = static_cast<uint32_t>(st.st_mode & 07777);
   info->isDirectory = S_ISDIR(st.st_mode);
+  info->isRegular = S_ISREG(st.st_mode);
   info->modifiedSeconds = st.st_mtim.tv_sec;
 }
 
