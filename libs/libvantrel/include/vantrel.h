@@ -29,6 +29,7 @@
 #include "vantrel/vthread.h"
 #include "vantrel/vexcept.h"
 #include "vantrel/vlog.h"
+#include "vantrel/vdatacrypt.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */
