@@ -164,23 +164,6 @@ TEST_F(VAesDataCryptTest, KeyFileSetsTheGlobalKey) {
   EXPECT_EQ(GlobalKey(), next);
 }
 
-TEST_F(VAesDataCryptTest, DecryptionGivesExactlyTheBytesAndTheCodes) {
-  Bytes key = vtest::RandomBytes(16, 8);
-  ASSERT_EQ(VAesDataCryptSetKey(16, key.data()), 0);
-  Bytes back = "untouched";
-  uintptr_t status = kUntouched;
-  EXPECT_EQ(DecryptWith("plain", nullptr, &back, &status),
-            VRC_CRYPT_NOT_ENCRYPTED);
-  EXPECT_EQ(back, "untouched");
-  EXPECT_EQ(status, kUntouched);
-  std::string text;
-  std::vector<LogLine> log = LogOf([&] {
-    EXPECT_EQ(EncryptWith("", nullptr, &text, &status), VTKCRYPT_E_NO_DATA);
-  });
-  EXPECT_EQ(status, kUntouched);
-  EXPECT_EQ(log.size(), 1u);
-}
-
 TEST_F(VAesDataCryptTest, ThreadsShareTheGlobalKey) {
   Bytes key = vtest::RandomBytes(32, 9);
   ASSERT_EQ(VAesDataCryptSetKey(32, key.data()), 0);

@@ -103,17 +103,15 @@ size_t FramedBase64Length(uint32_t length) {
 char *WriteFrame(char *out, const char *base64, size_t length) {
   char digits[kMaxLengthDigits + 1];
   size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + length % 10);
-    length /= 10;
-  } while (length != 0);
+  for (size_t rest = length; count == 0 || rest != 0; rest /= 10) {
+    digits[count++] = static_cast<char>('0' + rest % 10);
+  }
   char *p = out;
   *p++ = '@';
   while (count != 0) *p++ = digits[--count];
   *p++ = ':';
-  size_t base64Length = strlen(base64);
-  memcpy(p, base64, base64Length);
-  p += base64Length;
+  memcpy(p, base64, length);
+  p += length;
   *p++ = '@';
   *p = '\0';
   return out;
@@ -158,25 +156,39 @@ bool ReadStatedLength(const char *p, const char *end, size_t *value) {
   return true;
 }
 
-// The Base64 part of a text IsEncryptedText accepted.
-const char *Base64Of(const char *text, size_t length, size_t *base64Length) {
+// Everything the encrypted form asks but valid Base64: "@", a stated
+// length ending at the first colon, that many characters, "@".  On success
+// *base64 and *base64Length give those characters.
+bool IsFramed(const char *text, size_t length, const char **base64,
+              size_t *base64Length) {
+  if (text == nullptr || length < 2) return false;
+  if (text[0] != '@' || text[length - 1] != '@') return false;
   const char *colon = static_cast<const char *>(memchr(text, ':', length));
-  *base64Length = static_cast<size_t>(text + length - 1 - (colon + 1));
-  return colon + 1;
+  if (colon == nullptr) return false;
+  size_t stated = 0;
+  if (!ReadStatedLength(text + 1, colon, &stated)) return false;
+  size_t present = static_cast<size_t>(text + length - 1 - (colon + 1));
+  if (stated != present) return false;
+  *base64 = colon + 1;
+  *base64Length = present;
+  return true;
 }
 
-// Decodes the Base64 part of an accepted text: 0 with the cipher bytes (a
-// block of the crypto library), or the failure's code.
-VRC Unframe(const char *text, size_t length, unsigned char **cipher,
+// Decodes the Base64 part of a framed text: 0 with the cipher bytes (a
+// block of the crypto library), or the failure's code.  The decoder accepts
+// exactly the Base64 the checker does, so its refusal is the checker's and
+// the text is no encrypted value; checking first would read it twice.
+VRC Unframe(const char *base64, size_t base64Length, unsigned char **cipher,
             uint32_t *cipherLength) {
-  size_t base64Length = 0;
-  const char *base64 = Base64Of(text, length, &base64Length);
   char *copy = Strndup(base64, base64Length);
   if (copy == nullptr) return ENOMEM;
   size_t decoded = 0;
   unsigned char *bytes = VTKCryptDesBinasciiA2Bbase64(copy, &decoded);
+  int error = errno;
   Free(copy);
-  if (bytes == nullptr) return ENOMEM;
+  if (bytes == nullptr) {
+    return error == ENOMEM ? ENOMEM : VRC_CRYPT_NOT_ENCRYPTED;
+  }
   if (decoded > UINT32_MAX) {
     VTKCryptDesFree(bytes);
     return CryptResult(VTKCRYPT_E_TOO_LONG);
@@ -253,11 +265,14 @@ VRC CryptEncrypt(VDataCryptContext context, const void *data, uint32_t length,
 
 VRC CryptDecrypt(VDataCryptContext context, const char *text, char **outData,
                  uint32_t *outLength) {
-  size_t textLength = strlen(text);
-  if (!IsEncryptedText(text, textLength)) return VRC_CRYPT_NOT_ENCRYPTED;
+  const char *base64 = nullptr;
+  size_t base64Length = 0;
+  if (!IsFramed(text, strlen(text), &base64, &base64Length)) {
+    return VRC_CRYPT_NOT_ENCRYPTED;
+  }
   unsigned char *cipher = nullptr;
   uint32_t cipherLength = 0;
-  VRC rc = Unframe(text, textLength, &cipher, &cipherLength);
+  VRC rc = Unframe(base64, base64Length, &cipher, &cipherLength);
   if (rc != 0) return rc;
   const CryptAlgorithm *row = context->algorithm;
   unsigned char *plain = nullptr;
@@ -279,15 +294,10 @@ VRC CryptDecrypt(VDataCryptContext context, const char *text, char **outData,
 }
 
 bool IsEncryptedText(const char *text, size_t length) {
-  if (text == nullptr || length < 2) return false;
-  if (text[0] != '@' || text[length - 1] != '@') return false;
-  const char *colon = static_cast<const char *>(memchr(text, ':', length));
-  if (colon == nullptr) return false;
-  size_t stated = 0;
-  if (!ReadStatedLength(text + 1, colon, &stated)) return false;
-  size_t present = static_cast<size_t>(text + length - 1 - (colon + 1));
-  if (stated != present) return false;
-  return VTKCryptDesBinasciiCheckbase64(colon + 1, present) != 0;
+  const char *base64 = nullptr;
+  size_t base64Length = 0;
+  return IsFramed(text, length, &base64, &base64Length) &&
+         VTKCryptDesBinasciiCheckbase64(base64, base64Length) != 0;
 }
 
 const unsigned char *CryptKey(VDataCryptContext context, uint32_t *length) {
