@@ -7,6 +7,7 @@
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <vcrypt.h>
@@ -15,7 +16,6 @@
 #include <functional>
 #include <memory>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -63,20 +63,22 @@ inline LogLine Error(const std::string &text) { return {'E', 102, 0, text}; }
 inline LogLine Warning(const std::string &text) { return {'W', 103, 0, text}; }
 
 inline std::vector<LogLine> ParseLog(const std::string &captured) {
-  static const std::regex kLine(
-      R"(^[a-z!]+: ([A-Z])-[^-]*-(\d+)-(\d+): (.*)$)");
   std::vector<LogLine> lines;
   size_t start = 0;
   while (start < captured.size()) {
     size_t end = captured.find('\n', start);
     if (end == std::string::npos) end = captured.size();
     std::string line = captured.substr(start, end - start);
-    std::smatch m;
-    if (std::regex_match(line, m, kLine)) {
-      lines.push_back({m[1].str()[0], std::stoi(m[2]), std::stoi(m[3]), m[4]});
+    LogLine parsed{'?', 0, 0, line};
+    int text = -1;
+    if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%d-%d: %n", &parsed.letter,
+               &parsed.set, &parsed.number, &text) == 3 &&
+        text > 0) {
+      parsed.text = line.substr(static_cast<size_t>(text));
     } else {
-      lines.push_back({'?', 0, 0, line});
+      parsed = LogLine{'?', 0, 0, line};
     }
+    lines.push_back(parsed);
     start = end + 1;
   }
   return lines;
