@@ -483,6 +483,17 @@ struct Make<VSocketIPAddrHdl> {
   }
 };
 
+// Data encryption.
+template <>
+struct Make<VDataCryptContext> {
+  static VDataCryptContext Get() {
+    static const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    VDataCryptContext context = nullptr;
+    VDataCryptSetupContextWithKey("AES_CBC", kKey, sizeof kKey, &context);
+    return context;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Probes: one case per function and pointer position.
 

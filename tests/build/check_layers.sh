@@ -61,6 +61,7 @@ vantrel/vmqueue.h 6
 vantrel/vthreadpool.h 6
 vantrel/vtimer.h 6
 vantrel/vclock.h 6
+vantrel/vdatacrypt.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

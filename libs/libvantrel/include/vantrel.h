@@ -34,6 +34,7 @@
 #include "vantrel/vthreadpool.h"
 #include "vantrel/vtimer.h"
 #include "vantrel/vclock.h"
+#include "vantrel/vdatacrypt.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */

@@ -1,0 +1,236 @@
+// Shared by the data-encryption tests: the library started with its
+// default log destination, the log lines of a call captured from standard
+// error, temporary key files, keys, and OpenSSL as the reference cipher.
+#ifndef VANTREL_TESTS_CRYPT_CRYPT_TEST_SUPPORT_H
+#define VANTREL_TESTS_CRYPT_CRYPT_TEST_SUPPORT_H
+
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <vcrypt.h>
+
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "internal.h"  // libvcrypt's test hooks
+#include "vantrel/vdatacrypt.h"
+#include "vantrel/vlog.h"
+#include "vantrel/vservices.h"
+
+namespace vtest {
+
+using Bytes = std::string;  // raw bytes, NUL included
+
+inline constexpr const char *kAlgorithms[] = {"AES", "AES_CFB1", "AES_CBC",
+                                              "AES_FIPS"};
+inline constexpr uint32_t kKeyLengths[] = {16, 24, 32};
+
+inline bool IsCbc(const std::string &algorithm) {
+  return algorithm == "AES_CBC" || algorithm == "AES_FIPS";
+}
+
+// Pseudo-random bytes from a fixed seed.
+inline Bytes RandomBytes(size_t length, uint32_t seed) {
+  std::mt19937 gen(seed);
+  Bytes out(length, '\0');
+  for (char &c : out) c = static_cast<char>(gen());
+  return out;
+}
+
+// One line of the log manager's default destination:
+// "LEVEL: L-COMP-SET-NUMBER: text".
+struct LogLine {
+  char letter;
+  int set;
+  int number;
+  std::string text;
+  bool operator==(const LogLine &) const = default;
+};
+
+inline std::ostream &operator<<(std::ostream &os, const LogLine &line) {
+  return os << line.letter << "/" << line.set << "/" << line.number << ": "
+            << line.text;
+}
+
+inline LogLine Error(const std::string &text) { return {'E', 102, 0, text}; }
+inline LogLine Warning(const std::string &text) { return {'W', 103, 0, text}; }
+
+inline std::vector<LogLine> ParseLog(const std::string &captured) {
+  std::vector<LogLine> lines;
+  size_t start = 0;
+  while (start < captured.size()) {
+    size_t end = captured.find('\n', start);
+    if (end == std::string::npos) end = captured.size();
+    std::string line = captured.substr(start, end - start);
+    LogLine parsed{'?', 0, 0, line};
+    int text = -1;
+    if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%d-%d: %n", &parsed.letter,
+               &parsed.set, &parsed.number, &text) == 3 &&
+        text > 0) {
+      parsed.text = line.substr(static_cast<size_t>(text));
+    } else {
+      parsed = LogLine{'?', 0, 0, line};
+    }
+    lines.push_back(parsed);
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Runs fn and returns the log lines it wrote.
+inline std::vector<LogLine> LogOf(const std::function<void()> &fn) {
+  testing::internal::CaptureStderr();
+  fn();
+  return ParseLog(testing::internal::GetCapturedStderr());
+}
+
+// The library started with the default destination (standard error, with
+// level, message set and number on every line), and a temporary directory.
+class CryptTest : public testing::Test {
+ public:
+  void SetUp() override { ASSERT_EQ(VInitialise("crypt_test", nullptr), 0); }
+  ~CryptTest() override {
+    auto rm = [](const char *p, const struct stat *, int, FTW *) {
+      return remove(p);
+    };
+    if (!dir_.empty()) nftw(dir_.c_str(), rm, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  std::string Path(const std::string &name) {
+    char pattern[] = "/tmp/vcrypttest.XXXXXX";
+    if (dir_.empty() && mkdtemp(pattern) != nullptr) dir_ = pattern;
+    return dir_ + "/" + name;
+  }
+  // Writes the bytes to a new file in the directory and returns its path.
+  std::string WriteFile(const std::string &name, const Bytes &bytes) {
+    std::string path = Path(name);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  std::string KeyFile(const std::string &name, const Bytes &key) {
+    return WriteFile(name, std::to_string(key.size() * 8) + ":" + key);
+  }
+
+  std::string dir_;
+};
+
+// A context owned for the length of a test.
+struct ContextFree {
+  void operator()(VDataCryptContextData *c) const {
+    VDataCryptCipherContextDestroy(c);
+  }
+};
+using Context = std::unique_ptr<VDataCryptContextData, ContextFree>;
+
+inline Context MakeContext(const std::string &algorithm, const Bytes &key) {
+  VDataCryptContext made = nullptr;
+  EXPECT_EQ(
+      VDataCryptSetupContextWithKey(algorithm.c_str(), key.data(),
+                                    static_cast<uint32_t>(key.size()), &made),
+      0)
+      << algorithm;
+  return Context(made);
+}
+
+// Encrypts through the context; the text, or "" on failure.
+inline std::string Encrypt(VDataCryptContext context, const Bytes &data) {
+  char *text = nullptr;
+  VRC rc = VDataCryptEncrypt(context, data.data(),
+                             static_cast<uint32_t>(data.size()), &text);
+  EXPECT_EQ(rc, 0);
+  std::string out = text != nullptr ? text : "";
+  VDataCryptFreeEncryptedData(context, text);
+  return out;
+}
+
+// Decrypts through the context: the code, and the bytes in *out.
+inline VRC Decrypt(VDataCryptContext context, const std::string &text,
+                   Bytes *out) {
+  char *data = nullptr;
+  uint32_t length = 0;
+  VRC rc = VDataCryptDecrypt(context, text.c_str(), &data, &length);
+  if (rc == 0) {
+    EXPECT_EQ(data[length], '\0') << "no terminator after the data";
+    out->assign(data, length);
+  }
+  VDataCryptFreeDecryptedData(context, data);
+  return rc;
+}
+
+// While alive, every initialisation vector libvcrypt makes is 16 bytes of
+// `fill`, so that an encryption's output is known in advance.
+class FixedVector {
+ public:
+  explicit FixedVector(unsigned char fill) {
+    fill_ = fill;
+    vcrypt::internal::SetRandomSource(Fill);
+  }
+  ~FixedVector() { vcrypt::internal::SetRandomSource(nullptr); }
+
+ private:
+  static int Fill(unsigned char *buffer, int length) {
+    memset(buffer, fill_, static_cast<size_t>(length));
+    return 1;
+  }
+  static inline unsigned char fill_ = 0;
+};
+
+// The cipher bytes inside a framed text (empty when it is not one).
+inline Bytes CipherOf(const std::string &text) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos || text.size() < colon + 2) return {};
+  std::string base64 = text.substr(colon + 1, text.size() - colon - 2);
+  size_t length = 0;
+  unsigned char *bytes = VTKCryptDesBinasciiA2Bbase64(base64.c_str(), &length);
+  Bytes out = bytes != nullptr ? Bytes(reinterpret_cast<char *>(bytes), length)
+                               : Bytes();
+  VTKCryptDesFree(bytes);
+  return out;
+}
+
+// OpenSSL's decryption of cipher output (vector first) in the algorithm's
+// mode; nullopt-like empty marker `ok` false on a padding error.
+inline Bytes ReferenceDecrypt(const std::string &algorithm, const Bytes &key,
+                              const Bytes &cipher, bool *ok) {
+  const EVP_CIPHER *evp = nullptr;
+  bool cbc = IsCbc(algorithm);
+  switch (key.size()) {
+    case 16:
+      evp = cbc ? EVP_aes_128_cbc() : EVP_aes_128_cfb1();
+      break;
+    case 24:
+      evp = cbc ? EVP_aes_192_cbc() : EVP_aes_192_cfb1();
+      break;
+    default:
+      evp = cbc ? EVP_aes_256_cbc() : EVP_aes_256_cfb1();
+  }
+  *ok = false;
+  if (cipher.size() <= 16) return {};
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(
+      EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+  auto *in = reinterpret_cast<const unsigned char *>(cipher.data());
+  Bytes out(cipher.size(), '\0');
+  auto *o = reinterpret_cast<unsigned char *>(out.data());
+  int head = 0, tail = 0;
+  if (!EVP_DecryptInit_ex(ctx.get(), evp, nullptr,
+                          reinterpret_cast<const unsigned char *>(key.data()),
+                          in) ||
+      !EVP_DecryptUpdate(ctx.get(), o, &head, in + 16,
+                         static_cast<int>(cipher.size() - 16)) ||
+      !EVP_DecryptFinal_ex(ctx.get(), o + head, &tail)) {
+    return {};
+  }
+  *ok = true;
+  out.resize(static_cast<size_t>(head + tail));
+  return out;
+}
+
+}  // namespace vtest
+
+#endif  // VANTREL_TESTS_CRYPT_CRYPT_TEST_SUPPORT_H

@@ -1,0 +1,295 @@
+// Key files and whole-file reads: every format failure with its code and
+// log line, the keys that come out of good files, and the failures of the
+// system's file calls.
+#include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <optional>
+
+#include "crypt_test_support.h"
+#include "support/os_fault.h"
+
+namespace {
+
+using vtest::Bytes;
+using vtest::Error;
+using vtest::LogLine;
+using vtest::LogOf;
+using vtest::Warning;
+
+using VDataCryptKeyFileTest = vtest::CryptTest;
+
+// A key of `length` bytes that holds a colon, a line end and a NUL, so
+// that nothing reads the key as text.
+Bytes AwkwardKey(size_t length) {
+  Bytes key = vtest::RandomBytes(length, static_cast<uint32_t>(length));
+  key[1] = ':';
+  key[2] = '\n';
+  key[3] = '\0';
+  return key;
+}
+
+struct KeyFileCase {
+  const char *name;
+  Bytes contents;
+  VRC code;
+  std::string line;  // the error line's text before the path; "" for none
+  Bytes key;         // the key a good file gives
+};
+
+// What each contents gives: the code, the log line, and the key.
+std::vector<KeyFileCase> KeyFileCases() {
+  Bytes k16 = AwkwardKey(16), k24 = AwkwardKey(24), k32 = AwkwardKey(32);
+  const std::string mismatch =
+      "Key file formatted incorrectly, length mismatch ";
+  const std::string nonNumeric =
+      "Key file formatted incorrectly, non numeric characters in length: ";
+  const std::string noColon =
+      "Key file formatted incorrectly, no separator found ";
+  return {
+      {"exact", "128:" + k16, 0, "", k16},
+      {"line end after", "128:" + k16 + "\n", 0, "", k16},
+      {"more bytes after", "128:" + k32, 0, "", k32.substr(0, 16)},
+      {"192 bits", "192:" + k24, 0, "", k24},
+      {"256 bits", "256:" + k32 + "\r\n", 0, "", k32},
+      {"one byte short", "128:" + k16.substr(0, 15), VRC_CRYPT_KEY_LENGTH,
+       mismatch, ""},
+      {"nothing after", "128:", VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"zero bits", "0:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"seven bits", "7:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"letters first", "abc:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"colon first", ":" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"beyond any file", "99999999999999999999999:" + k16,
+       VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+      {"2^32 + 128 bits", "4294967424:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch,
+       ""},
+      {"letter in length", "12a:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric,
+       ""},
+      {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+      {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+      {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+      {"NUL in length",
+       Bytes("12\0"
+             "8:",
+             5) +
+           k16,
+       VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+      {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR, noColon,
+       ""},
+      {"semicolon", "128;" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
+       noColon, ""},
+  };
+}
+
+TEST_F(VDataCryptKeyFileTest, EveryFormatGivesItsCodeLineAndKey) {
+  int n = 0;
+  for (const KeyFileCase &c : KeyFileCases()) {
+    SCOPED_TRACE(c.name);
+    std::string path = WriteFile("key" + std::to_string(n++), c.contents);
+    auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
+    VDataCryptContext out = sentinel;
+    std::vector<LogLine> log = LogOf([&] {
+      EXPECT_EQ(VDataCryptSetupContextWithFile("AES_CBC", path.c_str(), &out),
+                c.code);
+    });
+    std::vector<LogLine> expected;
+    if (!c.line.empty()) expected.push_back(Error(c.line + path));
+    EXPECT_EQ(log, expected);
+    if (c.code != 0) {
+      EXPECT_EQ(out, sentinel);
+      continue;
+    }
+    vtest::Context context(out);
+    bool ok = false;
+    std::string text = vtest::Encrypt(out, "value");
+    EXPECT_EQ(
+        vtest::ReferenceDecrypt("AES_CBC", c.key, vtest::CipherOf(text), &ok),
+        "value");
+  }
+}
+
+TEST_F(VDataCryptKeyFileTest, KeyOfNoAesLengthIsTheCryptoLibrarysRefusal) {
+  std::string path = WriteFile("key", "96:" + AwkwardKey(12));
+  VDataCryptContext out = nullptr;
+  std::vector<LogLine> log = LogOf([&] {
+    EXPECT_EQ(VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
+              VTKCRYPT_E_KEY_LENGTH);
+  });
+  EXPECT_EQ(log, std::vector<LogLine>{
+                     Error("libvcrypt error: 'Unknown error -5003'")});
+}
+
+TEST_F(VDataCryptKeyFileTest, KeyFileIsReadBeforeTheAlgorithmIsLookedUp) {
+  std::string bad = WriteFile("bad", "128" + Bytes(16, 'k'));
+  std::string good = KeyFile("good", AwkwardKey(16));
+  VDataCryptContext out = nullptr;
+  LogOf([&] {
+    EXPECT_EQ(VDataCryptSetupContextWithFile("aes", bad.c_str(), &out),
+              VRC_CRYPT_KEY_NO_SEPARATOR);
+    EXPECT_EQ(VDataCryptSetupContextWithFile("aes", good.c_str(), &out),
+              VRC_CRYPT_NO_ALGORITHM);
+  });
+  EXPECT_EQ(out, nullptr);
+}
+
+// Reads the file through the library: the code, and the bytes in *out.
+VRC ReadFile(const std::string &path, Bytes *out) {
+  char *data = nullptr;
+  uint32_t length = 99;
+  VRC rc = VDataCryptReadFile(path.c_str(), &data, &length);
+  if (rc == 0) {
+    EXPECT_EQ(data[length], '\0');
+    out->assign(data, length);
+  } else {
+    EXPECT_EQ(length, 0u) << "the length is cleared first";
+    EXPECT_EQ(data, nullptr) << "no data on failure";
+  }
+  VDataCryptFreeFileData(data);
+  return rc;
+}
+
+TEST_F(VDataCryptKeyFileTest, ReadFileGivesEveryByteAndATerminator) {
+  for (size_t size : {size_t{1}, size_t{4095}, size_t{4096}, size_t{70000}}) {
+    Bytes contents = vtest::RandomBytes(size, static_cast<uint32_t>(size));
+    std::string path = WriteFile("data" + std::to_string(size), contents);
+    Bytes back;
+    EXPECT_TRUE(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); }).empty());
+    EXPECT_EQ(back, contents);
+  }
+}
+
+struct FileFailureCase {
+  const char *name;
+  std::function<std::string(vtest::CryptTest *)> make;  // returns the path
+  VRC code;
+  std::string line;  // "%s" stands for the path
+  bool counted;      // the status failed first, with its warning
+};
+
+TEST_F(VDataCryptKeyFileTest, FilesThatCannotBeReadGiveTheirCodeAndLine) {
+  const std::string kOpen = "Could not open file %s for reading, Error: ";
+  std::vector<FileFailureCase> cases = {
+      {"missing", [](vtest::CryptTest *t) { return t->Path("none"); },
+       VRC_CRYPT_FILE_OPEN, kOpen + strerror(ENOENT), true},
+      {"directory",
+       [](vtest::CryptTest *t) {
+         std::string dir = t->Path("dir");
+         mkdir(dir.c_str(), 0700);
+         return dir;
+       },
+       VRC_CRYPT_FILE_OPEN, kOpen + strerror(EISDIR), false},
+      {"empty", [](vtest::CryptTest *t) { return t->WriteFile("empty", ""); },
+       VRC_CRYPT_FILE_EMPTY, "Attempt made to read data from empty file: %s",
+       false},
+  };
+  for (const FileFailureCase &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = c.make(this);
+    std::string line = c.line;
+    line.replace(line.find("%s"), 2, path);
+    std::vector<LogLine> expected;
+    if (c.counted) {
+      expected.push_back(Warning("Failed to get file statistics on file " +
+                                 path + ", trying to read as ascii."));
+    }
+    expected.push_back(Error(line));
+    Bytes back;
+    EXPECT_EQ(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), c.code); }),
+              expected);
+    // A key file read the same way fails the same way.
+    VDataCryptContext out = nullptr;
+    EXPECT_EQ(LogOf([&] {
+                EXPECT_EQ(
+                    VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
+                    c.code);
+              }),
+              expected);
+    LogOf([&] { EXPECT_EQ(VAesDataCryptSetKeyFile(path.c_str()), c.code); });
+  }
+}
+
+TEST_F(VDataCryptKeyFileTest, WithoutFileStatusTheBytesAreCounted) {
+  Bytes contents = vtest::RandomBytes(10000, 1);
+  std::string path = WriteFile("data", contents);
+  vtest::OsFault noStatus("stat", 1, EACCES, true);
+  vtest::OsCallCounter opens("open");
+  Bytes back;
+  std::vector<LogLine> log =
+      LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); });
+  EXPECT_EQ(back, contents);
+  EXPECT_EQ(opens.calls(), 2u) << "once to count, once to read";
+  EXPECT_EQ(log, std::vector<LogLine>{
+                     Warning("Failed to get file statistics on file " + path +
+                             ", trying to read as ascii.")});
+}
+
+struct OsFailureCase {
+  const char *name;
+  bool statFails;
+  const char *op;
+  uint64_t nth;
+  int error;
+};
+
+TEST_F(VDataCryptKeyFileTest, FailingOpensAndReadsGiveTheOpenCode) {
+  const OsFailureCase kCases[] = {
+      {"open", false, "open", 1, EACCES},
+      {"read", false, "read", 1, EIO},
+      {"open to count", true, "open", 1, EMFILE},
+      {"read to count", true, "read", 1, EIO},
+      {"open after counting", true, "open", 2, ENFILE},
+      {"read after counting", true, "read", 3, EIO},
+  };
+  std::string path = KeyFile("key", AwkwardKey(16));
+  for (const OsFailureCase &c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::optional<vtest::OsFault> noStatus;
+    if (c.statFails) noStatus.emplace("stat", 1, EACCES, true);
+    vtest::OsFault failing(c.op, c.nth, c.error);
+    Bytes back;
+    std::vector<LogLine> log =
+        LogOf([&] { EXPECT_EQ(ReadFile(path, &back), VRC_CRYPT_FILE_OPEN); });
+    EXPECT_TRUE(failing.fired());
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), Error("Could not open file " + path +
+                                " for reading, Error: " + strerror(c.error)));
+  }
+}
+
+// The system's read, except that every call from the `shortFrom`th on finds
+// the end of the file: the file shrinks while it is read.
+using ReadFn = ssize_t (*)(int, void *, size_t);
+std::atomic<int> g_reads{0};
+std::atomic<int> g_shortFrom{0};
+ssize_t ShrinkingRead(int fd, void *buffer, size_t size) {
+  if (++g_reads >= g_shortFrom) return 0;
+  return read(fd, buffer, size);
+}
+
+TEST_F(VDataCryptKeyFileTest, FileThatShrinksWhileReadIsShort) {
+  std::string path = KeyFile("key", AwkwardKey(32));
+  const std::string line =
+      "File length found does not match expected file length: " + path;
+  // Counted: two reads count the bytes, the third finds the end early.
+  // From the status: the first read finds the end.
+  for (bool counted : {true, false}) {
+    SCOPED_TRACE(counted ? "counted" : "from the status");
+    std::optional<vtest::OsFault> noStatus;
+    if (counted) noStatus.emplace("stat", 1, EACCES, true);
+    g_reads = 0;
+    g_shortFrom = counted ? 3 : 1;
+    vtest::OsOverride<ReadFn> shrinking("read", ShrinkingRead);
+    VDataCryptContext out = nullptr;
+    std::vector<LogLine> log = LogOf([&] {
+      EXPECT_EQ(VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
+                VRC_CRYPT_FILE_SHORT);
+    });
+    EXPECT_EQ(out, nullptr);
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), Error(line));
+  }
+}
+
+}  // namespace
