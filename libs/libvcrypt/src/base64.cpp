@@ -35,13 +35,20 @@ size_t PaddingOf(const char *text, size_t length) {
   return text[length - 2] == '=' ? 2 : 1;
 }
 
+// Ors the table entries together: an invalid character's entry has the top
+// bits set, a sextet never does, so one test at the end covers them all
+// and the loop has no branch per character.
+bool AllSextets(const char *text, size_t length) {
+  uint8_t seen = 0;
+  for (size_t i = 0; i < length; ++i) seen |= Sextet(text[i]);
+  return (seen & 0xC0) == 0;
+}
+
 bool IsCanonical(const char *text, size_t length) {
   if (length % 4 != 0) return false;
   if (length == 0) return true;
   size_t pad = PaddingOf(text, length);
-  for (size_t i = 0; i < length - pad; ++i) {
-    if (Sextet(text[i]) == kInvalid) return false;
-  }
+  if (!AllSextets(text, length - pad)) return false;
   // The bits of the last character that pass the end of the data must be
   // zero, or two texts would decode to the same bytes.
   if (pad == 2) return (Sextet(text[length - 3]) & 0x0F) == 0;
@@ -59,18 +66,31 @@ void EncodeGroup(const unsigned char *in, size_t count, char *out) {
   out[3] = count > 2 ? kAlphabet[bits & 0x3F] : '=';
 }
 
-// Decodes a checked canonical text of `length` characters into `out`.
-void DecodeChecked(const char *text, size_t length, unsigned char *out) {
-  for (size_t i = 0; i < length; i += 4) {
-    uint32_t bits = 0;
-    for (size_t j = 0; j < 4; ++j) {
-      uint8_t sextet = text[i + j] == '=' ? 0 : Sextet(text[i + j]);
-      bits = (bits << 6) | sextet;
-    }
-    *out++ = static_cast<unsigned char>(bits >> 16);
-    if (text[i + 2] != '=') *out++ = static_cast<unsigned char>(bits >> 8);
-    if (text[i + 3] != '=') *out++ = static_cast<unsigned char>(bits);
+// Decodes `length` characters (a non-zero multiple of 4 whose last `pad`
+// are "=") into `out` in one pass, checking as it goes: false when a
+// character is outside the alphabet or the unused bits of the last one are
+// set (the checker's rules), in which case `out` holds garbage.
+bool Decode(const char *text, size_t length, size_t pad, unsigned char *out) {
+  uint8_t seen = 0;  // an invalid character's entry sets the top bits
+  size_t plain = pad == 0 ? length : length - 4;
+  for (size_t i = 0; i < plain; i += 4, out += 3) {
+    uint8_t a = Sextet(text[i]), b = Sextet(text[i + 1]);
+    uint8_t c = Sextet(text[i + 2]), d = Sextet(text[i + 3]);
+    seen |= a | b | c | d;
+    uint32_t bits =
+        uint32_t{a} << 18 | uint32_t{b} << 12 | uint32_t{c} << 6 | d;
+    out[0] = static_cast<unsigned char>(bits >> 16);
+    out[1] = static_cast<unsigned char>(bits >> 8);
+    out[2] = static_cast<unsigned char>(bits);
   }
+  if (pad == 0) return (seen & 0xC0) == 0;
+  uint8_t a = Sextet(text[plain]), b = Sextet(text[plain + 1]);
+  uint8_t c = pad == 2 ? 0 : Sextet(text[plain + 2]);
+  seen |= a | b | c;
+  out[0] = static_cast<unsigned char>(a << 2 | b >> 4);
+  if (pad == 1) out[1] = static_cast<unsigned char>(b << 4 | c >> 2);
+  bool spare_bits_clear = pad == 2 ? (b & 0x0F) == 0 : (c & 0x03) == 0;
+  return (seen & 0xC0) == 0 && spare_bits_clear;
 }
 
 }  // namespace
@@ -106,17 +126,24 @@ extern "C" VTKCRYPT_API unsigned char *VTKCryptDesBinasciiA2Bbase64(
     const char *text, size_t *length) {
   if (length != nullptr) *length = 0;
   size_t size = text == nullptr ? 0 : strlen(text);
-  if (text == nullptr || !IsCanonical(text, size)) {
+  if (text == nullptr || size % 4 != 0) {
     errno = EINVAL;
     return nullptr;
   }
-  size_t decoded = size / 4 * 3 - (size == 0 ? 0 : PaddingOf(text, size));
+  size_t pad = size == 0 ? 0 : PaddingOf(text, size);
+  size_t decoded = size / 4 * 3 - pad;
+  // Checked while decoding, so the text is read once; a text found wrong
+  // costs its block, which is wiped like every other.
   unsigned char *bytes = vi::AllocBlock(decoded + 1);
   if (bytes == nullptr) {
     errno = ENOMEM;
     return nullptr;
   }
-  DecodeChecked(text, size, bytes);
+  if (size != 0 && !Decode(text, size, pad, bytes)) {
+    vi::FreeBlock(bytes);
+    errno = EINVAL;
+    return nullptr;
+  }
   bytes[decoded] = 0;
   if (length != nullptr) *length = decoded;
   return bytes;
