@@ -56,6 +56,7 @@ vantrel/vthread.h 4
 vantrel/vsync.h 4
 vantrel/vexcept.h 4
 vantrel/vlog.h 5
+vantrel/vregexp.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

@@ -31,4 +31,6 @@
 #include "vantrel/vlog.h"
 #include "vantrel/vservices.h"
 
+#include "vantrel/vregexp.h"
+
 #endif /* VANTREL_H */

@@ -45,6 +45,13 @@ VRC_GENERAL_CODE(VRC_READ_FAILED, -30, 30, "Read Failed")
 VRC_GENERAL_CODE(VRC_WRITE_FAILED, -31, 31, "Write Failed")
 VRC_GENERAL_CODE(VRC_NOT_READY, -32, 34, "Not ready")
 
+/* Regular expressions (vregexp.h): a pattern that is not a valid
+ * expression, a substitution that found its subject shorter than the
+ * recorded match, and no match. */
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_BAD_PATTERN, -70)
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_SUBJECT_SHORTENED, -72)
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_NO_MATCH, -73)
+
 /* Returned by VMutexTryLock when another thread holds the mutex. */
 VRC_SUBSYSTEM_CODE(VRC_MUTEX_BUSY, -80)
 
