@@ -57,6 +57,7 @@ vantrel/vsync.h 4
 vantrel/vexcept.h 4
 vantrel/vlog.h 5
 vantrel/vregexp.h 6
+vantrel/voperator.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

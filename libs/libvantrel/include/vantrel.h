@@ -32,5 +32,6 @@
 #include "vantrel/vservices.h"
 
 #include "vantrel/vregexp.h"
+#include "vantrel/voperator.h"
 
 #endif /* VANTREL_H */
