@@ -130,6 +130,11 @@ TEST(PatternScreenTest, RefusesWhatTheEngineWouldTakeTooFar) {
       {"a{#2}", VRC_REGEXP_BAD_PATTERN},
       {"a{1,2,3}", VRC_REGEXP_BAD_PATTERN},
       {"a{,}", 0},
+      {"[[:alpha:", VRC_REGEXP_BAD_PATTERN},  // the parser would read past
+      {"[a[:x:", VRC_REGEXP_BAD_PATTERN},     // the end of the pattern
+      {"[[:alpha:]", 0},                      // the engine reports these
+      {"[[:alpha:x", 0},
+      {"x[:", 0},
   };
   for (const auto &c : cases) {
     vi::PatternCost cost;

@@ -392,7 +392,8 @@ TEST(VRegexpTest, PatternsBeyondTheEnginesReachAreRefused) {
       {"(a{0,32}){0,32}", VRC_FAILURE},  // 1024 copies of one item
       {"x?{100}{100}", VRC_FAILURE},     // chained bounds multiply
       {"(({81}){81}){81}", VRC_FAILURE},
-      {"a{1,2~1}", VRC_REGEXP_BAD_PATTERN},  // approximate matching
+      {"a{1,2~1}", VRC_REGEXP_BAD_PATTERN},   // approximate matching
+      {"[[:alpha:", VRC_REGEXP_BAD_PATTERN},  // read past the end
       {"(a{0,250}){0,4}", 0},
       {"[\\1]", 0},    // inside brackets: literal
       {"(\\\\)", 0},   // the ) closes its group

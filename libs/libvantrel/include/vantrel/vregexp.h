@@ -35,26 +35,36 @@ typedef struct VRegexpRecord {
 typedef VRegexpRecord *VRegexp;
 
 /* Compiles pattern and stores the new expression in *out (null on
- * failure, when nothing is left allocated).  One allocation.
+ * failure, when nothing is left allocated).  One allocation of the
+ * library's; the engine allocates the automaton itself.
  * Returns 0; VRC_REGEXP_BAD_PATTERN (-70) for an invalid expression (bad
  * escape, bracket, brace, interval, class or collating element, repetition
- * without an operand) and for a back reference (\0 to \9), which is not
- * part of the extended syntax and whose matching can take exponential
- * time; ENOMEM (12); VRC_FAILURE (-19) for an unbalanced parenthesis, a
- * bad range, an expression too big to match in bounded time (the
- * repetition counts nested or chained on one item multiply to more than
- * 1000, or the repetitions would expand it to more than 4096 items, or
- * its items times its groups after expansion exceed 131072) and any other
- * engine failure. */
+ * without an operand), for a back reference (\0 to \9), which is not part
+ * of the extended syntax and whose matching can take exponential time, and
+ * for approximate-matching costs inside braces; ENOMEM (12); VRC_FAILURE
+ * (-19) for an unbalanced parenthesis, a bad range, an expression too big
+ * to compile and match in bounded memory and time, and any other engine
+ * failure.  Too big: the repetition counts applied to one item, nested or
+ * chained, multiply to more than 1000 ({m,n} counts n, {,n} n + 1, {m,}
+ * m + 1); or, weighing a character 2, a bracket expression 2 per element
+ * plus 2 and a class escape (\w, \s, \d and their capitals) 6, the
+ * repetitions add more than 8192 to the pattern's weight, or its weight
+ * after expansion times its groups after expansion plus one exceeds
+ * 262144. */
 VANTREL_API VRC VRegexpCompile(const char *pattern, VRegexp *out);
 
 /* Searches the subject (up to its NUL) for the expression and records the
  * match: the handle remembers the subject and fills start and end.
+ * Allocates nothing (the first match on a thread may ask the C library
+ * for the thread's stack size).
  * Returns 0; VRC_REGEXP_NO_MATCH (-73); ENOMEM (12) when the engine runs
- * out of memory; VRC_FAILURE (-19) for any other engine failure.  On
- * every failure the remembered subject is cleared, so sub-expressions and
- * substitutions report VRC_FAILURE until the next successful match.
- * Subjects must be shorter than 2 GiB (the engine's offsets are 32-bit). */
+ * out of memory, or when the engine's scratch for this expression (kept
+ * on the stack, growing with the expression's size) would take more than
+ * half of the calling thread's stack; VRC_FAILURE (-19) for any other
+ * engine failure.  On every failure the remembered subject is cleared, so
+ * sub-expressions and substitutions report VRC_FAILURE until the next
+ * successful match.  Subjects must be shorter than 2 GiB (the engine's
+ * offsets are 32-bit). */
 VANTREL_API VRC VRegexpMatch(VRegexp re, const char *subject);
 
 /* VRegexpMatch over the first `length` bytes of subject only, which need

@@ -3,6 +3,8 @@
 // keeps the cost of its last item, to which a following bound applies.
 #include "regex/pattern_screen.h"
 
+#include <string.h>
+
 #include <algorithm>
 
 #include "vantrel/vrc.h"
@@ -83,6 +85,7 @@ class Screen {
   int folded_ = 0;  // open groups beyond the frames
   uint64_t raw_positions_ = 0;
   uint64_t tags_ = 2;
+  bool bad_ = false;  // a bracket expression the engine would overrun
 };
 
 void Screen::Item(const Cost &cost) {
@@ -189,6 +192,7 @@ void Screen::Fold() {
 // One item for a bracket expression, weighed by its elements (a range, a
 // class, a collating element or a character each); returns the index just
 // behind it, or the end of an unterminated one (which the engine refuses).
+// Elements are read as the engine reads them, a range first.
 size_t Screen::Bracket(size_t at) {
   size_t i = at + 1;
   uint64_t elements = 0;
@@ -199,7 +203,17 @@ size_t Screen::Bracket(size_t at) {
   }
   while (p_[i] != '\0' && p_[i] != ']') {
     char kind = p_[i + 1];
-    if (p_[i] == '[' && (kind == ':' || kind == '.' || kind == '=')) {
+    if (p_[i] == '[' && kind == ':' && p_[i + 2] != '\0') {
+      // A class name runs to the next colon, and the engine steps two
+      // characters past it: past the pattern's end when it is the last.
+      const char *colon = strchr(p_ + i + 2, ':');
+      if (colon == nullptr) break;
+      if (colon[1] == '\0') {
+        bad_ = true;
+        break;
+      }
+      i = static_cast<size_t>(colon - p_) + 2;
+    } else if (p_[i] == '[' && (kind == '.' || kind == '=')) {
       size_t j = i + 2;
       while (p_[j] != '\0' && !(p_[j] == kind && p_[j + 1] == ']')) ++j;
       i = p_[j] == '\0' ? j : j + 2;
@@ -245,7 +259,7 @@ VRC Screen::Step(size_t *at) {
       return 0;
     case '[':
       *at = Bracket(i);
-      return 0;
+      return bad_ ? VRC_REGEXP_BAD_PATTERN : 0;
     case '(':
       Open();
       break;

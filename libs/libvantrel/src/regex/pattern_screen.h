@@ -7,6 +7,9 @@
 //    per-state scratch on the stack;
 //  - an unmatched closing parenthesis right after an escaped backslash: its
 //    parser loops, taking memory without end;
+//  - a bracket expression ending in an unterminated class name whose colon
+//    is the pattern's last character ("[[:alpha:"): its parser reads past
+//    the end of the pattern;
 //  - bounded repetitions that expand beyond what can be compiled and
 //    matched in bounded memory and time (the engine copies the repeated
 //    part once per count, and counts nested or chained multiply).
@@ -51,8 +54,9 @@ struct PatternCost {
 };
 
 // Measures pattern.  Returns 0; VRC_REGEXP_BAD_PATTERN for a back
-// reference or approximate-matching costs; VRC_FAILURE for the looping
-// parenthesis.  *cost is filled as far as the pattern was read.
+// reference, approximate-matching costs or the overrunning class name;
+// VRC_FAILURE for the looping parenthesis.  *cost is filled as far as the
+// pattern was read.
 VRC MeasurePattern(const char *pattern, PatternCost *cost);
 
 // 0 when the engine may compile pattern, else the code to return:
