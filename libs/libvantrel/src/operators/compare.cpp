@@ -55,27 +55,11 @@ constexpr Rep kEqual[kNumeric][kNumeric] = {
 // clang-format on
 
 // The row or column of a type, or -1 when it is not numeric.
+constexpr int8_t kIndexOfType[] = {-1, 0, 1, 2, 3, 4, 5, -1, -1, 6, 7};
+
 int NumericIndex(VDataType type) {
-  switch (type) {
-    case VDT_SHORT:
-      return 0;
-    case VDT_INTEGER:
-      return 1;
-    case VDT_UNSIGNED:
-      return 2;
-    case VDT_BOOLEAN:
-      return 3;
-    case VDT_REAL:
-      return 4;
-    case VDT_UTC:
-      return 5;
-    case VDT_INTEGER64:
-      return 6;
-    case VDT_UNSIGNED64:
-      return 7;
-    default:
-      return -1;
-  }
+  return static_cast<uint32_t>(type) < sizeof kIndexOfType ? kIndexOfType[type]
+                                                           : -1;
 }
 
 // Toward zero; INT64_MIN when the value has no 64-bit integer.
