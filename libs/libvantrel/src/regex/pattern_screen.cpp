@@ -48,6 +48,7 @@ struct Cost {
 };
 
 constexpr uint64_t kCharacterWeight = 2;
+constexpr uint64_t kMaxCount = 255;  // the engine's RE_DUP_MAX
 constexpr uint64_t kClassEscapeWeight = 6;
 
 struct Frame {
@@ -168,6 +169,9 @@ VRC Screen::Bound(size_t *at) {
     }
   }
   if (p_[i] != '}' && p_[i] != '\0') return VRC_REGEXP_BAD_PATTERN;
+  // The engine refuses counts above 255, but reads them into an int
+  // first: a longer number wraps around and is taken as a huge count.
+  if (low > kMaxCount || high > kMaxCount) return VRC_REGEXP_BAD_PATTERN;
   *at = p_[i] == '}' ? i + 1 : i;
 
   // The engine makes n + 1 copies for {,n}: one more than for {0,n}.

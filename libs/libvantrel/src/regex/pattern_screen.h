@@ -5,6 +5,8 @@
 //  - approximate-matching costs inside braces ({~2}, {+1-1}): its
 //    approximate matcher keeps a fixed ring of 512 states and large
 //    per-state scratch on the stack;
+//  - a repetition count above 255 (which it refuses) written with enough
+//    digits to overflow its int and wrap into a huge count;
 //  - an unmatched closing parenthesis right after an escaped backslash: its
 //    parser loops, taking memory without end;
 //  - a bracket expression ending in an unterminated class name whose colon
@@ -54,7 +56,8 @@ struct PatternCost {
 };
 
 // Measures pattern.  Returns 0; VRC_REGEXP_BAD_PATTERN for a back
-// reference, approximate-matching costs or the overrunning class name;
+// reference, approximate-matching costs, a count above 255 or the
+// overrunning class name;
 // VRC_FAILURE for the looping parenthesis.  *cost is filled as far as the
 // pattern was read.
 VRC MeasurePattern(const char *pattern, PatternCost *cost);
