@@ -45,7 +45,7 @@ Watch *Watching() {
   return w != nullptr && w->on ? w : nullptr;
 }
 
-bool FailThisAttempt() {
+[[maybe_unused]] bool FailThisAttempt() {
   Watch *w = Watching();
   if (w == nullptr) return false;
   ++w->attempts;
@@ -55,7 +55,7 @@ bool FailThisAttempt() {
   return fail;
 }
 
-void Count(const void *block, int64_t change) {
+[[maybe_unused]] void Count(const void *block, int64_t change) {
   Watch *w = Watching();
   if (w != nullptr && block != nullptr) w->live += change;
 }
