@@ -59,7 +59,7 @@ struct Frame {
 
 // Deeper nesting than this is folded into the deepest frame: a bound after
 // a folded group then applies to the whole frame, which only overestimates.
-constexpr int kFrames = 64;
+constexpr int kFrames = 32;
 
 class Screen {
  public:
