@@ -288,6 +288,18 @@ struct Make<VBinary *> {
   static VBinary *Get() { return new VBinary{}; }
 };
 
+// A compiled expression that has matched, so that its sub-expressions and
+// substitutions have something to read.
+template <>
+struct Make<VRegexp> {
+  static VRegexp Get() {
+    VRegexp re = nullptr;
+    VRegexpCompile("(a+)(b*)", &re);
+    VRegexpMatch(re, "xaab");
+    return re;
+  }
+};
+
 // Text, time and return codes.
 template <>
 struct Make<vb_buffer *> {

@@ -37,4 +37,7 @@
 #include "vantrel/vdatacrypt.h"
 #include "vantrel/vservices.h"
 
+#include "vantrel/vregexp.h"
+#include "vantrel/voperator.h"
+
 #endif /* VANTREL_H */

@@ -48,6 +48,12 @@ VRC_GENERAL_CODE(VRC_NOT_READY, -32, 34, "Not ready")
 /* The module loader refused a module file, or its release. */
 VRC_SUBSYSTEM_CODE(VRC_MODULE_LOAD_FAILED, -60)
 VRC_SUBSYSTEM_CODE(VRC_MODULE_UNLOAD_FAILED, -61)
+/* Regular expressions (vregexp.h): a pattern that is not a valid
+ * expression, a substitution that found its subject shorter than the
+ * recorded match, and no match. */
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_BAD_PATTERN, -70)
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_SUBJECT_SHORTENED, -72)
+VRC_SUBSYSTEM_CODE(VRC_REGEXP_NO_MATCH, -73)
 
 /* Returned by VMutexTryLock when another thread holds the mutex. */
 VRC_SUBSYSTEM_CODE(VRC_MUTEX_BUSY, -80)
