@@ -101,6 +101,8 @@ void ProgramName(char *ident) {
 // "IDENT" or "IDENT?facility=NAME"; an empty IDENT is the program's name.
 // EINVAL for anything else, a control character or an overlong IDENT.
 VRC ParseSpec(const char *spec, SystemLog *log) {
+  // The destination parser hands over "scheme://" less "scheme:/".
+  if (spec[0] == '/') ++spec;
   std::string_view text(spec);
   size_t query = text.find('?');
   std::string_view ident(spec,
