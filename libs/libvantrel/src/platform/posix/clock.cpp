@@ -92,7 +92,12 @@ int LocalTime(time_t t, struct tm *out) {
 
 int LocalTimeZoneOncePerSecond(time_t t, time_t now, struct tm *out) {
   ZoneLock lock;
-  if (now != g_zone_seen.second || ZoneChanged(getenv("TZ"))) ReadZone(now);
+  // A caller that read the clock just before the last reader and comes
+  // second does not read the zone again.
+  time_t last = g_zone_seen.second;
+  if ((now != last && now != last - 1) || ZoneChanged(getenv("TZ"))) {
+    ReadZone(now);
+  }
   return Convert(t, out);
 }
 
