@@ -92,10 +92,11 @@ int LocalTime(time_t t, struct tm *out) {
 
 int LocalTimeZoneOncePerSecond(time_t t, time_t now, struct tm *out) {
   ZoneLock lock;
-  // A caller that read the clock just before the last reader and comes
-  // second does not read the zone again.
+  // Only a later second reads again: a caller that read the clock before
+  // another one but converts after it does not.  A clock set back by more
+  // than a minute starts over.
   time_t last = g_zone_seen.second;
-  if ((now != last && now != last - 1) || ZoneChanged(getenv("TZ"))) {
+  if (now > last || now < last - 60 || ZoneChanged(getenv("TZ"))) {
     ReadZone(now);
   }
   return Convert(t, out);
