@@ -134,7 +134,8 @@ class LogTest : public ::testing::Test {
          {"VDE_DEFAULT_LOG_LEVEL", "VDE_FORCE_LOG_MODULE",
           "VDE_LOGFILE_MAXSIZE", "VDE_LOGFILE_ROTATION_FORMAT",
           "VDE_LOGFILE_ROTATION_TIME", "VDE_LOGFILE_USESTDERR",
-          "VDE_LOGFILE_USEPOOL", "VDE_LOGFILE_POOLSIZE"}) {
+          "VDE_LOGFILE_USEPOOL", "VDE_LOGFILE_POOLSIZE",
+          "VDE_LOGFILE_MAXFILES"}) {
       unsetenv(name);
     }
     setenv("TZ", "UTC", 1);

@@ -9,6 +9,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <utility>
+
 #include "internal/alloc.h"
 #include "log/log_record.h"
 #include "platform/clock.h"
@@ -27,6 +29,9 @@ constexpr size_t kStampSize = 64;
 static_assert(kStampSize - 1 + sizeof "Information" - 1 + 4 <= kLogPrefixRoom);
 // Rotation suffixes are cut to 260 bytes.
 constexpr size_t kSuffixSize = 261;
+// Size rotation may keep up to 99 numbered files, "path_old1" the newest.
+constexpr int32_t kMaxKeptFiles = 99;
+constexpr size_t kKeptSuffixRoom = sizeof "_old99";
 constexpr int32_t kDefaultPoolSize = 10;
 constexpr int32_t kMinPoolSize = 2;
 constexpr int32_t kMaxPoolSize = 99;
@@ -50,7 +55,7 @@ const StampCache &CurrentStamp() {
   if (cache.second == now && cache.length != 0) return cache;
   struct tm tm;
   size_t n = 0;
-  if (platform::LocalTime(now, &tm) == 0) {
+  if (platform::LocalTimeZoneOncePerSecond(now, now, &tm) == 0) {
     n = strftime(cache.text, sizeof cache.text, "%x %X", &tm);
   }
   if (n == 0) {
@@ -145,6 +150,7 @@ struct RotationSettings {
   const char *format;
   const char *time;
   const char *maxSize;
+  const char *maxFiles;
 };
 
 // Rotation reads the environment at every write, so the three variables
@@ -153,7 +159,7 @@ struct RotationSettings {
 RotationSettings ReadRotationSettings() {
   static constexpr char kPrefix[] = "VDE_LOGFILE_";
   constexpr size_t kPrefixLength = sizeof kPrefix - 1;
-  RotationSettings found{nullptr, nullptr, nullptr};
+  RotationSettings found{nullptr, nullptr, nullptr, nullptr};
   auto take = [](const char *rest, const char *name, const char **value) {
     size_t length = strlen(name);
     if (*value != nullptr || strncmp(rest, name, length) != 0) return;
@@ -169,6 +175,7 @@ RotationSettings ReadRotationSettings() {
     take(rest, "ROTATION_FORMAT=", &found.format);
     take(rest, "ROTATION_TIME=", &found.time);
     take(rest, "MAXSIZE=", &found.maxSize);
+    take(rest, "MAXFILES=", &found.maxFiles);
   }
   return found;
 }
@@ -180,6 +187,17 @@ int64_t MaxSize(const RotationSettings &settings) {
     return 0;
   }
   return size;
+}
+
+// How many numbered files size rotation keeps: a whole number from 1 to
+// 99, else 0 (the single "_old" file).
+int32_t KeptFiles(const RotationSettings &settings) {
+  const char *text = settings.maxFiles;
+  if (text == nullptr || text[0] < '0' || text[0] > '9') return 0;
+  char *end = nullptr;
+  long count = strtol(text, &end, 10);
+  if (*end != '\0' || count < 1 || count > kMaxKeptFiles) return 0;
+  return int32_t(count);
 }
 
 // Seconds after midnight of the daily boundary, from "HHMM".
@@ -341,10 +359,11 @@ void ReleaseState(FileState *state) {
 
 // ---- Rotation.
 
-bool SameLocalDate(time_t a, time_t b) {
+bool SameLocalDate(time_t a, time_t b, time_t now) {
   struct tm ta;
   struct tm tb;
-  if (platform::LocalTime(a, &ta) != 0 || platform::LocalTime(b, &tb) != 0) {
+  if (platform::LocalTimeZoneOncePerSecond(a, now, &ta) != 0 ||
+      platform::LocalTimeZoneOncePerSecond(b, now, &tb) != 0) {
     return true;
   }
   return ta.tm_mday == tb.tm_mday && ta.tm_mon == tb.tm_mon &&
@@ -373,7 +392,8 @@ bool RotationDue(FileState *state, const RotationSettings &settings,
   if (!IsFile(state->current)) return false;
   if (settings.format != nullptr) {
     time_t offset = RotationOffset(settings);
-    return !SameLocalDate(LogNow() - offset, state->openedTime - offset);
+    time_t now = LogNow();
+    return !SameLocalDate(now - offset, state->openedTime - offset, now);
   }
   return SizeLimitReached(state, MaxSize(settings), length);
 }
@@ -383,7 +403,8 @@ char *RotatedName(const FileState *state, const char *format) {
   char suffix[kSuffixSize] = "old";
   if (format != nullptr) {
     struct tm tm;
-    if (platform::LocalTime(LogNow(), &tm) != 0 ||
+    time_t now = LogNow();
+    if (platform::LocalTimeZoneOncePerSecond(now, now, &tm) != 0 ||
         strftime(suffix, sizeof suffix, format, &tm) == 0) {
       suffix[0] = '\0';
     }
@@ -419,10 +440,54 @@ bool IsPlainFile(int descriptor) {
   return platform::FileStatDescriptor(descriptor, &info) == 0 && info.isRegular;
 }
 
+// "path_oldK" into name, which has room for the path and kKeptSuffixRoom.
+void KeptName(const FileState *state, char *name, int32_t k) {
+  snprintf(name, strlen(state->path) + kKeptSuffixRoom, "%s_old%d", state->path,
+           int(k));
+}
+
+// A missing file is no failure: earlier runs may have kept fewer.
+int Absent(int error) { return error == ENOENT ? 0 : error; }
+
+// Makes room for "path_old1": removes "path_oldN" and moves each older
+// file one number up, the oldest first.  0, or the first failure.
+int ShiftKeptFiles(const FileState *state, int32_t kept, char *from, char *to) {
+  KeptName(state, to, kept);
+  int error = Absent(platform::FileRemove(to));
+  for (int32_t k = kept - 1; error == 0 && k >= 1; --k) {
+    KeptName(state, from, k);
+    error = Absent(platform::FileRename(from, to));
+    std::swap(from, to);  // "from" is free now: it names the next target
+  }
+  return error;
+}
+
+// Size rotation keeping `kept` numbered files; a failure on the way ends
+// as a failed rename does.  Without memory for the names the file is kept
+// and the next write tries again.
+void RotateKeeping(FileState *state, int32_t kept) {
+  size_t size = strlen(state->path) + kKeptSuffixRoom;
+  char *names = static_cast<char *>(Malloc(2 * size));
+  if (names == nullptr) return;
+  int error = ShiftKeptFiles(state, kept, names, names + size);
+  platform::FileClose(state->current);
+  MakeCurrent(state, kNoTarget);
+  if (error == 0) {
+    KeptName(state, names, 1);
+    error = platform::FileRename(state->path, names);
+  }
+  Free(names);
+  if (error != 0) RenameFailed(state, error);
+}
+
 // Without memory for the new name the file is kept and the next write
 // tries again.
-void Rotate(FileState *state, const char *format) {
+void Rotate(FileState *state, const char *format, int32_t kept) {
   if (!IsFile(state->current) || !IsPlainFile(state->current)) return;
+  if (kept > 0 && format == nullptr && state->pool == nullptr) {
+    RotateKeeping(state, kept);
+    return;
+  }
   char *rotated = RotatedName(state, format);
   if (rotated == nullptr) return;
   platform::FileRemove(rotated);
@@ -486,7 +551,9 @@ VRC FileWrite(void *handle, int, char *line, size_t length) {
   auto *state = static_cast<FileState *>(handle);
   if (state->loggingHeaders == 0) {
     RotationSettings settings = ReadRotationSettings();
-    if (RotationDue(state, settings, length)) Rotate(state, settings.format);
+    if (RotationDue(state, settings, length)) {
+      Rotate(state, settings.format, KeptFiles(settings));
+    }
     if (state->current == kNoTarget || state->rotated != 0) {
       StartNewFile(state);
     }

@@ -89,6 +89,11 @@ namespace vantrel::internal {
 // The default driver's close, which the stream driver shares.
 VRC LogDefaultClose(void *handle);
 
+// The default driver's format, "L-COMP-SSS-NNN: " before the text, which
+// the syslog and journal drivers share.
+VRC LogDefaultFormat(VLogFile log, int level, VI18nCatalog catalog, int set,
+                     int number, LogLine *line);
+
 // The drivers of stdout/stderr and of files.
 extern const LogDriver kLogStreamDriver;
 extern const LogDriver kLogFileDriver;

@@ -14,6 +14,7 @@
 #include "log/destination.h"
 #include "log/log_internal.h"
 #include "log/log_record.h"
+#include "log/system_log.h"
 #include "platform/clock.h"
 #include "text/simple_format.h"
 #include "threads/log_hook.h"
@@ -74,25 +75,12 @@ VRC DefaultOpen(const char *, void **handle) {
   return 0;
 }
 
-VRC DefaultFormat(VLogFile, int level, VI18nCatalog catalog, int set,
-                  int number, LogLine *line) {
-  char component[kComponentSize];
-  VI18nMessageGet(catalog, kComponentSet, kComponentNumber, "UNK", component,
-                  sizeof component);
-  char prefix[64];
-  int n = snprintf(prefix, sizeof prefix,
-                   "%c-%s-%03d-%03d: ", RowOfLevel(level).letter, component,
-                   set, number);
-  LogLinePrefix(line, prefix, size_t(n));
-  return 0;
-}
-
 VRC DefaultWrite(void *, int level, char *line, size_t) {
   fprintf(stderr, "%s: %s\n", RowOfLevel(level).name.data(), line);
   return 0;
 }
 
-constexpr LogDriver kDefaultDriver{DefaultOpen, DefaultFormat, DefaultWrite,
+constexpr LogDriver kDefaultDriver{DefaultOpen, LogDefaultFormat, DefaultWrite,
                                    LogDefaultClose};
 
 // ---- Process-wide state.
@@ -283,6 +271,7 @@ VRC LogFromThreads(int level, int facility, VI18nCatalog catalog, int set,
 
 VRC LogFileOpen(const char *destination, VLogFile *out) {
   *out = nullptr;
+  LogRegisterSystemSchemes();
   void *memory = Calloc(1, sizeof(VLogFileData));
   if (memory == nullptr) return ENOMEM;
   VMutex mutex;
@@ -381,6 +370,19 @@ VRC CreateHeaderList() {
 
 VRC LogDefaultClose(void *) { return 0; }
 
+VRC LogDefaultFormat(VLogFile, int level, VI18nCatalog catalog, int set,
+                     int number, LogLine *line) {
+  char component[kComponentSize];
+  VI18nMessageGet(catalog, kComponentSet, kComponentNumber, "UNK", component,
+                  sizeof component);
+  char prefix[64];
+  int n = snprintf(prefix, sizeof prefix,
+                   "%c-%s-%03d-%03d: ", RowOfLevel(level).letter, component,
+                   set, number);
+  LogLinePrefix(line, prefix, size_t(n));
+  return 0;
+}
+
 time_t LogNow() {
   platform::WallTime now;
   platform::WallClockNow(&now);  // zeroed when unreadable
@@ -388,6 +390,7 @@ time_t LogNow() {
 }
 
 VRC LogMgrInitialise(const char *destination) {
+  LogRegisterSystemSchemes();
   VRC rc = CreateManagerLock();
   if (rc != 0) return rc;
   {

@@ -30,6 +30,12 @@ int64_t MonotonicNanoseconds();
 // EOVERFLOW when t cannot be represented (*out may then hold anything).
 int LocalTime(time_t t, struct tm *out);
 
+// As LocalTime, for callers that convert on every line: the time zone is
+// looked at again at most once per second of `now` process-wide (and at
+// once when TZ's value changes), so concurrent callers do not each re-read
+// it.  0, or EOVERFLOW as LocalTime.
+int LocalTimeZoneOncePerSecond(time_t t, time_t now, struct tm *out);
+
 // The C library's mktime: normalises *tm and gives its time through *out.
 // 0, or EOVERFLOW when the time cannot be represented.
 int MakeTime(struct tm *tm, time_t *out);

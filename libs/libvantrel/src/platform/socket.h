@@ -246,6 +246,29 @@ int SocketErrorCode(int error);
 // system's, with the error number that came with EAI_SYSTEM).
 int ResolverErrorCode(int resolver_error, int system_error);
 
+// ---- Local (file-system) sockets and gathered sends.
+
+// Makes a local socket (close-on-exec), the kind the system's log daemons
+// listen on.
+int LocalSocketOpen(SocketType type, int *sock);
+
+// The address of the local socket at `path`.  0, or ENAMETOOLONG when the
+// path does not fit a socket address (EINVAL when it is empty).
+int LocalSocketAddressMake(const char *path, SocketAddress *address);
+
+// One piece of a gathered send.
+struct SendPiece {
+  const void *data;
+  size_t size;
+};
+
+// Sends the pieces as one message (one datagram on a datagram socket) to
+// address, or to the connected peer when address is null; *sent receives
+// the bytes that went.  Never raises a signal (EPIPE instead).
+int SocketSendPieces(int sock, const SendPiece *pieces, size_t count,
+                     uint32_t flags, const void *address, uint32_t length,
+                     size_t *sent);
+
 }  // namespace vantrel::platform
 
 #endif  // VANTREL_PLATFORM_SOCKET_H

@@ -132,7 +132,11 @@ long DefaultFutex(uint32_t *word, int op, uint32_t value,
   X(dlopen, ::dlopen, kNull)                                             \
   X(dlsym, ::dlsym, kNull)                                               \
   X(dlclose, ::dlclose, kErrno)                                          \
-  X(dlerror, ::dlerror, kNever)
+  X(dlerror, ::dlerror, kNever)                                          \
+  VANTREL_OS_CALLS_LOG(X)
+
+// Local (AF_UNIX) datagrams to the system's log sockets.
+#define VANTREL_OS_CALLS_LOG(X) X(sendmsg, ::sendmsg, kErrno)
 
 // Entry numbers, in table order.
 enum OsOp : int {

@@ -7,6 +7,10 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <stddef.h>
+#include <string.h>
+#include <sys/uio.h>
+#include <sys/un.h>
 
 #include "platform/posix/os_table.h"
 
@@ -533,6 +537,45 @@ int ResolverErrorCode(int resolver_error, int system_error) {
     if (row.error == resolver_error) return row.code;
   }
   return kResolveNoRecovery;
+}
+
+// ---- Local sockets and gathered sends.
+
+int LocalSocketOpen(SocketType type, int *sock) {
+  int s = VOS(socket)(AF_UNIX, TypeNumber(type) | SOCK_CLOEXEC, 0);
+  if (s < 0) return errno;
+  *sock = s;
+  return 0;
+}
+
+int LocalSocketAddressMake(const char *path, SocketAddress *address) {
+  static_assert(sizeof(sockaddr_un) <= kSocketAddressBytes);
+  size_t length = strlen(path);
+  if (length == 0) return EINVAL;
+  sockaddr_un local{};
+  if (length >= sizeof local.sun_path) return ENAMETOOLONG;
+  local.sun_family = AF_UNIX;
+  memcpy(local.sun_path, path, length + 1);
+  memcpy(address->bytes, &local, sizeof local);
+  address->length =
+      static_cast<uint32_t>(offsetof(sockaddr_un, sun_path) + length + 1);
+  return 0;
+}
+
+int SocketSendPieces(int sock, const SendPiece *pieces, size_t count,
+                     uint32_t flags, const void *address, uint32_t length,
+                     size_t *sent) {
+  // SendPiece has struct iovec's layout, so the pieces go as they are.
+  static_assert(sizeof(SendPiece) == sizeof(iovec) &&
+                offsetof(SendPiece, data) == offsetof(iovec, iov_base) &&
+                offsetof(SendPiece, size) == offsetof(iovec, iov_len));
+  msghdr message{};
+  message.msg_name = const_cast<void *>(address);
+  message.msg_namelen = address != nullptr ? length : 0;
+  message.msg_iov = reinterpret_cast<iovec *>(const_cast<SendPiece *>(pieces));
+  message.msg_iovlen = count;
+  return Transferred(
+      VOS(sendmsg)(sock, &message, MessageFlags(flags) | MSG_NOSIGNAL), sent);
 }
 
 }  // namespace vantrel::platform
