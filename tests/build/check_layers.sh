@@ -57,6 +57,8 @@ vantrel/vsync.h 4
 vantrel/vexcept.h 4
 vantrel/vlog.h 5
 vantrel/vsocket.h 6
+vantrel/vnetdb.h 6
+vantrel/vsystem.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

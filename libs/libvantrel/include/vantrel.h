@@ -30,6 +30,8 @@
 #include "vantrel/vexcept.h"
 #include "vantrel/vlog.h"
 #include "vantrel/vsocket.h"
+#include "vantrel/vnetdb.h"
+#include "vantrel/vsystem.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */
