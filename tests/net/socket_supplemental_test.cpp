@@ -142,6 +142,23 @@ TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamily) {
   VSocketClose(listener);
 }
 
+TEST_F(SupplementalSocketTest, NonBlockingPairsLookOnce) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  ASSERT_EQ(VSocketSetBlockingState(listener, 1), 0);
+  VSocket server = 123;
+  EXPECT_EQ(VSocketAccept(listener, &server), vtest::kWouldBlock);
+  EXPECT_EQ(server, VSOCKET_INVALID);
+  VSocket client = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketConnect("127.0.0.1", port, &client), 0);
+  ASSERT_EQ(VSocketWait(listener, 5000), 0);
+  EXPECT_EQ(VSocketAccept(listener, &server), 0);
+  VSocketClose(server);
+  VSocketClose(client);
+  VSocketClose(listener);
+}
+
 TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
   uint16_t port = 0;
   VSocket listener = VSOCKET_INVALID;

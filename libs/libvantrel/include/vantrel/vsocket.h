@@ -257,7 +257,8 @@ VANTREL_API VRC VSocketConnectWithTimeout(const char *host, uint16_t port,
                                           int32_t seconds, VSocket *out);
 /* The next connection on a listening socket; waits for one unless the
  * listener is non-blocking (10035 then when none waits).  In supplemental
- * mode a connection waiting on the IPv4 partner is taken first.  The peer's
+ * mode a connection waiting on the IPv4 partner is taken first, and the
+ * wait is for a connection on either socket.  The peer's
  * address is read with VSocketIPAddrGetPeerName.  VRC_FAILURE when the wait
  * was interrupted ten times in a row; EINVAL for a null out. */
 VANTREL_API VRC VSocketAccept(VSocket listener, VSocket *out);

@@ -161,7 +161,7 @@ VRC PrepareConnect(const char *host, uint16_t port, Address *address,
 
 // Waits for a started connection to end, until the deadline: 0 when it
 // was made, VRC_TIMEOUT, or why it failed.
-VRC AwaitConnection(VSocket s, const Deadline &deadline) {
+VRC AwaitConnection(VSocket s, const SocketDeadline &deadline) {
   vp::PollEntry entry{s, static_cast<int16_t>(vp::kPollIn | vp::kPollOut), 0};
   VRC rc = SocketPollUntil(&entry, 1, deadline, true);
   if (rc != 0) return rc;
@@ -184,10 +184,10 @@ VRC ConnectWithin(const char *host, uint16_t port, int32_t seconds,
   // EAGAIN is no "in progress" here: on Linux it means no local port.
   if (error != 0 && error != EINPROGRESS && error != EINTR) return Code(error);
   if (error != 0) {
-    rc = AwaitConnection(
-        sock.get(), seconds > 0 ? Deadline::AfterMilliseconds(int64_t{seconds} *
-                                                              kMillisPerSecond)
-                                : Deadline::Never());
+    rc = AwaitConnection(sock.get(),
+                         seconds > 0 ? SocketDeadline::AfterMilliseconds(
+                                           int64_t{seconds} * kMillisPerSecond)
+                                     : SocketDeadline::Never());
     if (rc != 0) return rc;
   }
   rc = Code(vp::SocketSetNonBlocking(sock.get(), false));
@@ -196,14 +196,22 @@ VRC ConnectWithin(const char *host, uint16_t port, int32_t seconds,
   return 0;
 }
 
-// The listener to accept on: the supplemental partner when a connection
-// waits there, else the listener (waiting for either when it has one).
+// The listener to accept on: its supplemental partner when a connection
+// waits there.  With a partner, a blocking listener waits for a connection
+// on either (the partner first), and a non-blocking one looks once.
 VRC AcceptFrom(VSocket listener, VSocket *from) {
-  VSocket sockets[2] = {listener, VSOCKET_INVALID};
+  VSocket sockets[2] = {VSOCKET_INVALID, listener};
   *from = listener;
-  if (SupplementalLookupPartner(listener, &sockets[1]) != 0) return 0;
+  if (SupplementalLookupPartner(listener, &sockets[0]) != 0) return 0;
+  bool nonblocking = false;
+  VRC rc = Code(vp::SocketGetNonBlocking(listener, &nonblocking));
+  if (rc != 0) return rc;
   size_t ready = 0;
-  VRC rc = SocketWaitReadable(sockets, 2, Deadline::Never(), &ready);
+  rc = SocketWaitReadable(sockets, 2,
+                          nonblocking ? SocketDeadline::AfterMilliseconds(0)
+                                      : SocketDeadline::Never(),
+                          &ready);
+  if (rc == VRC_TIMEOUT) return 0;  // the listener's accept says none waits
   if (rc == 0) *from = sockets[ready];
   return rc;
 }

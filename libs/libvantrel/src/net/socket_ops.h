@@ -17,11 +17,11 @@ namespace vantrel::internal {
 void SocketCloseWithPartner(VSocket s);
 
 // A point on the monotonic clock to wait until, or none (no limit).
-class Deadline {
+class SocketDeadline {
  public:
   // Milliseconds from now; a negative number means no limit.
-  static Deadline AfterMilliseconds(int64_t milliseconds);
-  static Deadline Never() { return Deadline(-1); }
+  static SocketDeadline AfterMilliseconds(int64_t milliseconds);
+  static SocketDeadline Never() { return SocketDeadline(-1); }
   bool limited() const { return at_ >= 0; }
   // What poll() should wait next: -1 without limit, else the milliseconds
   // left rounded up (0 once passed), at most INT32_MAX.
@@ -29,7 +29,7 @@ class Deadline {
   bool Passed() const;
 
  private:
-  explicit Deadline(int64_t at) : at_(at) {}
+  explicit SocketDeadline(int64_t at) : at_(at) {}
   int64_t at_;  // monotonic nanoseconds, -1 for none
 };
 
@@ -38,7 +38,7 @@ class Deadline {
 // numbering.  With retry_interrupted an interrupted poll is made again with
 // the time left; otherwise it returns 10004.
 VRC SocketPollUntil(platform::PollEntry *entries, size_t count,
-                    const Deadline &deadline, bool retry_interrupted);
+                    const SocketDeadline &deadline, bool retry_interrupted);
 
 // True when the revents of an entry polled for input say a receive (or an
 // accept) would not block: data, a connection, the peer's end or an error.
@@ -50,7 +50,7 @@ inline bool SocketPollReadable(int16_t revents) {
 // Waits until one of the sockets (one or two) is readable and stores its
 // index in *ready: 0, VRC_TIMEOUT, or 10009 when one is not open.
 VRC SocketWaitReadable(const VSocket *sockets, size_t count,
-                       const Deadline &deadline, size_t *ready);
+                       const SocketDeadline &deadline, size_t *ready);
 
 }  // namespace vantrel::internal
 

@@ -122,12 +122,13 @@ bool AppendWithPartner(VList *list, VSocket s) {
 
 }  // namespace
 
-Deadline Deadline::AfterMilliseconds(int64_t milliseconds) {
+SocketDeadline SocketDeadline::AfterMilliseconds(int64_t milliseconds) {
   if (milliseconds < 0) return Never();
-  return Deadline(vp::MonotonicNanoseconds() + milliseconds * kNanosPerMilli);
+  return SocketDeadline(vp::MonotonicNanoseconds() +
+                        milliseconds * kNanosPerMilli);
 }
 
-int Deadline::PollMilliseconds() const {
+int SocketDeadline::PollMilliseconds() const {
   if (at_ < 0) return -1;
   int64_t left = at_ - vp::MonotonicNanoseconds();
   if (left <= 0) return 0;
@@ -135,12 +136,12 @@ int Deadline::PollMilliseconds() const {
   return ms > INT32_MAX ? INT32_MAX : static_cast<int>(ms);
 }
 
-bool Deadline::Passed() const {
+bool SocketDeadline::Passed() const {
   return at_ >= 0 && vp::MonotonicNanoseconds() >= at_;
 }
 
 VRC SocketPollUntil(vp::PollEntry *entries, size_t count,
-                    const Deadline &deadline, bool retry_interrupted) {
+                    const SocketDeadline &deadline, bool retry_interrupted) {
   for (;;) {
     int ready = 0;
     int error =
@@ -154,7 +155,7 @@ VRC SocketPollUntil(vp::PollEntry *entries, size_t count,
 }
 
 VRC SocketWaitReadable(const VSocket *sockets, size_t count,
-                       const Deadline &deadline, size_t *ready) {
+                       const SocketDeadline &deadline, size_t *ready) {
   vp::PollEntry entries[2];
   for (size_t i = 0; i < count; ++i) {
     if (sockets[i] < 0) return NotOpen();
@@ -184,12 +185,14 @@ VRC VSocketWait(VSocket s, int32_t milliseconds) {
   size_t count = vi::SupplementalLookupPartner(s, &sockets[1]) == 0 ? 2 : 1;
   size_t ready = 0;
   return vi::SocketWaitReadable(
-      sockets, count, vi::Deadline::AfterMilliseconds(milliseconds), &ready);
+      sockets, count, vi::SocketDeadline::AfterMilliseconds(milliseconds),
+      &ready);
 }
 
 VRC VSocketWaitMultiple(VList *list, int32_t milliseconds) {
   if (list == nullptr || VListFirst(list) == nullptr) return EINVAL;
-  vi::Deadline deadline = vi::Deadline::AfterMilliseconds(milliseconds);
+  vi::SocketDeadline deadline =
+      vi::SocketDeadline::AfterMilliseconds(milliseconds);
   for (;;) {
     vi::PollSet set;
     VRC rc = vi::FillSet(list, &set);

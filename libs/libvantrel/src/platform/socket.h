@@ -126,6 +126,8 @@ int SocketSetOptionRaw(int sock, int level, int name, const void *value,
 
 // Switches the socket between non-blocking (on) and blocking.
 int SocketSetNonBlocking(int sock, bool on);
+// Whether the socket is non-blocking, into *on.
+int SocketGetNonBlocking(int sock, bool *on);
 
 // Bytes that can be received now without waiting.
 int SocketBytesReadable(int sock, uint32_t *bytes);

@@ -445,6 +445,13 @@ int SocketSetNonBlocking(int sock, bool on) {
   return Result(VOS(fcntl)(sock, F_SETFL, wanted));
 }
 
+int SocketGetNonBlocking(int sock, bool *on) {
+  int flags = VOS(fcntl)(sock, F_GETFL, 0);
+  if (flags < 0) return errno;
+  *on = (flags & O_NONBLOCK) != 0;
+  return 0;
+}
+
 int SocketBytesReadable(int sock, uint32_t *bytes) {
   int count = 0;
   if (VOS(ioctl)(sock, FIONREAD, &count) != 0) return errno;
