@@ -127,6 +127,9 @@ long DefaultFutex(uint32_t *word, int op, uint32_t value,
   X(getaddrinfo, ::getaddrinfo, kReturn)                                 \
   X(freeaddrinfo, ::freeaddrinfo, kNever)                                \
   X(getnameinfo, ::getnameinfo, kReturn)                                 \
+  X(getservbyname_r, ::getservbyname_r, kReturn)                         \
+  X(gethostbyname_r, ::gethostbyname_r, kReturn)                         \
+  X(gethostbyaddr_r, ::gethostbyaddr_r, kReturn)                         \
   X(getifaddrs, ::getifaddrs, kErrno)                                    \
   X(freeifaddrs, ::freeifaddrs, kNever)                                  \
   X(dlopen, ::dlopen, kNull)                                             \
