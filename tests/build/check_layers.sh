@@ -62,6 +62,8 @@ vantrel/vthreadpool.h 6
 vantrel/vtimer.h 6
 vantrel/vclock.h 6
 vantrel/vdatacrypt.h 6
+vantrel/vprop.h 6
+vantrel/vargs.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

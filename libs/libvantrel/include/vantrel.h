@@ -35,6 +35,8 @@
 #include "vantrel/vtimer.h"
 #include "vantrel/vclock.h"
 #include "vantrel/vdatacrypt.h"
+#include "vantrel/vprop.h"
+#include "vantrel/vargs.h"
 #include "vantrel/vservices.h"
 
 #endif /* VANTREL_H */
