@@ -306,7 +306,8 @@ VRC SetValueByName(VPropMgr manager, const char *name, const VTypedValue *value,
                    bool callbacks, VProperty *set) {
   if (manager == nullptr || name == nullptr || value == nullptr) return EINVAL;
   VProperty property = VPropMgrFind(manager, name);
-  if (property == nullptr) {
+  bool created = property == nullptr;
+  if (created) {
     if ((manager->flags & VPROPMGR_FLAG_DYNAMIC) == 0) {
       return VRC_PROP_NOT_FOUND;
     }
@@ -316,7 +317,15 @@ VRC SetValueByName(VPropMgr manager, const char *name, const VTypedValue *value,
     if (rc != 0) return rc;
   }
   if (set != nullptr) *set = property;
-  return SetProperty(property, *value, callbacks);
+  VRC rc = SetProperty(property, *value, callbacks);
+  if (rc == ENOMEM && created) {
+    // Out of memory leaves the manager as it was; other failures (a binary
+    // value) keep the new property, which holds the value as its first.
+    VHashDelete(manager->properties.hash, property);
+    FreeProperty(property);
+    if (set != nullptr) *set = nullptr;
+  }
+  return rc;
 }
 
 void MarkSetByFile(VProperty property, int32_t line, bool topLevel) {
