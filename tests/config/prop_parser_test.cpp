@@ -294,6 +294,12 @@ std::vector<ParseCase> Cases() {
        1,
        {}},
       {"include unterminated", "include 'x\ny", VRC_PARSE_FAILURE, "'x", 1, {}},
+      {"NUL byte in an include name",
+       std::string("port: 1\ninclude 'case.props\0x'", 30),
+       VRC_PARSE_FAILURE,
+       "'case.props",
+       2,
+       {{"port", "1"}}},
   };
 }
 

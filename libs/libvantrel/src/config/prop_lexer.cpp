@@ -336,6 +336,12 @@ void Include(PropLexer *lexer) {
     BadIncludeName(lexer);
     return;
   }
+  // A NUL byte would cut the name: another file would be opened than the
+  // one written, and the include record could not hold what was written.
+  if (memchr(Bytes(lexer), '\0', length) != nullptr) {
+    StopAt(lexer, VRC_PARSE_FAILURE, Bytes(lexer), length);
+    return;
+  }
   IncludeQuoted(lexer, length);
 }
 
