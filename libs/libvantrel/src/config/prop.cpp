@@ -41,10 +41,28 @@ struct CallbackRecord {
   void *argument;
 };
 
+// Names compare ignoring case with strcasecmp, whose mapping follows the
+// locale, so names that compare equal must hash alike in every locale; yet
+// asking the locale for each byte cost a third of a lookup.  Every locale
+// maps the ASCII letters other than I and i among themselves only; I, i
+// and the bytes above 0x7f may map anywhere, so they all hash alike.
+inline uint32_t FoldForHash(unsigned char c) {
+  if (c >= 0x80 || c == 'I' || c == 'i') return 0x80;
+  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
+// FNV-1a over the folded name, which is the first field of every item.
+uint32_t NameHash(const void *item, void *) {
+  const auto *p = *static_cast<const unsigned char *const *>(item);
+  uint32_t hash = 2166136261u;
+  for (; *p != 0; ++p) hash = (hash ^ FoldForHash(*p)) * 16777619u;
+  return hash;
+}
+
 bool TableInit(NameTable *table) {
   table->buckets = kInitialBuckets;
-  table->hash = VHashCreateWith(Malloc, kInitialBuckets, VNamedValueCIHash,
-                                nullptr, VNamedValueCIComp, nullptr);
+  table->hash = VHashCreateWith(Malloc, kInitialBuckets, NameHash, nullptr,
+                                VNamedValueCIComp, nullptr);
   return table->hash != nullptr;
 }
 
@@ -61,7 +79,7 @@ void TableGrowIfCrowded(NameTable *table) {
     return;
   }
   uint32_t buckets = table->buckets * 4 + 1;
-  VHash *wider = VHashCreateWith(Malloc, buckets, VNamedValueCIHash, nullptr,
+  VHash *wider = VHashCreateWith(Malloc, buckets, NameHash, nullptr,
                                  VNamedValueCIComp, nullptr);
   if (wider == nullptr) return;
   VHashDestroyWith(table->hash, MoveItem, wider, Free);
@@ -76,6 +94,8 @@ void TableInsert(NameTable *table, void *item) {
 
 template <typename T>
 T *TableFind(const NameTable &table, const char *name) {
+  // Most managers have no aliases: their table need not hash the name.
+  if (VHashNumItems(table.hash) == 0) return nullptr;
   return static_cast<T *>(VHashFind(table.hash, &name));
 }
 
@@ -150,10 +170,9 @@ VRC CopyFirstValue(const VTypedValue &given, uint32_t flags, VValue *out) {
   return 0;
 }
 
-VRC DefineProperty(VPropMgr manager, const char *name, const char *description,
-                   const VTypedValue &firstValue, uint32_t flags,
-                   VProperty *out) {
-  if (VPropMgrFind(manager, name) != nullptr) return VRC_PROP_EXISTS;
+// DefineProperty for a name known to be free.
+VRC AddProperty(VPropMgr manager, const char *name, const char *description,
+                const VTypedValue &firstValue, uint32_t flags, VProperty *out) {
   if (!IsKnownDataType(firstValue.type)) return VRC_INVALID_DATATYPE;
   VTypedValue given = Normalised(firstValue);
   auto *property =
@@ -182,6 +201,13 @@ VRC DefineProperty(VPropMgr manager, const char *name, const char *description,
   ConfigLog(VLOG_DEBUG, "Added property %s", property->name);
   if (out != nullptr) *out = property;
   return 0;
+}
+
+VRC DefineProperty(VPropMgr manager, const char *name, const char *description,
+                   const VTypedValue &firstValue, uint32_t flags,
+                   VProperty *out) {
+  if (VPropMgrFind(manager, name) != nullptr) return VRC_PROP_EXISTS;
+  return AddProperty(manager, name, description, firstValue, flags, out);
 }
 
 // Runs the callbacks in order; the first veto is returned.  The successor
@@ -313,7 +339,7 @@ VRC SetValueByName(VPropMgr manager, const char *name, const VTypedValue *value,
     }
     ConfigLog(VLOG_INFO, "Dynamically creating property \"%s\"", name);
     VRC rc =
-        DefineProperty(manager, name, "", *value, VPROP_FLAG_EXPAND, &property);
+        AddProperty(manager, name, "", *value, VPROP_FLAG_EXPAND, &property);
     if (rc != 0) return rc;
   }
   if (set != nullptr) *set = property;
