@@ -78,7 +78,8 @@ requires(std::is_arithmetic_v<T> && !std::is_const_v<T>) struct Make<T *> {
 
 template <typename T>
 struct Make<T **> {
-  static T **Get() { return new T *{}; }
+  // Room for a few, so that a vector of them (argv) reads as empty.
+  static T **Get() { return new T *[8]{}; }
 };
 
 // What a read-only pointer gets is what the writable one would.
@@ -529,6 +530,80 @@ struct Make<VProcess> {
     VProcess process = nullptr;
     VProcessGet(getpid(), &process);
     return process;
+  }
+};
+
+// Properties and arguments: a manager with a few properties, an alias and
+// a callback, and an argument manager with options bound to them.
+VRC AcceptChange(VProperty, const VTypedValue *, void *) { return 0; }
+VRC AcceptName(VArgMgr, const char *, void *) { return 0; }
+template <>
+struct Make<VPropertyCallback> {
+  static VPropertyCallback Get() { return AcceptChange; }
+};
+template <>
+struct Make<VArgInterlockCallback> {
+  static VArgInterlockCallback Get() { return AcceptName; }
+};
+template <>
+struct Make<VPropMgr> {
+  static VPropMgr Get() {
+    VPropMgr manager = nullptr;
+    VPropMgrCreateWithFlags(&manager, 0);
+    VTypedValue port{VDT_INTEGER, VValue{}};
+    port.value.integerValue = 4100;
+    VPropMgrDefineWithFlags(manager, "port", "port", &port, 0);
+    VTypedValue host{VDT_STRING, VValue{}};
+    host.value.stringValue.text = const_cast<char *>("localhost");
+    host.value.stringValue.length = 9;
+    VPropMgrDefineWithFlags(manager, "host", "host", &host, VPROP_FLAG_EXPAND);
+    VPropMgrAddAlias(manager, "port", "oldport");
+    VPropMgrAddCallback(manager, "port", AcceptChange, nullptr);
+    return manager;
+  }
+};
+template <>
+struct Make<VProperty> {
+  static VProperty Get() { return VPropMgrFind(Make<VPropMgr>::Get(), "port"); }
+};
+template <>
+struct Make<VPropParseError *> {
+  static VPropParseError *Get() { return new VPropParseError{}; }
+};
+template <>
+struct Make<VPropTableRow *> {
+  static VPropTableRow *Get() {
+    auto *rows = new VPropTableRow[4];
+    const char *names[] = {"a", "b", "c", "d"};
+    for (int i = 0; i < 4; ++i) {
+      rows[i] = VPropTableRow{names[i], "row", "Rows", VDT_INTEGER, nullptr, 0};
+    }
+    return rows;
+  }
+};
+template <>
+struct Make<VArgMgr> {
+  static VArgMgr Get() {
+    VArgMgr manager = nullptr;
+    VArgMgrCreate(Make<VPropMgr>::Get(), &manager);
+    VArgMgrDefineWithFlags(manager, "-port", "port", "port (%d)",
+                           VARG_KIND_VALUE, nullptr, 0);
+    VTypedValue on{VDT_INTEGER, VValue{}};
+    VArgMgrDefineWithFlags(manager, "-zero", "port", "zero the port",
+                           VARG_KIND_SWITCH, &on, 0);
+    return manager;
+  }
+};
+template <>
+struct Make<VArgTableRow *> {
+  static VArgTableRow *Get() {
+    auto *rows = new VArgTableRow[4];
+    const char *options[] = {"-a", "-b", "-c", "-d"};
+    for (int i = 0; i < 4; ++i) {
+      rows[i] = VArgTableRow{options[i], "port", "%d", VARG_KIND_VALUE,
+                             VDT_INTEGER, nullptr, 0};
+    }
+    return rows;
   }
 };
 

@@ -66,6 +66,8 @@ vantrel/vregexp.h 6
 vantrel/voperator.h 6
 vantrel/vnetdb.h 6
 vantrel/vsystem.h 6
+vantrel/vprop.h 6
+vantrel/vargs.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

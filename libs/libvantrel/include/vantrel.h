@@ -37,6 +37,8 @@
 #include "vantrel/vdatacrypt.h"
 #include "vantrel/vnetdb.h"
 #include "vantrel/vsystem.h"
+#include "vantrel/vprop.h"
+#include "vantrel/vargs.h"
 #include "vantrel/vservices.h"
 
 #include "vantrel/vregexp.h"

@@ -45,6 +45,19 @@ VRC_GENERAL_CODE(VRC_READ_FAILED, -30, 30, "Read Failed")
 VRC_GENERAL_CODE(VRC_WRITE_FAILED, -31, 31, "Write Failed")
 VRC_GENERAL_CODE(VRC_NOT_READY, -32, 34, "Not ready")
 
+/* Properties (vprop.h): no such property (or no callback list), a name
+ * already used by a property or an alias, a read-only property, include
+ * files nested too deeply. */
+VRC_SUBSYSTEM_CODE(VRC_PROP_NOT_FOUND, -40)
+VRC_SUBSYSTEM_CODE(VRC_PROP_EXISTS, -41)
+VRC_SUBSYSTEM_CODE(VRC_PROP_READ_ONLY, -42)
+VRC_SUBSYSTEM_CODE(VRC_PROP_INCLUDE_DEPTH, -43)
+
+/* Command-line arguments (vargs.h): an option that takes a value is the
+ * last argument; an option text defined twice. */
+VRC_SUBSYSTEM_CODE(VRC_ARG_NO_VALUE, -50)
+VRC_SUBSYSTEM_CODE(VRC_ARG_EXISTS, -51)
+
 /* The module loader refused a module file, or its release. */
 VRC_SUBSYSTEM_CODE(VRC_MODULE_LOAD_FAILED, -60)
 VRC_SUBSYSTEM_CODE(VRC_MODULE_UNLOAD_FAILED, -61)

@@ -1,0 +1,533 @@
+// Reading properties files: tokens and grammar from hostile input, include
+// trees, loops and depth, the error record, multibyte text, and failures
+// of the system's file calls.
+#include <errno.h>
+#include <locale.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "config_test_support.h"
+#include "support/alloc_sweep.h"
+#include "support/os_fault.h"
+
+namespace {
+
+using VPropMgrParseTest = vtest::ConfigTest;
+
+// A manager with one property of each kind the cases set.
+vtest::PropMgr Standard() {
+  auto m = vtest::MakePropMgr();
+  auto define = [&](const char *name, VTypedValue v) {
+    EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), name, "d", &v, 0), 0) << name;
+  };
+  define("port", vtest::Int(0));
+  define("host", vtest::Text(""));
+  define("ratio", vtest::Real(0));
+  define("debug", vtest::Bool(false));
+  define("when", VTypedValue{VDT_UTC, VValue{}});
+  define("big", vtest::Int64(0));
+  define("blob", VTypedValue{VDT_BINARY, VValue{}});
+  define("on", vtest::Text(""));
+  define("include", vtest::Text(""));
+  define("onward", vtest::Text(""));
+  define("a.b-c_d", vtest::Int(0));
+  define("tiny", VTypedValue{VDT_SHORT, VValue{}});
+  return m;
+}
+
+struct ParseCase {
+  const char *name;
+  std::string contents;
+  VRC code;
+  // The record: text and line; a null text means no record.
+  const char *text;
+  int32_t line;
+  std::map<std::string, std::string> values;  // as text, afterwards
+};
+
+const std::string kLongName(100, 'n');
+const std::string kLongNameCut(49, 'n');
+
+std::vector<ParseCase> Cases() {
+  return {
+      {"empty file", "", 0, nullptr, 0, {{"port", "0"}}},
+      {"comments only", "# one\n   # two\n\t#three\n", 0, nullptr, 0, {}},
+      {"case of names", "Port: 4100\n", 0, nullptr, 0, {{"port", "4100"}}},
+      {"several on a line",
+       "port:1 host:'h' ratio: 1.5 debug:on",
+       0,
+       nullptr,
+       0,
+       {{"port", "1"},
+        {"host", "h"},
+        {"ratio", "1.500000"},
+        {"debug", "TRUE"}}},
+      {"no separator needed",
+       "port: 5host: 'x'",
+       0,
+       nullptr,
+       0,
+       {{"port", "5"}, {"host", "x"}}},
+      {"entry over lines",
+       "port\n:\n\n4100\n",
+       0,
+       nullptr,
+       0,
+       {{"port", "4100"}}},
+      {"comment after a value",
+       "port: 1 # the port\nhost: 'x' #\n",
+       0,
+       nullptr,
+       0,
+       {{"port", "1"}, {"host", "x"}}},
+      {"carriage returns", "\r\nport: 5\r\n", 0, nullptr, 0, {{"port", "5"}}},
+      {"later wins", "port: 1\nport: 2\n", 0, nullptr, 0, {{"port", "2"}}},
+      {"name characters", "a.b-c_d: 7", 0, nullptr, 0, {{"a.b-c_d", "7"}}},
+      {"negative", "port: -12", 0, nullptr, 0, {{"port", "-12"}}},
+      {"wide integer keeps its low bits",
+       "port: 99999999999",
+       0,
+       nullptr,
+       0,
+       {{"port", "1215752191"}}},
+      {"64-bit extremes",
+       "big: -9223372036854775808",
+       0,
+       nullptr,
+       0,
+       {{"big", "-9223372036854775808"}}},
+      {"64-bit clamp",
+       "big: 99999999999999999999",
+       0,
+       nullptr,
+       0,
+       {{"big", "9223372036854775807"}}},
+      {"short", "tiny: 65537", 0, nullptr, 0, {{"tiny", "1"}}},
+      {"integer to real", "ratio: 2", 0, nullptr, 0, {{"ratio", "2.000000"}}},
+      {"negative real",
+       "ratio: -0.25",
+       0,
+       nullptr,
+       0,
+       {{"ratio", "-0.250000"}}},
+      {"booleans", "debug: YES", 0, nullptr, 0, {{"debug", "TRUE"}}},
+      {"boolean off", "debug: Off", 0, nullptr, 0, {{"debug", "FALSE"}}},
+      {"integer to boolean", "debug: 2", 0, nullptr, 0, {{"debug", "TRUE"}}},
+      {"time", "when: ~1700000000", 0, nullptr, 0, {{"when", "1700000000"}}},
+      {"integer to time", "when: 86400", 0, nullptr, 0, {{"when", "86400"}}},
+      {"double-quoted escape",
+       "host: \"a\\\"b\"",
+       0,
+       nullptr,
+       0,
+       {{"host", "a\"b"}}},
+      {"tab escape", "host: 'C:\\temp'", 0, nullptr, 0, {{"host", "C:\temp"}}},
+      {"escaped apostrophe",
+       "host: 'it\\'s'",
+       0,
+       nullptr,
+       0,
+       {{"host", "it's"}}},
+      {"apostrophe in double quotes",
+       "host: \"it's\"",
+       0,
+       nullptr,
+       0,
+       {{"host", "it's"}}},
+      {"octal", "host: \"\\101\\102\"", 0, nullptr, 0, {{"host", "AB"}}},
+      {"short octal keeps its digits",
+       "host: '\\12x'",
+       0,
+       nullptr,
+       0,
+       {{"host", "12x"}}},
+      {"other escapes drop the backslash",
+       "host: '\\q\\\\'",
+       0,
+       nullptr,
+       0,
+       {{"host", "q\\"}}},
+      {"named escapes",
+       "host: '\\a\\b\\e\\f\\n\\r\\t\\v'",
+       0,
+       nullptr,
+       0,
+       {{"host", "\a\b\x1b\f\n\r\t\v"}}},
+      {"even backslashes end the text",
+       "host: 'x\\\\' port: 3",
+       0,
+       nullptr,
+       0,
+       {{"host", "x\\"}, {"port", "3"}}},
+      {"text over lines", "host: 'a\nb'", 0, nullptr, 0, {{"host", "a\nb"}}},
+      {"empty text", "host: ''", 0, nullptr, 0, {{"host", ""}}},
+      {"octal NUL cuts the text",
+       "host: 'ab\\000cd'",
+       0,
+       nullptr,
+       0,
+       {{"host", "ab"}}},
+
+      // Grammar errors: reading stops, 0 comes back with the record filled.
+      {"comment at the end without a line end",
+       "port: 1\n# last",
+       0,
+       "syntax error",
+       2,
+       {{"port", "1"}}},
+      {"unquoted text",
+       "port: 1\nhost: bare\nport: 2",
+       0,
+       "syntax error",
+       2,
+       {{"port", "1"}, {"host", ""}}},
+      {"plus sign", "port: +5", 0, "syntax error", 1, {{"port", "0"}}},
+      {"keyword as a name", "on: 'x'", 0, "syntax error", 1, {{"on", ""}}},
+      {"name name", "port 4100", 0, "syntax error", 1, {}},
+      {"colon first", ": 5", 0, "syntax error", 1, {}},
+      {"number first", "-5: 1", 0, "syntax error", 1, {}},
+      {"lone tilde", "port: ~", 0, "syntax error", 1, {}},
+      {"double minus", "port: --5", 0, "syntax error", 1, {}},
+      {"end inside an entry",
+       "port: 1 host:\n\n\n",
+       0,
+       "syntax error",
+       4,
+       {{"port", "1"}}},
+      {"real without fraction",
+       "ratio: 1.",
+       0,
+       "syntax error",
+       1,
+       {{"ratio", "1.000000"}}},
+      {"exponent", "ratio: 1e5", 0, "syntax error", 1, {{"ratio", "1.000000"}}},
+      {"unterminated quote",
+       "host: 'open\nport: 5\n",
+       0,
+       "syntax error",
+       1,
+       {{"port", "0"}}},
+      {"escaped final quote", "host: 'x\\'", 0, "syntax error", 1, {}},
+      {"odd hex digits", "port: 0x1", 0, "syntax error", 1, {{"port", "0"}}},
+      {"NUL byte",
+       std::string("port: 5\0host: 'x'", 17),
+       0,
+       "syntax error",
+       1,
+       {{"port", "5"}, {"host", ""}}},
+      {"lines in texts are not counted",
+       "host: 'a\nb\nc'\nport: x",
+       0,
+       "syntax error",
+       2,
+       {{"host", "a\nb\nc"}}},
+
+      // Rejected entries: the code and the property name.
+      {"unknown name",
+       "port: 1\nnosuch: 1",
+       VRC_PROP_NOT_FOUND,
+       "nosuch",
+       2,
+       {{"port", "1"}}},
+      {"longer than a keyword",
+       "onward: 'x'",
+       0,
+       nullptr,
+       0,
+       {{"onward", "x"}}},
+      {"text for an integer",
+       "port: 1\nport: '2'\n",
+       VRC_TYPE_MISMATCH,
+       "port",
+       2,
+       {{"port", "1"}}},
+      {"text for a boolean",
+       "debug: 'true'",
+       VRC_TYPE_MISMATCH,
+       "debug",
+       1,
+       {}},
+      {"binary property", "blob: 0x0a1B", VRC_TYPE_MISMATCH, "blob", 1, {}},
+      {"binary for an integer",
+       "port: 0x10",
+       VRC_TYPE_MISMATCH,
+       "port",
+       1,
+       {{"port", "0"}}},
+      {"time out of range",
+       "when: ~99999999999",
+       ERANGE,
+       "when",
+       1,
+       {{"when", "0"}}},
+      {"long name is cut",
+       kLongName + ": 1",
+       VRC_PROP_NOT_FOUND,
+       kLongNameCut.c_str(),
+       1,
+       {}},
+
+      // Include statements that are not: code -21 and the offending text.
+      {"include at the end",
+       "port: 1 include",
+       VRC_PARSE_FAILURE,
+       "",
+       1,
+       {{"port", "1"}}},
+      {"include of a bare word",
+       "include foo.props\n",
+       VRC_PARSE_FAILURE,
+       "foo.props",
+       1,
+       {}},
+      {"include before a line end",
+       "include\n'x'",
+       VRC_PARSE_FAILURE,
+       "\n",
+       1,
+       {}},
+      {"keyword include as a name",
+       "include: 'x'",
+       VRC_PARSE_FAILURE,
+       ":",
+       1,
+       {}},
+      {"include unterminated", "include 'x\ny", VRC_PARSE_FAILURE, "'x", 1, {}},
+      {"NUL byte in an include name",
+       std::string("port: 1\ninclude 'case.props\0x'", 30),
+       VRC_PARSE_FAILURE,
+       "'case.props",
+       2,
+       {{"port", "1"}}},
+  };
+}
+
+TEST_F(VPropMgrParseTest, TokensAndGrammar) {
+  for (const ParseCase &c : Cases()) {
+    SCOPED_TRACE(c.name);
+    auto m = Standard();
+    std::string path = WriteFile("case.props", c.contents);
+    VPropParseError error{};
+    error.line = -7;
+    EXPECT_EQ(VPropMgrParseFile(m.get(), path.c_str(), &error), c.code);
+    if (c.text == nullptr) {
+      EXPECT_EQ(error.file, nullptr);
+      EXPECT_EQ(error.line, -7);
+    } else {
+      EXPECT_STREQ(error.file, path.c_str());
+      EXPECT_EQ(error.line, c.line);
+      EXPECT_STREQ(error.text, c.text);
+      EXPECT_EQ(error.code, c.code);
+    }
+    free(error.file);
+    for (const auto &[name, value] : c.values) {
+      EXPECT_EQ(vtest::ValueText(m.get(), name.c_str()), value) << name;
+    }
+  }
+}
+
+TEST_F(VPropMgrParseTest, EntriesMarkTheirPropertiesWithTheirLine) {
+  auto m = Standard();
+  std::string inc = WriteFile("inc.props", "host: 'h'\n");
+  std::string top = WriteFile(
+      "top.props", "\n\nport: 1\ninclude '" + inc + "'\n  debug: on ratio: 2");
+  ASSERT_EQ(VPropMgrParseFile(m.get(), top.c_str(), nullptr), 0);
+  for (const char *set : {"port", "host", "debug", "ratio"}) {
+    EXPECT_EQ(VPropertyWasSpecified(VPropMgrFind(m.get(), set)), 1) << set;
+  }
+  EXPECT_EQ(VPropertyWasSpecified(VPropMgrFind(m.get(), "big")), 0);
+  // The order shows in reproduce mode: the include's own entries are left
+  // out, its statement stands where it stood.
+  EXPECT_EQ(vtest::Body(vtest::Written(m.get(), true)),
+            "\nport: 1 # INTEGER (d)\ninclude '" + inc +
+                "'\ndebug: TRUE # BOOLEAN (d)\nratio: 2.000000 # REAL (d)\n"
+                "\n# End of File\n");
+}
+
+TEST_F(VPropMgrParseTest, IncludeTreesApplyInReadingOrder) {
+  auto m = Standard();
+  setenv("VPROPTEST_DIR", Path("").c_str(), 1);
+  WriteFile("c.props", "port: 3 host: 'from c'\n");
+  WriteFile("a.props", "port: 1\ninclude \"${VPROPTEST_DIR}c.props\"\n");
+  WriteFile("b.props", "ratio: 0.5 port: 2\n");
+  WriteFile("value.props", "4100\n");
+  std::string top = WriteFile("top.props",
+                              "include '$VPROPTEST_DIR/a.props'\n"
+                              "host: 'top' include '%VPROPTEST_DIR%b.props'\n"
+                              "big:\ninclude 'VPROPTEST_MISSING${NOPE}'");
+  // The last include is missing: everything before it is applied.
+  VPropParseError error{};
+  EXPECT_EQ(VPropMgrParseFile(m.get(), top.c_str(), &error), ENOENT);
+  EXPECT_STREQ(error.file, "VPROPTEST_MISSING");
+  EXPECT_STREQ(error.text, "Could not open include file");
+  EXPECT_EQ(error.line, 4);
+  free(error.file);
+  EXPECT_EQ(vtest::ValueText(m.get(), "port"), "2");
+  EXPECT_EQ(vtest::ValueText(m.get(), "host"), "top");
+  EXPECT_EQ(vtest::ValueText(m.get(), "ratio"), "0.500000");
+
+  // A value may come from the next file: tokens flow across includes.
+  auto again = Standard();
+  std::string split = WriteFile(
+      "split.props", "port:\ninclude '" + Path("value.props") + "'\nbig: 5");
+  ASSERT_EQ(VPropMgrParseFile(again.get(), split.c_str(), nullptr), 0);
+  EXPECT_EQ(vtest::ValueText(again.get(), "port"), "4100");
+  EXPECT_EQ(vtest::ValueText(again.get(), "big"), "5");
+}
+
+TEST_F(VPropMgrParseTest, IncludeNamesKeepTheirBackslashes) {
+  auto m = Standard();
+  WriteFile("a\\tb.props", "port: 77\n");
+  std::string top =
+      WriteFile("top.props", "include '" + Path("a\\tb.props") + "'\n");
+  ASSERT_EQ(VPropMgrParseFile(m.get(), top.c_str(), nullptr), 0);
+  EXPECT_EQ(vtest::ValueText(m.get(), "port"), "77");
+}
+
+// A chain of `depth` files, each including the next; the last sets port.
+std::string Chain(vtest::ConfigTest *t, int depth) {
+  std::string next = t->WriteFile("leaf.props", "port: 10\n");
+  for (int i = depth; i > 0; --i) {
+    next = t->WriteFile("level" + std::to_string(i) + ".props",
+                        "include '" + next + "'\n");
+  }
+  return t->WriteFile("top.props", "include '" + next + "'\nhost: 'after'");
+}
+
+TEST_F(VPropMgrParseTest, IncludesNestTenDeepAndNoDeeper) {
+  // top -> level1 .. level9 -> leaf: ten include files open at once.
+  auto m = Standard();
+  ASSERT_EQ(VPropMgrParseFile(m.get(), Chain(this, 9).c_str(), nullptr), 0);
+  EXPECT_EQ(vtest::ValueText(m.get(), "port"), "10");
+  EXPECT_EQ(vtest::ValueText(m.get(), "host"), "after");
+
+  auto deeper = Standard();
+  VPropParseError error{};
+  ASSERT_EQ(VPropMgrParseFile(deeper.get(), Chain(this, 10).c_str(), &error),
+            VRC_PROP_INCLUDE_DEPTH);
+  EXPECT_EQ(std::string(error.file), Path("level10.props"));
+  EXPECT_STREQ(error.text, "");
+  EXPECT_EQ(error.line, 1);
+  free(error.file);
+  EXPECT_EQ(vtest::ValueText(deeper.get(), "port"), "0");
+}
+
+TEST_F(VPropMgrParseTest, AFileIncludingItselfStopsAtTheDepthLimit) {
+  auto m = Standard();
+  std::string self = Path("self.props");
+  WriteFile("self.props", "port: 1\ninclude '" + self + "'\n");
+  VPropParseError error{};
+  EXPECT_EQ(VPropMgrParseFile(m.get(), self.c_str(), &error),
+            VRC_PROP_INCLUDE_DEPTH);
+  EXPECT_EQ(std::string(error.file), self);
+  EXPECT_EQ(error.line, 2);
+  free(error.file);
+  // Only the top-level statement was recorded.
+  std::string written = vtest::Written(m.get(), false);
+  size_t first = written.find("include '" + self + "'\n");
+  EXPECT_NE(first, std::string::npos);
+  EXPECT_EQ(written.find("include '", first + 1), std::string::npos);
+}
+
+TEST_F(VPropMgrParseTest, LongTokensAndCommentsOutgrowTheBuffer) {
+  auto m = Standard();
+  std::string big(100000, 'x');
+  big[50000] = '\\';
+  big[50001] = 't';
+  std::string comment = "#" + std::string(70000, 'c') + "\n";
+  std::string path = WriteFile(
+      "long.props", comment + "host: '" + big + "'\n" + comment + "port: 9");
+  ASSERT_EQ(VPropMgrParseFile(m.get(), path.c_str(), nullptr), 0);
+  std::string expected = big;
+  expected.replace(50000, 2, "\t");
+  EXPECT_EQ(vtest::ValueText(m.get(), "host"), expected);
+  EXPECT_EQ(vtest::ValueText(m.get(), "port"), "9");
+}
+
+TEST_F(VPropMgrParseTest, QuotedTextMustBeValidInAMultibyteLocale) {
+  auto m = Standard();
+  std::string good = WriteFile("good.props", "host: 'caf\xc3\xa9\\t'");
+  std::string bad = WriteFile("bad.props", "port: 1 host: 'x\xff' port: 2");
+  // A single-byte locale takes every byte.
+  ASSERT_NE(setlocale(LC_ALL, "C"), nullptr);
+  ASSERT_EQ(VPropMgrParseFile(m.get(), bad.c_str(), nullptr), 0);
+  EXPECT_EQ(vtest::ValueText(m.get(), "host"), "x\xff");
+  ASSERT_NE(setlocale(LC_ALL, "C.UTF-8"), nullptr);
+  VPropParseError error{};
+  VRC rc = VPropMgrParseFile(m.get(), bad.c_str(), &error);
+  VRC good_rc = VPropMgrParseFile(m.get(), good.c_str(), nullptr);
+  std::string host = vtest::ValueText(m.get(), "host");
+  setlocale(LC_ALL, "C");
+  EXPECT_EQ(rc, EILSEQ);
+  EXPECT_EQ(error.line, 1);
+  free(error.file);
+  EXPECT_EQ(good_rc, 0);
+  EXPECT_EQ(host, "caf\xc3\xa9\t");
+}
+
+TEST_F(VPropMgrParseTest, TheTopLevelFilesFailuresLeaveTheRecordAlone) {
+  auto m = Standard();
+  VPropParseError error{};
+  EXPECT_EQ(VPropMgrParseFile(m.get(), Path("none.props").c_str(), &error),
+            ENOENT);
+  EXPECT_EQ(error.file, nullptr);
+  std::string path = WriteFile("p.props", "port: 5");
+  {
+    vtest::OsFault fault("open", 1, EACCES);
+    EXPECT_EQ(VPropMgrParseFile(m.get(), path.c_str(), &error), EACCES);
+  }
+  EXPECT_EQ(error.file, nullptr);
+  EXPECT_EQ(vtest::ValueText(m.get(), "port"), "0");
+  // A directory opens, and fails to read.
+  EXPECT_EQ(VPropMgrParseFile(m.get(), Path("").c_str(), &error), EISDIR);
+  EXPECT_EQ(std::string(error.file), Path(""));
+  free(error.file);
+}
+
+TEST_F(VPropMgrParseTest, ReadFailuresStopWhereTheyHappen) {
+  // The second read of a file longer than one buffer fails: the entries of
+  // the first buffer are applied, the token it cut is not.
+  std::string body;
+  for (int i = 0; body.size() < 20000; ++i)
+    body += "port: " + std::to_string(i) + "\n";
+  std::string path = WriteFile("long.props", body);
+  auto m = Standard();
+  VPropParseError error{};
+  {
+    vtest::OsFault fault("read", 2, EIO);
+    EXPECT_EQ(VPropMgrParseFile(m.get(), path.c_str(), &error), EIO);
+  }
+  EXPECT_EQ(error.code, EIO);
+  EXPECT_STREQ(error.text, "");
+  EXPECT_GT(error.line, 1000);
+  free(error.file);
+  int port = std::stoi(vtest::ValueText(m.get(), "port"));
+  EXPECT_EQ(port, error.line - 2);
+
+  // An include file that cannot be opened is reported as missing, whatever
+  // the reason.
+  std::string inc = WriteFile("inc.props", "port: 1");
+  std::string top = WriteFile("top.props", "\ninclude '" + inc + "'");
+  error = VPropParseError{};
+  {
+    vtest::OsFault fault("open", 2, EMFILE);
+    EXPECT_EQ(VPropMgrParseFile(m.get(), top.c_str(), &error), ENOENT);
+  }
+  EXPECT_EQ(std::string(error.file), inc);
+  EXPECT_EQ(error.line, 2);
+  free(error.file);
+  // Every descriptor was closed.
+  vtest::OsCallCounter opens("open"), closes("close");
+  EXPECT_EQ(VPropMgrParseFile(m.get(), Chain(this, 3).c_str(), nullptr), 0);
+  EXPECT_EQ(opens.calls(), 5u);
+  EXPECT_EQ(closes.calls(), 5u);
+}
+
+TEST_F(VPropMgrParseTest, NullsAreRefused) {
+  auto m = Standard();
+  EXPECT_EQ(VPropMgrParseFile(nullptr, "x", nullptr), EINVAL);
+  EXPECT_EQ(VPropMgrParseFile(m.get(), nullptr, nullptr), EINVAL);
+}
+
+}  // namespace
