@@ -506,6 +506,32 @@ struct Make<VDataCryptContext> {
   }
 };
 
+// A VSocket is an int, so it gets the numbers' 4: every socket operation
+// refuses a null pointer before it touches the socket, and the calls that
+// then run (a send of nothing, a wait list) never wait on any descriptor.
+
+// Host and service lookup, system and process information.
+template <>
+struct Make<struct servent *> {
+  static struct servent *Get() { return new servent{}; }
+};
+template <>
+struct Make<struct hostent *> {
+  static struct hostent *Get() { return new hostent{}; }
+};
+template <>
+struct Make<VSystemName *> {
+  static VSystemName *Get() { return new VSystemName{}; }
+};
+template <>
+struct Make<VProcess> {
+  static VProcess Get() {
+    VProcess process = nullptr;
+    VProcessGet(getpid(), &process);
+    return process;
+  }
+};
+
 // ---------------------------------------------------------------------------
 // Probes: one case per function and pointer position.
 

@@ -64,6 +64,8 @@ vantrel/vclock.h 6
 vantrel/vdatacrypt.h 6
 vantrel/vregexp.h 6
 vantrel/voperator.h 6
+vantrel/vnetdb.h 6
+vantrel/vsystem.h 6
 vantrel/vservices.h 7
 vantrel.h 7
 '

@@ -35,6 +35,8 @@
 #include "vantrel/vtimer.h"
 #include "vantrel/vclock.h"
 #include "vantrel/vdatacrypt.h"
+#include "vantrel/vnetdb.h"
+#include "vantrel/vsystem.h"
 #include "vantrel/vservices.h"
 
 #include "vantrel/vregexp.h"

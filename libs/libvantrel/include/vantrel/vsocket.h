@@ -23,7 +23,19 @@
 #ifndef VANTREL_VSOCKET_H
 #define VANTREL_VSOCKET_H
 
+#include <stdarg.h>
+
 #include "vantrel/vbase.h"
+#include "vantrel/vlist.h"
+
+/* Lets the compiler warn about an argument list without its closing null. */
+#ifndef VANTREL_SENTINEL
+#if defined(__GNUC__) && __GNUC__ >= 4
+#define VANTREL_SENTINEL __attribute__((sentinel))
+#else
+#define VANTREL_SENTINEL
+#endif
+#endif
 
 VANTREL_BEGIN_DECLS
 
@@ -198,7 +210,123 @@ typedef struct VSocketIPDriver {
 /* The shape of a driver module's entry function. */
 typedef const VSocketIPDriver *(*VSocketIPDriverEntry)(void);
 
-/* ---- Socket operations. */
+/* ---- Socket operations.
+ *
+ * TCP stream sockets that never show the IP version: every address is made,
+ * read and released through the driver.  Codes: 0; the socket layer's
+ * numbers of the system's errors (10004 interrupted, 10009 no open socket,
+ * 10035 would block, 10038 not a socket, 10048 address in use, 10054 reset
+ * by the peer, 10058 sent after the peer went, 10061 refused, ...); the
+ * driver's codes (11001 unknown host; VRC_INTERNAL_ERROR (-16) without a
+ * driver); VRC_TIMEOUT (-18); VRC_FAILURE (-19); VRC_CONNECTION_CLOSED
+ * (-27); ENOMEM (12); EINVAL (22).  No operation writes a log line or an
+ * exception record.
+ *
+ * An operation that hands a socket out through out stores VSOCKET_INVALID
+ * there first and the socket only on success; a failed operation leaves no
+ * descriptor of its own open.  Sends never raise SIGPIPE: writing to a
+ * connection the peer has closed returns 10058 or 10054.
+ *
+ * Supplemental mode (on hosts whose IPv6 sockets cannot also serve IPv4):
+ * a listener for the IPv6 any-address gets an IPv4 partner on the same
+ * port, which VSocketAccept, VSocketWait, VSocketEntryListCreate and
+ * VSocketClose take into account, so callers still see one socket. */
+
+/* The backlog of every listening socket. */
+#define VSOCKET_LISTEN_BACKLOG 5
+/* The most distinct sockets one wait watches; further ones are left out. */
+#define VSOCKET_WAIT_MAX 512
+
+/* An entry of a wait list: a VList (vlist.h) of these, made by
+ * VSocketEntryListCreate. */
+typedef struct VSocketEntry {
+  VSocket socket;
+  /* 1 when the last VSocketWaitMultiple found the socket readable, else 0. */
+  int32_t ready;
+} VSocketEntry;
+
+/* A listening socket (backlog VSOCKET_LISTEN_BACKLOG, SO_REUSEADDR on) bound
+ * to host -- a numeric address or a name; null for the any-address, where
+ * an IPv6 socket also takes IPv4 connections -- and port (host byte order;
+ * 0 lets the system choose).  EINVAL for a null out. */
+VANTREL_API VRC VSocketListen(const char *host, uint16_t port, VSocket *out);
+/* VSocketListen on a port the system chooses, reported through *port (never
+ * 0).  EINVAL for a null port or out. */
+VANTREL_API VRC VSocketListenAnyPort(const char *host, uint16_t *port,
+                                     VSocket *out);
+/* A blocking socket connected to host (a name, looked up, or a numeric
+ * address) at port.  10061 when nothing listens there.  EINVAL for a null
+ * host or out. */
+VANTREL_API VRC VSocketConnect(const char *host, uint16_t port, VSocket *out);
+/* VSocketConnect that gives up after `seconds` (measured on the monotonic
+ * clock) with VRC_TIMEOUT; 0 or a negative number waits until the system
+ * gives up.  The connected socket is blocking. */
+VANTREL_API VRC VSocketConnectWithTimeout(const char *host, uint16_t port,
+                                          int32_t seconds, VSocket *out);
+/* The next connection on a listening socket; waits for one unless the
+ * listener is non-blocking (10035 then when none waits).  In supplemental
+ * mode a connection waiting on the IPv4 partner is taken first, and the
+ * wait is for a connection on either socket.  The peer's
+ * address is read with VSocketIPAddrGetPeerName.  VRC_FAILURE when the wait
+ * was interrupted ten times in a row; EINVAL for a null out. */
+VANTREL_API VRC VSocketAccept(VSocket listener, VSocket *out);
+/* Stops sending and receiving on a connected socket (the peer reads the end
+ * of the stream).  Always 0. */
+VANTREL_API VRC VSocketShutdown(VSocket s);
+/* Closes the socket, and in supplemental mode its IPv4 partner.  Always 0,
+ * also for a socket that is not open. */
+VANTREL_API VRC VSocketClose(VSocket s);
+
+/* Sends all length bytes of buffer, resuming after partial and interrupted
+ * sends.  VRC_CONNECTION_CLOSED when the system takes nothing, which is
+ * always the case for a length of 0.  EINVAL for a null buffer or a
+ * negative length. */
+VANTREL_API VRC VSocketSend(VSocket s, const void *buffer, int32_t length);
+/* Gathers the pieces of args -- pairs of a const void * and an int length,
+ * ended by a null pointer -- into one buffer and sends it with one
+ * VSocketSend.  ENOMEM; EINVAL for a negative length or a total above
+ * INT32_MAX (nothing is sent). */
+VANTREL_API VRC VSocketSendAP(VSocket s, va_list args);
+/* VSocketSendAP with the pairs as arguments:
+ *   VSocketSendVa(s, head, 16, body, 1000, (void *)0); */
+VANTREL_API VRC VSocketSendVa(VSocket s, ...) VANTREL_SENTINEL;
+/* Receives exactly length bytes into buffer, waiting for the rest as it
+ * comes.  VRC_CONNECTION_CLOSED when the peer closes first (what came
+ * before is in buffer), and at once for a length of 0.  EINVAL for a null
+ * buffer or a negative length. */
+VANTREL_API VRC VSocketRecv(VSocket s, void *buffer, int32_t length);
+/* The bytes that can be received now without waiting, into *count.  EINVAL
+ * for a null count. */
+VANTREL_API VRC VSocketGetNRecv(VSocket s, uint32_t *count);
+
+/* getsockopt of an int option, with the system's level and name
+ * (SOL_SOCKET, SO_RCVBUF, ...): 0, or -1 on any failure (not an error
+ * number).  *value receives the option, 0 when the call failed; a null
+ * value gives -1. */
+VANTREL_API int VSocketGetOptInt(VSocket s, int level, int name, int *value);
+/* setsockopt of an int option: 0, or -1 on failure. */
+VANTREL_API int VSocketSetOptInt(VSocket s, int level, int name, int value);
+/* A non-zero flag makes the socket non-blocking, 0 blocking again. */
+VANTREL_API VRC VSocketSetBlockingState(VSocket s, int nonblocking);
+
+/* Waits until the socket (or in supplemental mode its partner) is readable:
+ * data, a connection to accept, or the peer's end of the stream or an
+ * error waits.  milliseconds: negative waits without limit, 0 looks once.
+ * VRC_TIMEOUT when the time passed; 10009 for a socket that is not open. */
+VANTREL_API VRC VSocketWait(VSocket s, int32_t milliseconds);
+/* Waits until at least one entry of list (VSocketEntry items) is readable,
+ * as VSocketWait, and sets every entry's ready flag (an entry is also ready
+ * when its supplemental partner is).  At most VSOCKET_WAIT_MAX distinct
+ * sockets are watched; a socket listed twice is watched once.  EINVAL for a
+ * null or empty list; 10009 when an entry's socket is not open; an
+ * interrupted wait returns 10004. */
+VANTREL_API VRC VSocketWaitMultiple(VList *list, int32_t milliseconds);
+/* A new wait list with an entry for each socket argument up to the first 0
+ * (so descriptor 0 cannot be listed), each followed in supplemental mode by
+ * an entry for its partner.  Null when memory runs out.  Release it with
+ * VListDestroyWith(list, visitor, arg, free) where the visitor releases
+ * each entry with VListFree. */
+VANTREL_API VList *VSocketEntryListCreate(VSocket s, ...);
 
 VANTREL_END_DECLS
 

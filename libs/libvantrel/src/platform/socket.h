@@ -11,6 +11,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The C library's records of the network database (<netdb.h>).
+struct servent;
+struct hostent;
+
 namespace vantrel::platform {
 
 // ---- Sockets and addresses.
@@ -122,6 +126,8 @@ int SocketSetOptionRaw(int sock, int level, int name, const void *value,
 
 // Switches the socket between non-blocking (on) and blocking.
 int SocketSetNonBlocking(int sock, bool on);
+// Whether the socket is non-blocking, into *on.
+int SocketGetNonBlocking(int sock, bool *on);
 
 // Bytes that can be received now without waiting.
 int SocketBytesReadable(int sock, uint32_t *bytes);
@@ -206,6 +212,27 @@ enum NameFlag : uint32_t {
 int AddressName(const void *address, uint32_t length, char *host,
                 size_t host_size, char *service, size_t service_size,
                 uint32_t flags);
+
+// ---- The network database: services and IPv4 hosts, as the C library's
+// records (struct servent, struct hostent of <netdb.h>).  Each lookup
+// writes the record into *record only when it finds one; the strings and
+// lists the record points to are written into buffer (size bytes) and live
+// as long as its contents.  0; ERANGE when buffer is too small (try a
+// larger one); or the call's error number.  Not found: ENOENT for a
+// service, and for a host the resolver's number in the socket layer's
+// numbering (kResolveHostNotFound, kResolveTryAgain, kResolveNoRecovery,
+// kResolveNoData).
+
+// The service of that name (and protocol, when not null).
+int ServiceByName(const char *name, const char *protocol,
+                  struct ::servent *record, char *buffer, size_t size);
+// The host of that name or dotted address.
+int HostByName(const char *name, struct ::hostent *record, char *buffer,
+               size_t size);
+// The host of an address of `length` bytes in network order, of the
+// system's address family `type`.
+int HostByAddress(const void *address, uint32_t length, int type,
+                  struct ::hostent *record, char *buffer, size_t size);
 
 // ---- The machine's interface addresses.
 

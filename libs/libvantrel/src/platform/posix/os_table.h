@@ -130,6 +130,9 @@ int DefaultDladdr(const void *address, Dl_info *info);
   X(getaddrinfo, ::getaddrinfo, kReturn)                                 \
   X(freeaddrinfo, ::freeaddrinfo, kNever)                                \
   X(getnameinfo, ::getnameinfo, kReturn)                                 \
+  X(getservbyname_r, ::getservbyname_r, kReturn)                         \
+  X(gethostbyname_r, ::gethostbyname_r, kReturn)                         \
+  X(gethostbyaddr_r, ::gethostbyaddr_r, kReturn)                         \
   X(getifaddrs, ::getifaddrs, kErrno)                                    \
   X(freeifaddrs, ::freeifaddrs, kNever)                                  \
   X(dlopen, ::dlopen, kNull)                                             \

@@ -168,6 +168,31 @@ int NameFlags(uint32_t flags) {
   return native;
 }
 
+// ---- The network database.
+
+// The outcome of a host lookup: the record copied out, or why not.  The
+// resolver's h_errno values take the socket layer's numbers; an internal
+// failure keeps the error number that came with it.
+int HostFound(int rc, const hostent *result, int herror, hostent *record) {
+  if (rc == 0 && result != nullptr) {
+    *record = *result;
+    return 0;
+  }
+  if (rc == ERANGE) return ERANGE;
+  switch (herror) {
+    case HOST_NOT_FOUND:
+      return kResolveHostNotFound;
+    case TRY_AGAIN:
+      return kResolveTryAgain;
+    case NO_RECOVERY:
+      return kResolveNoRecovery;
+    case NO_DATA:
+      return kResolveNoData;
+    default:  // NETDB_INTERNAL: the error number says why
+      return rc != 0 ? rc : kResolveNoRecovery;
+  }
+}
+
 // ---- Interfaces.
 
 uint32_t AddressFlags(const ifaddrs &entry, AddressFamily family,
@@ -424,6 +449,13 @@ int SocketSetNonBlocking(int sock, bool on) {
   return Result(VOS(fcntl)(sock, F_SETFL, wanted));
 }
 
+int SocketGetNonBlocking(int sock, bool *on) {
+  int flags = VOS(fcntl)(sock, F_GETFL, 0);
+  if (flags < 0) return errno;
+  *on = (flags & O_NONBLOCK) != 0;
+  return 0;
+}
+
 int SocketBytesReadable(int sock, uint32_t *bytes) {
   int count = 0;
   if (VOS(ioctl)(sock, FIONREAD, &count) != 0) return errno;
@@ -499,6 +531,37 @@ int AddressName(const void *address, uint32_t length, char *host,
       Native(address), length, host_size != 0 ? host : nullptr, host_size,
       service_size != 0 ? service : nullptr, service_size, NameFlags(flags));
   return rc == 0 ? 0 : ResolverErrorCode(rc, errno);
+}
+
+// ---- The network database.
+
+int ServiceByName(const char *name, const char *protocol, servent *record,
+                  char *buffer, size_t size) {
+  servent found;
+  servent *result = nullptr;
+  int rc = VOS(getservbyname_r)(name, protocol, &found, buffer, size, &result);
+  if (rc != 0) return rc;
+  if (result == nullptr) return ENOENT;
+  *record = found;
+  return 0;
+}
+
+int HostByName(const char *name, hostent *record, char *buffer, size_t size) {
+  hostent found;
+  hostent *result = nullptr;
+  int herror = 0;
+  int rc = VOS(gethostbyname_r)(name, &found, buffer, size, &result, &herror);
+  return HostFound(rc, result, herror, record);
+}
+
+int HostByAddress(const void *address, uint32_t length, int type,
+                  hostent *record, char *buffer, size_t size) {
+  hostent found;
+  hostent *result = nullptr;
+  int herror = 0;
+  int rc = VOS(gethostbyaddr_r)(address, length, type, &found, buffer, size,
+                                &result, &herror);
+  return HostFound(rc, result, herror, record);
 }
 
 // ---- Interfaces.

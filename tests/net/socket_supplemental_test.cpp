@@ -1,0 +1,286 @@
+// Supplemental mode, forced on through the socket layer's test hook: a
+// listener for the IPv6 any-address gets an IPv4 partner on the same port,
+// and accepting, waiting, wait lists and closing treat the two as one
+// socket.  Failures while pairing leave neither a descriptor nor a pair
+// behind.  Needs the IPv6 driver, so hosts without IPv6 skip.
+#include <errno.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "net/socket_layer.h"
+#include "net/socket_test_support.h"
+#include "support/alloc_sweep.h"
+#include "support/os_fault.h"
+#include "vantrel/vrc.h"
+#include "vantrel/vsocket.h"
+
+namespace {
+
+namespace vi = vantrel::internal;
+
+// Descriptor numbers a leftover pair could name.
+constexpr int kLowDescriptors = 256;
+
+int DestroyEntry(void *item, void *) {
+  VListFree(item);
+  return 0;
+}
+
+class SupplementalSocketTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    vi::SocketForceSupplementalMode(true);
+    if (!vtest::StartWithDriver("ipv6_r")) {
+      GTEST_SKIP() << "this host has no usable IPv6";
+    }
+    ASSERT_TRUE(vi::SocketSupplementalMode());
+    before_ = vtest::OpenDescriptors();
+  }
+  void TearDown() override {
+    if (IsSkipped()) return;
+    EXPECT_EQ(vtest::OpenDescriptors(), before_);
+    EXPECT_TRUE(NoPairs());
+  }
+  static VSocket PartnerOf(VSocket s) {
+    VSocket partner = VSOCKET_INVALID;
+    return vi::SupplementalLookupPartner(s, &partner) == 0 ? partner
+                                                           : VSOCKET_INVALID;
+  }
+  static bool NoPairs() {
+    for (int fd = 0; fd < kLowDescriptors; ++fd) {
+      if (PartnerOf(fd) != VSOCKET_INVALID) return false;
+    }
+    return true;
+  }
+  static int Option(int s, int level, int name) {
+    int value = -1;
+    socklen_t length = sizeof value;
+    getsockopt(s, level, name, &value, &length);
+    return value;
+  }
+  static uint16_t LocalPort(int s, int *family) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
+    *family = address.ss_family;
+    return ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+  }
+  // Connects to the listener's port at host and accepts on the listener;
+  // checks the family the server sees.
+  static void ConnectAndAccept(const char *host, uint16_t port,
+                               VSocket listener, int type) {
+    VSocket client = VSOCKET_INVALID;
+    VSocket server = VSOCKET_INVALID;
+    ASSERT_EQ(VSocketConnect(host, port, &client), 0) << host;
+    ASSERT_EQ(VSocketWait(listener, 5000), 0) << host;
+    ASSERT_EQ(VSocketAccept(listener, &server), 0) << host;
+    VSocketIPAddrHdl peer = nullptr;
+    ASSERT_EQ(VSocketIPAddrGetPeerName(server, &peer), 0);
+    EXPECT_EQ(VSocketIPAddrGetSockAddrType(peer), type) << host;
+    VSocketIPAddrHdlDestroy(peer);
+    EXPECT_EQ(VSocketSend(client, "ok", 2), 0);
+    char got[2];
+    EXPECT_EQ(VSocketRecv(server, got, 2), 0);
+    VSocketClose(server);
+    VSocketClose(client);
+  }
+
+ private:
+  std::set<std::string> before_;
+};
+
+TEST_F(SupplementalSocketTest, AnyAddressListenerGetsAnIpv4PartnerOnItsPort) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  ASSERT_NE(port, 0);
+  VSocket partner = PartnerOf(listener);
+  ASSERT_NE(partner, VSOCKET_INVALID);
+  EXPECT_EQ(PartnerOf(partner), listener);
+  int family = 0;
+  EXPECT_EQ(LocalPort(partner, &family), port);
+  EXPECT_EQ(family, AF_INET);
+  EXPECT_EQ(LocalPort(listener, &family), port);
+  EXPECT_EQ(family, AF_INET6);
+  EXPECT_EQ(Option(listener, IPPROTO_IPV6, IPV6_V6ONLY), 1);
+  EXPECT_EQ(Option(partner, SOL_SOCKET, SO_ACCEPTCONN), 1);
+
+  ConnectAndAccept("127.0.0.1", port, listener, VSOCKET_ADDR_TYPE_IPV4);
+  ConnectAndAccept("::1", port, listener, VSOCKET_ADDR_TYPE_IPV6);
+
+  // Closing the listener closes its partner: the IPv4 side is refused.
+  EXPECT_EQ(VSocketClose(listener), 0);
+  EXPECT_EQ(PartnerOf(listener), VSOCKET_INVALID);
+  EXPECT_EQ(PartnerOf(partner), VSOCKET_INVALID);
+  EXPECT_EQ(fcntl(partner, F_GETFD), -1);
+  VSocket s = VSOCKET_INVALID;
+  EXPECT_EQ(VSocketConnect("127.0.0.1", port, &s), vtest::kRefused);
+}
+
+TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamily) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  for (const char *host : {"127.0.0.1", "::1"}) {
+    VSocket client = VSOCKET_INVALID;
+    std::thread connector(
+        [&] { EXPECT_EQ(VSocketConnect(host, port, &client), 0); });
+    VSocket server = VSOCKET_INVALID;
+    EXPECT_EQ(VSocketAccept(listener, &server), 0) << host;
+    connector.join();
+    VSocketClose(server);
+    VSocketClose(client);
+  }
+  VSocketClose(listener);
+}
+
+TEST_F(SupplementalSocketTest, NonBlockingPairsLookOnce) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  ASSERT_EQ(VSocketSetBlockingState(listener, 1), 0);
+  VSocket server = 123;
+  EXPECT_EQ(VSocketAccept(listener, &server), vtest::kWouldBlock);
+  EXPECT_EQ(server, VSOCKET_INVALID);
+  VSocket client = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketConnect("127.0.0.1", port, &client), 0);
+  ASSERT_EQ(VSocketWait(listener, 5000), 0);
+  EXPECT_EQ(VSocketAccept(listener, &server), 0);
+  VSocketClose(server);
+  VSocketClose(client);
+  VSocketClose(listener);
+}
+
+TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  vtest::Connection other;
+  other.Open("::1");
+  VList *list = VSocketEntryListCreate(listener, other.server, 0);
+  ASSERT_NE(list, nullptr);
+  ASSERT_EQ(VListNumItems(list), 3);
+  auto entry = [&](int n) {
+    return static_cast<VSocketEntry *>(VListNth(list, n));
+  };
+  EXPECT_EQ(entry(0)->socket, listener);
+  EXPECT_EQ(entry(1)->socket, PartnerOf(listener));
+  EXPECT_EQ(entry(2)->socket, other.server);
+  EXPECT_EQ(VSocketWaitMultiple(list, 0), VRC_TIMEOUT);
+
+  // A connection waiting on the IPv4 partner makes both entries ready.
+  VSocket client = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketConnect("127.0.0.1", port, &client), 0);
+  ASSERT_EQ(VSocketWaitMultiple(list, 5000), 0);
+  EXPECT_EQ(entry(0)->ready, 1);
+  EXPECT_EQ(entry(1)->ready, 1);
+  EXPECT_EQ(entry(2)->ready, 0);
+  VListDestroyWith(list, DestroyEntry, nullptr, free);
+
+  // A list without the partner's own entry still sees it through the pair.
+  VList *alone = VSocketEntryListCreate(0);
+  auto *only = static_cast<VSocketEntry *>(VListAlloc(sizeof(VSocketEntry)));
+  *only = {listener, 0};
+  VListInsertAfter(alone, only, VListTail(alone));
+  EXPECT_EQ(VSocketWaitMultiple(alone, 0), VRC_TIMEOUT);
+  VListDestroyWith(alone, DestroyEntry, nullptr, free);
+
+  VSocketClose(client);
+  VSocketClose(listener);
+}
+
+TEST_F(SupplementalSocketTest, ListenersForAHostHaveNoPartner) {
+  uint16_t port = 0;
+  VSocket listener = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketListenAnyPort("::1", &port, &listener), 0);
+  EXPECT_EQ(PartnerOf(listener), VSOCKET_INVALID);
+  VSocketClose(listener);
+}
+
+struct PairingFault {
+  const char *name;
+  const char *op;
+  uint64_t nth;
+  int error;
+  VRC expected;
+};
+
+// The calls of a paired listen, in order: socket (IPv6, then the IPv4
+// partner), setsockopt (the partner's SO_REUSEADDR, the IPv6 socket's
+// IPV6_V6ONLY and SO_REUSEADDR), bind, listen and getsockname of the
+// partner, then bind and listen of the IPv6 socket.
+const PairingFault kPairingFaults[] = {
+    {"PartnerSocket", "socket", 2, EMFILE, vtest::kTooManyOpen},
+    {"PartnerOption", "setsockopt", 1, ENOBUFS, vtest::kNoBuffers},
+    {"PartnerBind", "bind", 1, EADDRINUSE, vtest::kAddressInUse},
+    {"PartnerListen", "listen", 1, EOPNOTSUPP, 10045},
+    {"PartnerPort", "getsockname", 1, ENOBUFS, vtest::kNoBuffers},
+    {"V6Only", "setsockopt", 2, ENOPROTOOPT, 10042},
+    {"Ipv6Option", "setsockopt", 3, ENOBUFS, vtest::kNoBuffers},
+    {"Ipv6Bind", "bind", 2, EADDRINUSE, vtest::kAddressInUse},
+    {"Ipv6Listen", "listen", 2, EOPNOTSUPP, 10045},
+};
+
+TEST_F(SupplementalSocketTest, PairingFailuresLeaveNeitherSocketNorPair) {
+  for (const PairingFault &f : kPairingFaults) {
+    SCOPED_TRACE(f.name);
+    VSocket listener = 123;
+    {
+      vtest::OsFault fault(f.op, f.nth, f.error);
+      EXPECT_EQ(VSocketListen(nullptr, 0, &listener), f.expected);
+      EXPECT_TRUE(fault.fired());
+    }
+    EXPECT_EQ(listener, VSOCKET_INVALID);
+    EXPECT_TRUE(NoPairs());
+  }
+}
+
+TEST_F(SupplementalSocketTest, PairingWithoutMemoryLeavesNothing) {
+  vtest::SweepAllocations([&](vtest::Fault &f) {
+    VSocket listener = VSOCKET_INVALID;
+    f.Arm();
+    VRC rc = VSocketListen(nullptr, 0, &listener);
+    bool failed = f.Disarm();
+    if (failed) {
+      EXPECT_EQ(rc, ENOMEM);
+      EXPECT_EQ(listener, VSOCKET_INVALID);
+      EXPECT_TRUE(NoPairs());
+      return;
+    }
+    ASSERT_EQ(rc, 0);
+    EXPECT_NE(PartnerOf(listener), VSOCKET_INVALID);
+    VSocketClose(listener);
+  });
+}
+
+// Threads open and close paired listeners at once: every pair stays
+// whole, and at the end nothing is left.
+TEST_F(SupplementalSocketTest, ConcurrentListenersKeepTheirPairs) {
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 50;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < kRounds; ++i) {
+        VSocket listener = VSOCKET_INVALID;
+        ASSERT_EQ(VSocketListen(nullptr, 0, &listener), 0);
+        VSocket partner = PartnerOf(listener);
+        ASSERT_NE(partner, VSOCKET_INVALID);
+        EXPECT_EQ(PartnerOf(partner), listener);
+        EXPECT_EQ(VSocketWait(listener, 0), VRC_TIMEOUT);
+        VSocketClose(listener);
+      }
+    });
+  }
+  for (std::thread &t : threads) t.join();
+}
+
+}  // namespace

@@ -1,0 +1,68 @@
+// Shared by the socket operation tests: starting the library with a chosen
+// IP driver from the staged modules, connected pairs over loopback, and the
+// socket layer's error numbers the tests expect.
+#ifndef VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
+#define VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+
+#include "net/net_test_support.h"
+#include "vantrel/vrc.h"
+#include "vantrel/vservices.h"
+#include "vantrel/vsocket.h"
+
+namespace vtest {
+
+// Socket-layer numbers of the system's errors.
+constexpr VRC kInterrupted = 10004;
+constexpr VRC kBadDescriptor = 10009;
+constexpr VRC kInvalidArgument = 10022;
+constexpr VRC kTooManyOpen = 10024;
+constexpr VRC kWouldBlock = 10035;
+constexpr VRC kAddressInUse = 10048;
+constexpr VRC kAborted = 10053;
+constexpr VRC kReset = 10054;
+constexpr VRC kNoBuffers = 10055;
+constexpr VRC kPeerGone = 10058;  // EPIPE, ESHUTDOWN
+constexpr VRC kRefused = 10061;
+
+constexpr char kIpv4Loopback[] = "127.0.0.1";
+constexpr char kIpv6Loopback[] = "::1";
+
+// Starts the library with VTHOME at the staged drivers, asking for driver
+// (consulted only where IPv6 is usable).  True when that driver was loaded.
+inline bool StartWithDriver(const char *driver) {
+  setenv("VTHOME", VTEST_STAGE_DIR, 1);
+  setenv("VDE_SOCKET_IPDRV_NAME", driver, 1);
+  if (VInitialise("sockettest", "stderr") != 0) return false;
+  std::string wanted = strcmp(driver, "ipv6_r") == 0 ? "IPv6" : "IPv4";
+  return std::string(VSocketIPDriverGetName()).rfind(wanted, 0) == 0;
+}
+
+// A connection over loopback: a listener, the client and the server's side.
+struct Connection {
+  VSocket listener = VSOCKET_INVALID;
+  VSocket client = VSOCKET_INVALID;
+  VSocket server = VSOCKET_INVALID;
+  uint16_t port = 0;
+
+  // Listens on host (any port), connects and accepts.
+  void Open(const char *host) {
+    ASSERT_EQ(VSocketListenAnyPort(host, &port, &listener), 0);
+    ASSERT_EQ(VSocketConnect(host, port, &client), 0);
+    ASSERT_EQ(VSocketAccept(listener, &server), 0);
+  }
+  ~Connection() {
+    for (VSocket s : {client, server, listener}) {
+      if (s != VSOCKET_INVALID) VSocketClose(s);
+    }
+  }
+};
+
+}  // namespace vtest
+
+#endif  // VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
