@@ -240,7 +240,7 @@ typedef const VSocketIPDriver *(*VSocketIPDriverEntry)(void);
 /* An entry of a wait list: a VList (vlist.h) of these, made by
  * VSocketEntryListCreate. */
 typedef struct VSocketEntry {
-  VSocket socket;
+  VSocket socket; /* the socket to watch */
   /* 1 when the last VSocketWaitMultiple found the socket readable, else 0. */
   int32_t ready;
 } VSocketEntry;
