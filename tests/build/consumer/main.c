@@ -41,7 +41,8 @@ static int HashWorks(void) {
 static int LoopbackWorks(void) {
   static const char line[] = "hello over loopback\n";
   char received[sizeof line] = "";
-  const char *host = strstr(VSocketIPDriverGetName(), "IPv6") ? "::1" : "127.0.0.1";
+  const char *host =
+      strstr(VSocketIPDriverGetName(), "IPv6") ? "::1" : "127.0.0.1";
   uint16_t port = 0;
   VSocket listener = VSOCKET_INVALID, client = VSOCKET_INVALID,
           server = VSOCKET_INVALID;
