@@ -10,7 +10,7 @@ FUZZ_SECONDS ?= 60
 BUILD := build$(if $(findstring clang,$(CC) $(CXX)),-clang)
 
 .PHONY: all deps build demo check check-asan check-tsan bench install clean \
-	fuzz coverage tools-deps
+	fuzz coverage tools-deps docs
 
 all: build
 
@@ -55,6 +55,14 @@ bench: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 	@for b in $(BUILD)/bench/*_bench; do echo "== $$b"; $$b --benchmark_repetitions=5 --benchmark_report_aggregates_only=true; done
+
+# API reference (Doxygen) from the public headers; configures again so that
+# a Doxygen installed just now is found.  Any warning fails it.
+docs:
+	@scripts/install-deps docs
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) --target docs
+	@echo "API reference: $(BUILD)/docs/html/index.html"
 
 install: build
 	cmake --install $(BUILD)

@@ -12,6 +12,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* A hash table and a cursor over its items. */
 typedef struct VHash VHash;
 typedef struct VHashCursor VHashCursor;
 
@@ -43,6 +44,7 @@ VANTREL_API void *VHashFind(VHash *table, const void *key);
 VANTREL_API void *VHashNext(VHash *table, void *item);
 /* Unlinks item in constant time; the caller frees or reinserts it. */
 VANTREL_API void VHashDelete(VHash *table, void *item);
+/* The number of items in the table. */
 VANTREL_API uint32_t VHashNumItems(VHash *table);
 /* Calls visitor(item, arg) on every item (bucket order; the visitor may
  * free it), then empties the table; a null visitor empties it without
@@ -64,6 +66,7 @@ VANTREL_API int VHashWalk(VHash *table, VVisitFunc visitor, void *arg,
 VANTREL_API VHashCursor *VHashCursorOpen(VHash *table);
 /* The next item, or null when all have been returned. */
 VANTREL_API void *VHashCursorNext(VHashCursor *cursor);
+/* Releases the cursor. */
 VANTREL_API void VHashCursorClose(VHashCursor *cursor);
 
 /* New table (with malloc) with the same buckets and functions, holding the

@@ -9,8 +9,11 @@
 
 VANTREL_BEGIN_DECLS
 
+/* A hash list. */
 typedef struct VHashList VHashList;
 
+/* Item allocation, with alloc or malloc: `size` caller bytes behind a
+ * hidden link header; null when the allocator fails. */
 VANTREL_API void *VHashListAllocWith(VAllocFunc alloc, size_t size);
 VANTREL_API void *VHashListAlloc(size_t size);
 /* Releases an item that is not in a hash list. */
@@ -25,6 +28,7 @@ VANTREL_API VHashList *VHashListCreateWith(VAllocFunc alloc, uint32_t buckets,
  * item), then empties the hash list; a null visitor empties it without
  * visiting. */
 VANTREL_API void VHashListFlush(VHashList *hl, VVisitFunc visitor, void *arg);
+/* VHashListFlush, then release(hl). */
 VANTREL_API void VHashListDestroyWith(VHashList *hl, VVisitFunc visitor,
                                       void *arg, VReleaseFunc release);
 
@@ -35,10 +39,14 @@ VANTREL_API void VHashListInsertBefore(VHashList *hl, void *item, void *before);
 /* Removes and returns the item behind `item` (or the first one when given
  * the head pseudo-item); the caller must know there is one. */
 VANTREL_API void *VHashListDeleteNext(VHashList *hl, void *item);
+/* Unlinks item from the list and its chain; the caller frees or reinserts
+ * it. */
 VANTREL_API void VHashListDelete(VHashList *hl, void *item);
 
+/* First or last item in list order; null when empty. */
 VANTREL_API void *VHashListFirst(VHashList *hl);
 VANTREL_API void *VHashListLast(VHashList *hl);
+/* Neighbour of an item in list order; null at either end. */
 VANTREL_API void *VHashListNext(void *item);
 VANTREL_API void *VHashListPrev(void *item);
 /* Head pseudo-item, for inserting at the front. */
@@ -49,6 +57,7 @@ VANTREL_API void *VHashListTail(VHashList *hl);
 VANTREL_API void *VHashListFind(VHashList *hl, const void *key);
 /* The next item after `item` in its chain that compares equal to it. */
 VANTREL_API void *VHashListNextHash(VHashList *hl, void *item);
+/* The number of items in the hash list. */
 VANTREL_API uint32_t VHashListNumItems(VHashList *hl);
 
 VANTREL_END_DECLS

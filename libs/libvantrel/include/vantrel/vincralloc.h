@@ -7,6 +7,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* An incremental allocator (arena). */
 typedef struct VIncrAllocator VIncrAllocator;
 
 /* Creates an arena of blocks of block_size bytes (rounded up to a multiple

@@ -11,6 +11,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* A list; its items are the caller's bytes behind hidden link headers. */
 typedef struct VList VList;
 
 /* Allocates an item of `size` caller bytes with alloc; returns the item, or
@@ -54,6 +55,7 @@ VANTREL_API void *VListHead(VList *list);
 /* The last item, or the head pseudo-item when the list is empty, so that
  * inserting behind it always appends. */
 VANTREL_API void *VListTail(VList *list);
+/* The number of items in the list. */
 VANTREL_API int32_t VListNumItems(VList *list);
 /* Stable in-place merge sort; allocates nothing.  compare(a, b, arg) > 0
  * puts a after b. */

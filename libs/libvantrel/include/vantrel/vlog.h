@@ -82,6 +82,7 @@ VANTREL_API VRC VLog(int level, int facility, VI18nCatalog catalog, int set,
 VANTREL_API VRC VLogLog(int level, int facility, VI18nCatalog catalog, int set,
                         int number, const char *format, ...)
     VANTREL_PRINTF(6, 7);
+/* VLog with the arguments as a va_list. */
 VANTREL_API VRC VLogAP(int level, int facility, VI18nCatalog catalog, int set,
                        int number, const char *format, va_list args)
     VANTREL_PRINTF(6, 0);
@@ -105,6 +106,7 @@ VANTREL_API VRC VLogFileOpen(const char *destination, VLogFile *log);
 /* Closes the destination and releases the object.  Returns 0, or the
  * driver's close code, in which case the object is left as it was. */
 VANTREL_API VRC VLogFileClose(VLogFile log);
+/* Sets or reads the object's threshold (VLOG_DEBUG to VLOG_FATAL). */
 VANTREL_API void VLogFileSetLevel(VLogFile log, int level);
 VANTREL_API int VLogFileGetLevel(VLogFile log);
 /* Sets the threshold of the level whose name the text starts with, ignoring

@@ -24,10 +24,10 @@ enum {
 /* One row of a code table: the code, and the message set, number and
  * default text of its text in the registering catalog. */
 typedef struct VRCEntry {
-  VRC code;
-  int32_t set;
-  int32_t number;
-  const char *text;
+  VRC code;         /* the code */
+  int32_t set;      /* message set of its text in the catalog */
+  int32_t number;   /* message number of its text */
+  const char *text; /* the default text */
 } VRCEntry;
 
 /* Appends a table of `count` rows, looked up through `catalog` (may be

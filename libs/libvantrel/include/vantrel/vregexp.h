@@ -29,8 +29,8 @@ VANTREL_BEGIN_DECLS
  * take part.  They stay valid only as long as the subject does, and keep
  * their earlier values after a failed match.  Read-only for callers. */
 typedef struct VRegexpRecord {
-  const char *start[VREGEXP_SUBEXPRESSIONS];
-  const char *end[VREGEXP_SUBEXPRESSIONS];
+  const char *start[VREGEXP_SUBEXPRESSIONS]; /* first characters */
+  const char *end[VREGEXP_SUBEXPRESSIONS];   /* just behind the last ones */
 } VRegexpRecord;
 typedef VRegexpRecord *VRegexp;
 

@@ -177,29 +177,37 @@ VANTREL_API const char *VSocketIPAddrSockAddrTypeToString(int type);
 /* The name of a driver module's entry function. */
 #define VSOCKET_IPDRV_ENTRY "_VSockIpDrvDefGet"
 
+/* A driver's table of address operations. */
 typedef struct VSocketIPDriver {
-  const char *(*name)(void);
-  const char *(*version)(void);
+  const char *(*name)(void);    /* VSocketIPDriverGetName */
+  const char *(*version)(void); /* VSocketIPDriverGetVersion */
+  /* VSocketIPAddrHdlCreate */
   VRC (*create)(const char *host, uint32_t flags, VSocketIPAddrHdl *out);
+  /* VSocketIPAddrHdlCreateViaSockAddr */
   VRC (*createViaSockAddr)
   (const struct sockaddr *address, VSocketIPAddrHdl *out);
-  void (*destroy)(VSocketIPAddrHdl hdl);
+  void (*destroy)(VSocketIPAddrHdl hdl); /* VSocketIPAddrHdlDestroy */
+  /* VSocketIPAddrGetHostByName */
   VRC (*hostByName)(const char *name, VSocketIPAddrHdl *out);
+  /* VSocketIPAddrGetHostByAddr */
   VRC (*hostByAddr)(const struct sockaddr *address, VSocketIPAddrHdl *out);
-  VRC (*sockName)(VSocket s, VSocketIPAddrHdl *out);
-  VRC (*peerName)(VSocket s, VSocketIPAddrHdl *out);
-  int (*protoFormat)(void);
-  int (*isIPAddress)(const char *text);
-  int (*sockAddrType)(VSocketIPAddrHdl hdl);
-  int (*addrFormat)(VSocketIPAddrHdl hdl);
-  VRC (*getName)(VSocketIPAddrHdl hdl, char *name);
+  VRC (*sockName)(VSocket s, VSocketIPAddrHdl *out); /* ...GetSockName */
+  VRC (*peerName)(VSocket s, VSocketIPAddrHdl *out); /* ...GetPeerName */
+  int (*protoFormat)(void);                  /* VSocketIPGetProtoFormat */
+  int (*isIPAddress)(const char *text);      /* VSocketIPIsIPAddress */
+  int (*sockAddrType)(VSocketIPAddrHdl hdl); /* ...GetSockAddrType */
+  int (*addrFormat)(VSocketIPAddrHdl hdl);   /* ...GetAddrFormat */
+  VRC (*getName)(VSocketIPAddrHdl hdl, char *name); /* ...GetName */
+  /* VSocketIPAddrGetAddress */
   VRC (*getAddress)(VSocketIPAddrHdl hdl, char *address);
-  const void *(*rawAddress)(VSocketIPAddrHdl hdl);
+  const void *(*rawAddress)(VSocketIPAddrHdl hdl); /* ...GetRawAddress */
+  /* VSocketIPAddrGetIPv4MapAddr */
   VRC (*ipv4MapAddr)(VSocketIPAddrHdl hdl, char *buffer, size_t size);
-  uint16_t (*getPort)(VSocketIPAddrHdl hdl);
-  void (*setPort)(VSocketIPAddrHdl hdl, uint16_t port);
+  uint16_t (*getPort)(VSocketIPAddrHdl hdl);            /* ...GetPort */
+  void (*setPort)(VSocketIPAddrHdl hdl, uint16_t port); /* ...SetPort */
 } VSocketIPDriver;
 
+/* The shape of a driver module's entry function. */
 typedef const VSocketIPDriver *(*VSocketIPDriverEntry)(void);
 
 /* ---- Socket operations.
@@ -232,7 +240,7 @@ typedef const VSocketIPDriver *(*VSocketIPDriverEntry)(void);
 /* An entry of a wait list: a VList (vlist.h) of these, made by
  * VSocketEntryListCreate. */
 typedef struct VSocketEntry {
-  VSocket socket;
+  VSocket socket; /* the socket to watch */
   /* 1 when the last VSocketWaitMultiple found the socket readable, else 0. */
   int32_t ready;
 } VSocketEntry;

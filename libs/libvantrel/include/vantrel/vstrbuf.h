@@ -18,6 +18,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* The buffer record, in the caller's storage; set it up with vb_init. */
 typedef struct vb_buffer {
   char *data;           /* null until the first growth */
   uint32_t capacity;    /* bytes allocated for data; 0 while null */

@@ -16,8 +16,8 @@ VANTREL_BEGIN_DECLS
 
 /* A binary value: length bytes at data (null when length is 0). */
 typedef struct VBinary {
-  uint32_t length;
-  void *data;
+  uint32_t length; /* bytes at data */
+  void *data;      /* the bytes, on the C heap */
 } VBinary;
 
 /* atoi of the text (clamped to the 32-bit range), truncated to 16 bits.

@@ -15,6 +15,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* Handles of the synchronisation objects. */
 typedef struct VMutexRecord *VMutex;
 typedef struct VCondRecord *VCond;
 typedef struct VRWLockRecord *VRWLock;
@@ -81,6 +82,7 @@ VANTREL_API VRC VCondTimedWait(VCond c, VMutex m, unsigned milliseconds);
  * variable; 0, ENOMEM (12) when the record cannot be allocated, or the code of
  * the inner object that could not be made (nothing is left behind). */
 VANTREL_API VRC VRWLockCreate(const char *name, VRWLock *out);
+/* Releases a lock nobody holds or waits on; 0. */
 VANTREL_API VRC VRWLockDestroy(VRWLock l);
 /* Wait without limit for read or write access; 0. */
 VANTREL_API VRC VRWLockForRead(VRWLock l);
@@ -94,6 +96,7 @@ VANTREL_API VRC VRWLockUnlock(VRWLock l);
 /* 0, ENOMEM (12) when the record cannot be allocated, VRC_FAILURE (-19) when a
  * system object cannot be made. */
 VANTREL_API VRC VEventCreate(VEvent *out);
+/* Releases an event nobody waits on; 0. */
 VANTREL_API VRC VEventDestroy(VEvent e);
 /* Releases every thread waiting now; a signal with no waiter is lost.  0. */
 VANTREL_API VRC VEventSignal(VEvent e);
@@ -107,9 +110,11 @@ VANTREL_API VRC VEventTimedWait(VEvent e, unsigned milliseconds);
 /* Creates a closed gate; 0, ENOMEM (12) when the record cannot be
  * allocated, VRC_FAILURE (-19) when a system object cannot be made. */
 VANTREL_API VRC VGateCreate(VGate *out);
+/* Releases a gate nobody waits on; 0. */
 VANTREL_API VRC VGateDestroy(VGate g);
 /* Opens the gate until VGateClose; present and future waiters pass.  0. */
 VANTREL_API VRC VGateOpen(VGate g);
+/* Closes the gate: later waiters wait until it opens or is released.  0. */
 VANTREL_API VRC VGateClose(VGate g);
 /* Lets the threads waiting now pass and leaves the gate closed; 0. */
 VANTREL_API VRC VGateRelease(VGate g);
@@ -122,6 +127,7 @@ VANTREL_API VRC VGateWait(VGate g);
  * the semaphore cannot be made (also for an initial count outside
  * 0..VSEMAPHORE_MAX_COUNT). */
 VANTREL_API VRC VSemaphoreCreateN(int initial, VSemaphore *out);
+/* Releases a semaphore nobody waits on; 0. */
 VANTREL_API VRC VSemaphoreDestroy(VSemaphore s);
 /* Add 1 or n (n < 1 adds nothing) to the count, clamped at the maximum
  * without report; 0. */
@@ -137,10 +143,11 @@ VANTREL_API VRC VSemaphoreTry(VSemaphore s);
 /* Control of one initialisation, normally a static object set to
  * VONETIME_INIT.  The lock is made on first use and never released. */
 typedef struct VOneTime {
-  void *lock;
-  int32_t done;
+  void *lock;   /* the library's; null until first use */
+  int32_t done; /* non-zero once the routine has run */
 } VOneTime;
 
+/* The initial value of a VOneTime. */
 #define VONETIME_INIT \
   { 0, 0 }
 

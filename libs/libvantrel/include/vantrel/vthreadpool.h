@@ -20,6 +20,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* Handles of a pool and of a submitted job. */
 typedef struct VThreadPoolRecord *VThreadPool;
 typedef struct VThreadPoolJobRecord *VThreadPoolJob;
 

@@ -15,8 +15,8 @@ VANTREL_BEGIN_DECLS
 /* Time-of-day pair: seconds since the epoch and microseconds.  Every
  * operation takes pairs by pointer. */
 typedef struct VTimeval {
-  int64_t tv_sec;
-  int32_t tv_usec;
+  int64_t tv_sec;  /* seconds since the epoch */
+  int32_t tv_usec; /* microseconds, 0 to 999999 when normalised */
 } VTimeval;
 
 /* The current time in seconds since the epoch, also stored in *now when

@@ -22,6 +22,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* Handle of a timer. */
 typedef struct VTimerRecord *VTimer;
 
 /* A timer's handler; its result is ignored. */

@@ -11,6 +11,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* An AVL tree. */
 typedef struct VTree VTree;
 
 /* Writes one item's text without a line end; called with a null item once
@@ -22,6 +23,8 @@ typedef void (*VTreePrintFunc)(FILE *stream, const void *item, void *arg);
 #define VTREE_INORDER 1
 #define VTREE_POSTORDER 2
 
+/* Item allocation, with alloc or malloc: `size` caller bytes behind a
+ * hidden node header; null when the allocator fails. */
 VANTREL_API void *VTreeAllocWith(VAllocFunc alloc, size_t size);
 VANTREL_API void *VTreeAlloc(size_t size);
 /* Releases an item that is not in a tree. */
@@ -42,10 +45,12 @@ VANTREL_API void VTreeDestroyWith(VTree *tree, VVisitFunc visitor, void *arg,
 VANTREL_API void *VTreeInsert(VTree *tree, void *item);
 /* Removes and returns the item with key's key, or null. */
 VANTREL_API void *VTreeDelete(VTree *tree, const void *key);
+/* The item with key's key, or null. */
 VANTREL_API void *VTreeFind(VTree *tree, const void *key);
 /* Smallest or largest item; null for an empty tree. */
 VANTREL_API void *VTreeFindMin(VTree *tree);
 VANTREL_API void *VTreeFindMax(VTree *tree);
+/* The number of items in the tree. */
 VANTREL_API int32_t VTreeNumItems(VTree *tree);
 /* Visits every item in the given order (VTREE_PREORDER, VTREE_INORDER,
  * VTREE_POSTORDER); any other order visits nothing. */

@@ -29,6 +29,7 @@ enum VDataTypeValues {
   VDT_UNSIGNED64 = 10
 };
 
+/* Column types: how a column stores its data type. */
 typedef int32_t VColumnType;
 enum VColumnTypeValues {
   VCT_INTEGER = 0,
@@ -46,6 +47,7 @@ enum VColumnTypeValues {
   VCT_INVALID = 18
 };
 
+/* Storage types of a table. */
 typedef int32_t VStorageType;
 enum VStorageTypeValues {
   VST_NONE = 0,
@@ -65,10 +67,11 @@ VANTREL_BEGIN_DECLS
 /* What a caller passes to VColumnDefCreate: the column type and a type
  * parameter that the record stores without giving it a meaning. */
 typedef struct VColumnTypeInfo {
-  VColumnType columnType;
-  uint32_t typeParam;
+  VColumnType columnType; /* the column type */
+  uint32_t typeParam;     /* stored, not interpreted */
 } VColumnTypeInfo;
 
+/* Bytes of a column name, terminator included. */
 #define VCOLUMN_NAME_SIZE 44
 
 /* A column definition.  The record is the caller's (allocated with the
@@ -77,12 +80,12 @@ typedef struct VColumnTypeInfo {
  * live on the C heap. */
 typedef struct VColumnDef {
   char name[VCOLUMN_NAME_SIZE]; /* NUL-terminated, at most 43 characters */
-  VColumnType columnType;
-  VDataType dataType; /* VColumnTypeToVDataType(columnType) */
-  uint32_t typeParam;
-  uint32_t attributes;
-  uint32_t extra;      /* 0 after creation */
-  VValue defaultValue; /* in the representation of dataType */
+  VColumnType columnType;       /* the column type */
+  VDataType dataType;           /* VColumnTypeToVDataType(columnType) */
+  uint32_t typeParam;           /* as given, not interpreted */
+  uint32_t attributes;          /* as given, not interpreted */
+  uint32_t extra;               /* 0 after creation */
+  VValue defaultValue;          /* in the representation of dataType */
   /* For the owner: owner[0] is 0 after creation; neither is copied or
    * compared. */
   uint32_t owner[2];

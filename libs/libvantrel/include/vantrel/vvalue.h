@@ -55,18 +55,18 @@ VANTREL_BEGIN_DECLS
 /* A data type beside its value.  Owns a text or binary data held in the
  * value; the record itself belongs to whoever embeds it. */
 typedef struct VTypedValue {
-  VDataType type;
-  VValue value;
+  VDataType type; /* how value is read */
+  VValue value;   /* the value under type */
 } VTypedValue;
 
 /* A named value, allocated by the caller's allocator.  Owns its name (never
  * changed after creation) and its value's text or data.  ownerWord is for
  * the owner: 0 when created from a value, carried over by a copy. */
 typedef struct VNamedValue {
-  char *name;
-  VDataType type;
-  uint32_t ownerWord;
-  VValue value;
+  char *name;         /* the name, on the C heap */
+  VDataType type;     /* the type, fixed at creation */
+  uint32_t ownerWord; /* the owner's */
+  VValue value;       /* the value under type */
 } VNamedValue;
 
 /* A function returning an allocated copy of text, or null (the shape of

@@ -14,6 +14,8 @@
 #include "log/log_internal.h"
 #include "net/module.h"
 #include "net/socket_layer.h"
+#include "platform/file.h"
+#include "platform/module.h"
 #include "platform/system.h"
 #include "platform/thread.h"
 #include "threads/thr.h"
@@ -22,8 +24,9 @@
 #include "vantrel/vrc.h"
 #include "vantrel/vservices.h"
 
-// The home used when the environment names none, fixed when the library is
-// configured so that an installed library finds its own files.
+// The home used when the environment names none and the library's own
+// directory holds no "vantrel" directory: fixed when the library is
+// configured, <libdir>/vantrel of the install prefix.
 #ifndef VANTREL_DEFAULT_HOME
 #define VANTREL_DEFAULT_HOME "/usr/local/lib/vantrel"
 #endif
@@ -40,6 +43,8 @@ static_assert(kAnswerSize >= kHomeSize && kAnswerSize >= kHostNameSize &&
 constexpr char kPathSeparator = '/';
 constexpr char kDefaultPlatform[] = "linux";
 constexpr char kProductSubdir[] = "Kessaly";
+// The home's directory beside the installed library.
+constexpr char kHomeDir[] = "vantrel";
 
 // Start-up is run by one thread before others use the library; the flag
 // and the names are atomic only so that later readers on other threads see
@@ -170,16 +175,52 @@ void CopyCut(char *dest, size_t size, const char *text) {
   dest[length] = '\0';
 }
 
-// A home: the environment variable, else the built-in default (with
-// `below` appended when given), without one trailing separator.
+// Appends as much of text as fits behind the text in dest (size bytes).
+void AppendCut(char *dest, size_t size, const char *text) {
+  size_t used = strlen(dest);
+  CopyCut(dest + used, size - used, text);
+}
+
+// The home an installation brings along: "vantrel" beside the library's
+// own file (<libdir>/vantrel, where the driver modules are installed), so
+// that a copy installed into any prefix finds its files without a setting.
+// Null when the library cannot tell where it lies or nothing is there, as
+// in the build tree or when the library is linked into a program.
+const char *HomeBesideLibrary(char *buffer) {
+  if (platform::ModuleOwnPath(buffer, kHomeSize) != 0) return nullptr;
+  char *slash = strrchr(buffer, kPathSeparator);
+  if (slash == nullptr) return nullptr;
+  size_t directory = static_cast<size_t>(slash - buffer) + 1;
+  if (directory + sizeof kHomeDir > kHomeSize) return nullptr;
+  memcpy(buffer + directory, kHomeDir, sizeof kHomeDir);
+  platform::FileInfo info{};
+  if (platform::FileStat(buffer, &info) != 0 || !info.isDirectory) {
+    return nullptr;
+  }
+  return buffer;
+}
+
+// The home when the environment names none: beside the library, else the
+// one fixed at configuration.
+const char *DefaultHome(char *buffer) {
+  const char *home = HomeBesideLibrary(buffer);
+  return home != nullptr ? home : VANTREL_DEFAULT_HOME;
+}
+
+// A home: the environment variable, else the default (with `below`
+// appended when given), without one trailing separator.
 const char *WorkOutHome(char *buffer, const char *variable, const char *below) {
   const char *value = VEnvGet(variable);
   CopyCut(buffer, kHomeSize, value != nullptr ? value : "");
-  if (buffer[0] == '\0' && below == nullptr) {
-    CopyCut(buffer, kHomeSize, VANTREL_DEFAULT_HOME);
-  } else if (buffer[0] == '\0') {
-    snprintf(buffer, kHomeSize, "%s%c%s", VANTREL_DEFAULT_HOME, kPathSeparator,
-             below);
+  if (buffer[0] == '\0') {
+    char fallback[kHomeSize];
+    const char *home = DefaultHome(fallback);
+    CopyCut(buffer, kHomeSize, home);
+    if (below != nullptr) {
+      const char separator[] = {kPathSeparator, '\0'};
+      AppendCut(buffer, kHomeSize, separator);
+      AppendCut(buffer, kHomeSize, below);
+    }
   }
   size_t length = strlen(buffer);
   if (length > 0 && buffer[length - 1] == kPathSeparator) {

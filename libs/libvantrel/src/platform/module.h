@@ -31,6 +31,13 @@ int ModuleClose(ModuleHandle module);
 // the loader has none.  Call it right after the failure, on that thread.
 void ModuleErrorText(int error, char *buffer, size_t size);
 
+// Copies the absolute path, symbolic links resolved, of the file the
+// library's own code was loaded from into buffer (terminated): the shared
+// library, or the program when the library is linked into it.  0; ENOENT
+// when the loader cannot tell; ENAMETOOLONG when it does not fit; or the
+// system's error number from resolving the path.
+int ModuleOwnPath(char *buffer, size_t size);
+
 }  // namespace vantrel::platform
 
 #endif  // VANTREL_PLATFORM_MODULE_H

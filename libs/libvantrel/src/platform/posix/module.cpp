@@ -2,6 +2,8 @@
 #include "platform/module.h"
 
 #include <errno.h>
+#include <limits.h>
+#include <string.h>
 
 #include "platform/posix/os_table.h"
 #include "platform/system.h"
@@ -48,6 +50,21 @@ void ModuleErrorText(int error, char *buffer, size_t size) {
     strncpy(buffer, text, size - 1);
     buffer[size - 1] = '\0';
   }
+}
+
+int ModuleOwnPath(char *buffer, size_t size) {
+  Dl_info info{};
+  // Any function of the library's own image will do: this one.
+  if (VOS(dladdr)(reinterpret_cast<const void *>(&ModuleOwnPath), &info) != 0) {
+    return errno != 0 ? errno : ENOENT;
+  }
+  if (info.dli_fname == nullptr || info.dli_fname[0] == '\0') return ENOENT;
+  char resolved[PATH_MAX];
+  if (VOS(realpath)(info.dli_fname, resolved) == nullptr) return errno;
+  size_t length = strlen(resolved);
+  if (length >= size) return ENAMETOOLONG;
+  memcpy(buffer, resolved, length + 1);
+  return 0;
 }
 
 }  // namespace vantrel::platform

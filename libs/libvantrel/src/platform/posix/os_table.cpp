@@ -34,6 +34,12 @@ long DefaultFutex(uint32_t *word, int op, uint32_t value,
   return ::syscall(SYS_futex, word, op, value, timeout, word2, value3);
 }
 
+int DefaultDladdr(const void *address, Dl_info *info) {
+  if (::dladdr(address, info) != 0) return 0;
+  errno = ENOENT;
+  return -1;
+}
+
 // Constant-initialised: usable before any constructor runs and until exit.
 constinit OsTable g_os = {
 #define VANTREL_OS_DEFAULT(name, function, form) &function,

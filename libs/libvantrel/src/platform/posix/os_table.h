@@ -45,6 +45,9 @@ int DefaultIoctlInt(int descriptor, unsigned long request, int *value);
 long DefaultFutex(uint32_t *word, int op, uint32_t value,
                   const struct timespec *timeout, uint32_t *word2,
                   uint32_t value3);
+// dladdr in the usual form: 0, or -1 with errno (ENOENT when the address
+// lies in no loaded file).
+int DefaultDladdr(const void *address, Dl_info *info);
 
 // X(name, default function, failure form)
 #define VANTREL_OS_CALLS(X)                                              \
@@ -136,10 +139,15 @@ long DefaultFutex(uint32_t *word, int op, uint32_t value,
   X(dlsym, ::dlsym, kNull)                                               \
   X(dlclose, ::dlclose, kErrno)                                          \
   X(dlerror, ::dlerror, kNever)                                          \
-  VANTREL_OS_CALLS_LOG(X)
+  VANTREL_OS_CALLS_LOG(X)                                                \
+  VANTREL_OS_CALLS_SELF(X)
 
 // Local (AF_UNIX) datagrams to the system's log sockets.
 #define VANTREL_OS_CALLS_LOG(X) X(sendmsg, ::sendmsg, kErrno)
+
+// Where the library's own file lies, for the home it falls back on.
+#define VANTREL_OS_CALLS_SELF(X) \
+  X(dladdr, DefaultDladdr, kErrno) X(realpath, ::realpath, kNull)
 
 // Entry numbers, in table order.
 enum OsOp : int {
