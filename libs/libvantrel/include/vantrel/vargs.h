@@ -39,6 +39,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* Handle of an argument manager. */
 typedef struct VArgMgrData *VArgMgr;
 
 /* Option kinds. */
@@ -58,13 +59,13 @@ typedef VRC (*VArgInterlockCallback)(VArgMgr manager, const char *name,
 /* One row of VArgMgrTableDefine: the fixed value is read under type from
  * value (null: the type's zero value, the empty text for VDT_STRING). */
 typedef struct VArgTableRow {
-  const char *option;
-  const char *propertyName;
-  const char *help;
-  int32_t kind;
-  VDataType type;
-  const VValue *value;
-  uint32_t flags;
+  const char *option;       /* the option's name */
+  const char *propertyName; /* the property it sets */
+  const char *help;         /* its line of the usage text */
+  int32_t kind;             /* VARG_KIND_SWITCH or VARG_KIND_VALUE */
+  VDataType type;           /* the type of value */
+  const VValue *value;      /* a switch's fixed value */
+  uint32_t flags;           /* VARG_FLAG_... bits */
 } VArgTableRow;
 
 /* Creates a manager whose options set properties of `properties` (which

@@ -51,6 +51,7 @@
 
 VANTREL_BEGIN_DECLS
 
+/* Handles of a property manager and of one of its properties. */
 typedef struct VPropMgrData *VPropMgr;
 typedef struct VPropertyData *VProperty;
 
@@ -86,12 +87,12 @@ typedef VRC (*VPropertyCallback)(VProperty property,
  * (null: the type's zero value, the empty text for VDT_STRING); group may
  * be null for "Default". */
 typedef struct VPropTableRow {
-  const char *name;
-  const char *description;
-  const char *group;
-  VDataType type;
-  const VValue *value;
-  uint32_t flags;
+  const char *name;        /* the property's name */
+  const char *description; /* its description */
+  const char *group;       /* its group; null for "Default" */
+  VDataType type;          /* its data type */
+  const VValue *value;     /* its default value, read under type */
+  uint32_t flags;          /* VPROP_FLAG_... bits */
 } VPropTableRow;
 
 /* Where reading a properties file stopped; filled by VPropMgrParseFile.
@@ -212,6 +213,7 @@ VANTREL_API VRC VPropMgrGetStringValue(VPropMgr manager, const char *name,
 
 /* ---- Accessors.  Texts stay the property's; null for a null property. */
 
+/* The property's name and description. */
 VANTREL_API const char *VPropertyGetName(VProperty property);
 VANTREL_API const char *VPropertyGetDescription(VProperty property);
 /* VDT_INVALID for a null property. */
