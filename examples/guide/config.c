@@ -25,8 +25,8 @@ static int WriteFile(const char *path, const char *text) {
 int main(void) {
   VValue port = {0}, threads = {0}, greeting = {0}, path = {0};
   VPropTableRow rows[4];
-  char *argv[] = {"config", "-propsfile", "guide.properties", "-threads", "8",
-                  NULL};
+  char *argv[] = {"config",   "-propsfile", "guide.properties",
+                  "-threads", "8",          NULL};
   VPropMgr props = NULL;
   VArgMgr args = NULL;
   VTypedValue value;
@@ -43,14 +43,14 @@ int main(void) {
   threads.integerValue = 4;
   greeting.stringValue.text = "hi";
   greeting.stringValue.length = 2;
-  rows[0] = (VPropTableRow){"Port", "listening port", "Server", VDT_INTEGER,
-                            &port, 0};
-  rows[1] = (VPropTableRow){"Threads", "worker threads", "Server",
-                            VDT_INTEGER, &threads, 0};
-  rows[2] = (VPropTableRow){"Greeting", "first line sent", NULL, VDT_STRING,
-                            &greeting, 0};
-  rows[3] = (VPropTableRow){"PropsFile", "properties file", NULL, VDT_STRING,
-                            &path, 0};
+  rows[0] = (VPropTableRow){
+      "Port", "listening port", "Server", VDT_INTEGER, &port, 0};
+  rows[1] = (VPropTableRow){"Threads",   "worker threads", "Server",
+                            VDT_INTEGER, &threads,         0};
+  rows[2] = (VPropTableRow){"Greeting", "first line sent", NULL,
+                            VDT_STRING, &greeting,         0};
+  rows[3] = (VPropTableRow){
+      "PropsFile", "properties file", NULL, VDT_STRING, &path, 0};
   rc = VPropMgrCreateWithFlags(&props, 0);
   if (rc == 0) rc = VPropMgrTableDefine(props, rows, 4);
   if (rc == 0) rc = VPropMgrAddCallback(props, "Port", CheckPort, NULL);
@@ -58,12 +58,12 @@ int main(void) {
   /* The program names the property that holds the file's path. */
   if (rc == 0)
     rc = VArgMgrDefineWithFlags(args, "-propsfile", "PropsFile",
-                                "properties file (%s)", VARG_KIND_VALUE,
-                                NULL, 0);
-  if (rc == 0)
-    rc = VArgMgrDefineWithFlags(args, "-threads", "Threads",
-                                "worker threads (%d)", VARG_KIND_VALUE, NULL,
+                                "properties file (%s)", VARG_KIND_VALUE, NULL,
                                 0);
+  if (rc == 0)
+    rc =
+        VArgMgrDefineWithFlags(args, "-threads", "Threads",
+                               "worker threads (%d)", VARG_KIND_VALUE, NULL, 0);
   /* The file sets Port and Threads; the command line sets Threads again. */
   if (rc == 0) rc = VArgMgrProcess(args, 5, argv);
   if (rc != 0) {
