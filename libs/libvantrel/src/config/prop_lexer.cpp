@@ -572,8 +572,9 @@ void PropLexerStop(PropLexer *lexer, VRC code, const char *text) {
   if (lexer->stopped) return;
   lexer->stopped = true;
   lexer->code = code;
-  strncpy(lexer->errorText, text, sizeof lexer->errorText - 1);
-  lexer->errorText[sizeof lexer->errorText - 1] = '\0';
+  size_t length = strnlen(text, sizeof lexer->errorText - 1);
+  memcpy(lexer->errorText, text, length);
+  lexer->errorText[length] = '\0';
 }
 
 void PropLexerClose(PropLexer *lexer) {
