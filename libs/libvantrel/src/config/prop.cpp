@@ -168,7 +168,7 @@ VTypedValue Normalised(const VTypedValue &value) {
 // The first value of a new property, owned by the property.  A text's
 // length is measured rather than trusted.
 VRC CopyFirstValue(const VTypedValue &given, uint32_t flags, VValue *out) {
-  *out = VValue{};
+  *out = ZeroValue();
   if (given.type == VDT_STRING) {
     const char *text = given.value.stringValue.text;
     char *copy = nullptr;
@@ -479,7 +479,8 @@ VRC VPropMgrTableDefine(VPropMgr manager, const VPropTableRow *rows,
   if (manager == nullptr || rows == nullptr || count < 0) return EINVAL;
   for (int32_t i = 0; i < count; ++i) {
     const VPropTableRow &row = rows[i];
-    VTypedValue first{row.type, row.value != nullptr ? *row.value : VValue{}};
+    VTypedValue first{row.type,
+                      row.value != nullptr ? *row.value : vi::ZeroValue()};
     VRC rc = VPropMgrDefineWithFlags(manager, row.name, row.description, &first,
                                      row.flags);
     if (rc != 0) return rc;
