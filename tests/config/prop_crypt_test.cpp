@@ -36,6 +36,32 @@ class VPropCryptTest : public vtest::ConfigTest {
     return out;
   }
 
+  // CBC output of plain with a damaged last block, which fails its padding
+  // check.  A damaged block still has valid padding once in about 256
+  // times, so the damage moves until decryption really fails.
+  std::string Undecryptable(const std::string &plain) {
+    std::string text = Encrypt(plain, "AES_CBC");
+    VDataCryptContext context = nullptr;
+    EXPECT_EQ(VDataCryptSetupContextWithFile("AES_CBC", key_.c_str(), &context),
+              0);
+    for (size_t back = 3; back < 12; ++back) {
+      std::string damaged = text;
+      char &c = damaged[damaged.size() - back];
+      c = c == 'A' ? 'B' : 'A';
+      char *data = nullptr;
+      uint32_t length = 0;
+      VRC rc = VDataCryptDecrypt(context, damaged.c_str(), &data, &length);
+      VDataCryptFreeDecryptedData(context, data);
+      if (rc != 0 && rc != VRC_CRYPT_NOT_ENCRYPTED) {
+        VDataCryptCipherContextDestroy(context);
+        return damaged;
+      }
+    }
+    ADD_FAILURE() << "every damaged form of " << text << " decrypts";
+    VDataCryptCipherContextDestroy(context);
+    return text;
+  }
+
   // A property manager with text properties and an argument manager whose
   // "-propsfile" reads the given file.
   void Start(const std::string &contents) {
@@ -174,9 +200,7 @@ TEST_F(VPropCryptTest, TheAlgorithmFollowsItsPropertyOnceThereIsAKey) {
 }
 
 TEST_F(VPropCryptTest, ATextThatDoesNotDecryptIsReturned) {
-  // CBC output with its last block damaged fails its padding check.
-  std::string damaged = Encrypt("x", "AES_CBC");
-  damaged[damaged.size() - 3] = damaged[damaged.size() - 3] == 'A' ? 'B' : 'A';
+  std::string damaged = Undecryptable("x");
   Start("ConfigCryptoAlg: 'AES_CBC' ConfigKeyFile: '" + key_ + "'\nplain: '" +
         damaged + "'\n");
   VLogMgrSetLevel(VLOG_FATAL);

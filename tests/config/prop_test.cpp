@@ -55,6 +55,16 @@ TEST_F(VPropMgrTest, NamesIgnoreCaseAndAliasesShareTheNamespace) {
   EXPECT_EQ(VPropMgrAddAlias(m.get(), "nothing", "x"), VRC_PROP_NOT_FOUND);
   EXPECT_EQ(VPropMgrExists(m.get(), "pOrT"), 1);
   EXPECT_EQ(VPropMgrExists(m.get(), "portx"), 0);
+  // Every letter, and bytes beyond ASCII, which only match themselves.
+  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "AbCdEfGhIjKlMnOpQrStUvWxYz.0-_",
+                                    "d", &v, 0),
+            0);
+  EXPECT_EQ(VPropMgrExists(m.get(), "aBcDeFgHiJkLmNoPqRsTuVwXyZ.0-_"), 1);
+  EXPECT_EQ(VPropMgrExists(m.get(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ.0-_"), 1);
+  EXPECT_EQ(VPropMgrExists(m.get(), "ABCDEFGHIJKLMNOPQRSTUVWXYZ.0-x"), 0);
+  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "caf\xc3\xa9", "d", &v, 0), 0);
+  EXPECT_EQ(VPropMgrExists(m.get(), "CAF\xc3\xa9"), 1);
+  EXPECT_EQ(VPropMgrExists(m.get(), "CAF\xc3\x89"), 0);
 }
 
 TEST_F(VPropMgrTest, AliasesResolveWithAWarningOnEveryUseAndNeverChain) {

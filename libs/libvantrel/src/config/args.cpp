@@ -142,7 +142,7 @@ bool IsValidInteger64(const char *text) {
 
 // The command-line text as a value of the property's type.
 VRC ArgumentValue(const char *text, VDataType type, VTypedValue *out) {
-  *out = VTypedValue{type, VValue{}};
+  *out = VTypedValue{type, ZeroValue()};
   VValue &value = out->value;
   switch (type) {
     case VDT_SHORT:
@@ -561,7 +561,8 @@ VRC VArgMgrTableDefine(VArgMgr manager, const VArgTableRow *rows,
   if (manager == nullptr || rows == nullptr || count < 0) return EINVAL;
   for (int32_t i = 0; i < count; ++i) {
     const VArgTableRow &row = rows[i];
-    VTypedValue fixed{row.type, row.value != nullptr ? *row.value : VValue{}};
+    VTypedValue fixed{row.type,
+                      row.value != nullptr ? *row.value : vi::ZeroValue()};
     VRC rc = VArgMgrDefineWithFlags(manager, row.option, row.propertyName,
                                     row.help, row.kind, &fixed, row.flags);
     if (rc != 0) return rc;

@@ -5,6 +5,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <array>
+
 #include "config/prop_internal.h"
 #include "core/retcode.h"
 #include "internal/alloc.h"
@@ -46,16 +48,25 @@ struct CallbackRecord {
 // asking the locale for each byte cost a third of a lookup.  Every locale
 // maps the ASCII letters other than I and i among themselves only; I, i
 // and the bytes above 0x7f may map anywhere, so they all hash alike.
-inline uint32_t FoldForHash(unsigned char c) {
+constexpr uint8_t FoldForHash(int c) {
   if (c >= 0x80 || c == 'I' || c == 'i') return 0x80;
-  return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+  return static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
 }
 
-// FNV-1a over the folded name, which is the first field of every item.
+constexpr std::array<uint8_t, 256> FoldTable() {
+  std::array<uint8_t, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = FoldForHash(c);
+  return table;
+}
+
+constexpr std::array<uint8_t, 256> kFold = FoldTable();
+
+// djb2 (xor form) over the folded name, the first field of every item: a
+// load, a shift and two adds per byte keep the chain short.
 uint32_t NameHash(const void *item, void *) {
   const auto *p = *static_cast<const unsigned char *const *>(item);
-  uint32_t hash = 2166136261u;
-  for (; *p != 0; ++p) hash = (hash ^ FoldForHash(*p)) * 16777619u;
+  uint32_t hash = 5381;
+  for (; *p != 0; ++p) hash = ((hash << 5) + hash) ^ kFold[*p];
   return hash;
 }
 
@@ -99,9 +110,20 @@ T *TableFind(const NameTable &table, const char *name) {
   return static_cast<T *>(VHashFind(table.hash, &name));
 }
 
+// Descriptions are often empty (every property a file creates): those
+// share one empty text instead of a copy each.
+char *CopyDescription(const char *description) {
+  if (description == nullptr || description[0] == '\0') return g_emptyText;
+  return Strdup(description);
+}
+
+void FreeDescription(char *description) {
+  if (description != g_emptyText) Free(description);
+}
+
 void FreeProperty(VProperty property) {
   Free(property->name);
-  Free(property->description);
+  FreeDescription(property->description);
   FreeOwnedData(property->value, property->type);
   VPropertyRemoveAllCallbacks(property);
   VHashFree(property);
@@ -146,7 +168,7 @@ VTypedValue Normalised(const VTypedValue &value) {
 // The first value of a new property, owned by the property.  A text's
 // length is measured rather than trusted.
 VRC CopyFirstValue(const VTypedValue &given, uint32_t flags, VValue *out) {
-  *out = VValue{};
+  *out = ZeroValue();
   if (given.type == VDT_STRING) {
     const char *text = given.value.stringValue.text;
     char *copy = nullptr;
@@ -181,13 +203,13 @@ VRC AddProperty(VPropMgr manager, const char *name, const char *description,
   memset(property, 0, sizeof *property);
   ScopeExit release([property] {
     Free(property->name);
-    Free(property->description);
+    FreeDescription(property->description);
     VHashFree(property);
   });
   property->owner = manager;
   property->order = -1;
   property->name = Strdup(name);
-  property->description = Strdup(description != nullptr ? description : "");
+  property->description = CopyDescription(description);
   if (property->name == nullptr || property->description == nullptr) {
     return ENOMEM;
   }
@@ -332,8 +354,7 @@ VRC SetValueByName(VPropMgr manager, const char *name, const VTypedValue *value,
                    bool callbacks, VProperty *set) {
   if (manager == nullptr || name == nullptr || value == nullptr) return EINVAL;
   VProperty property = VPropMgrFind(manager, name);
-  bool created = property == nullptr;
-  if (created) {
+  if (property == nullptr) {
     if ((manager->flags & VPROPMGR_FLAG_DYNAMIC) == 0) {
       return VRC_PROP_NOT_FOUND;
     }
@@ -341,17 +362,17 @@ VRC SetValueByName(VPropMgr manager, const char *name, const VTypedValue *value,
     VRC rc =
         AddProperty(manager, name, "", *value, VPROP_FLAG_EXPAND, &property);
     if (rc != 0) return rc;
+    if (set != nullptr) *set = property;
+    // The new property holds the value already, as its first: setting it
+    // again would give the same.  Only a type that no value can be set on
+    // (binary) is refused, and the property stays.
+    return VDataTypeCompatibilityCheck(property->type, property->type) ==
+                   VDT_INVALID
+               ? VRC_TYPE_MISMATCH
+               : 0;
   }
   if (set != nullptr) *set = property;
-  VRC rc = SetProperty(property, *value, callbacks);
-  if (rc == ENOMEM && created) {
-    // Out of memory leaves the manager as it was; other failures (a binary
-    // value) keep the new property, which holds the value as its first.
-    VHashDelete(manager->properties.hash, property);
-    FreeProperty(property);
-    if (set != nullptr) *set = nullptr;
-  }
-  return rc;
+  return SetProperty(property, *value, callbacks);
 }
 
 void MarkSetByFile(VProperty property, int32_t line, bool topLevel) {
@@ -458,7 +479,8 @@ VRC VPropMgrTableDefine(VPropMgr manager, const VPropTableRow *rows,
   if (manager == nullptr || rows == nullptr || count < 0) return EINVAL;
   for (int32_t i = 0; i < count; ++i) {
     const VPropTableRow &row = rows[i];
-    VTypedValue first{row.type, row.value != nullptr ? *row.value : VValue{}};
+    VTypedValue first{row.type,
+                      row.value != nullptr ? *row.value : vi::ZeroValue()};
     VRC rc = VPropMgrDefineWithFlags(manager, row.name, row.description, &first,
                                      row.flags);
     if (rc != 0) return rc;

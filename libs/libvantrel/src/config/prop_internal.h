@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 #include "vantrel/vdatacrypt.h"
 #include "vantrel/vhash.h"
@@ -20,6 +21,14 @@ struct NameTable {
   VHash *hash;
   uint32_t buckets;
 };
+
+// A value with every byte zero.  VValue{} need not be: it zeroes the first
+// member of the union, a 16-bit one, and clang leaves the rest as it was.
+inline VValue ZeroValue() {
+  VValue value;
+  memset(&value, 0, sizeof value);
+  return value;
+}
 
 }  // namespace vantrel::internal
 
