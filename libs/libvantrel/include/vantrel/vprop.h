@@ -294,7 +294,9 @@ VANTREL_API VRC VPropMgrRemoveAlias(VPropMgr manager, const char *alias);
  *   0 when all went well, and also after a syntax error (a NAME not
  *     followed by ':' and a value, an unquoted text, a '+' before a
  *     number, an unterminated quote): the record then says "syntax error"
- *     and the rest of the file is ignored;
+ *     and the rest of the file is ignored; likewise when an include
+ *     statement runs out of memory or its name cannot be expanded, with
+ *     the record saying "Out of memory";
  *   the system's error number when path cannot be opened (ENOENT (2) when
  *     it does not exist; the record is not touched) or read;
  *   ENOENT (2) when an include file cannot be opened;

@@ -22,6 +22,10 @@ namespace vantrel::internal {
 namespace {
 
 constexpr char kOutOfMemory[] = "Out of memory";
+// An include statement that runs out of memory stops the reading with the
+// text above but leaves the code at 0, like a syntax error: the caller
+// learns of it from the error record, not from the result.
+constexpr VRC kIncludeOutOfMemory = 0;
 constexpr char kIncludeOpenFailed[] = "Could not open include file";
 constexpr size_t kFirstTextCapacity = 256;
 
@@ -291,7 +295,7 @@ void EnterInclude(PropLexer *lexer, const char *path) {
   }
   PropInput *input = NewInput(descriptor, path);
   if (input == nullptr) {
-    PropLexerStop(lexer, ENOMEM, kOutOfMemory);
+    PropLexerStop(lexer, kIncludeOutOfMemory, kOutOfMemory);
     return;
   }
   input->outer = lexer->input;
@@ -311,13 +315,13 @@ void IncludeQuoted(PropLexer *lexer, size_t length) {
   Consume(lexer, length);
   if (lexer->depth == 0 &&
       AppendInclude(lexer->manager, lexer->text.data, line) != 0) {
-    PropLexerStop(lexer, ENOMEM, kOutOfMemory);
+    PropLexerStop(lexer, kIncludeOutOfMemory, kOutOfMemory);
     return;
   }
   lexer->text.data[length - 1] = '\0';
   char *path = nullptr;
   if (VEnvExpandString(lexer->text.data + 1, &path) != 0) {
-    PropLexerStop(lexer, ENOMEM, kOutOfMemory);
+    PropLexerStop(lexer, kIncludeOutOfMemory, kOutOfMemory);
     return;
   }
   EnterInclude(lexer, path);

@@ -22,7 +22,6 @@ constexpr char kSyntaxError[] = "syntax error";
 struct Parser {
   PropLexer lexer;
   PropText name;  // the NAME of the entry being read
-  bool grammarStopped;
 };
 
 bool IsValue(PropToken token) {
@@ -98,7 +97,6 @@ VRC Apply(Parser *parser, PropToken token) {
 }
 
 void SyntaxError(Parser *parser) {
-  parser->grammarStopped = true;
   PropLexerStop(&parser->lexer, 0, kSyntaxError);
 }
 
@@ -152,7 +150,9 @@ VRC VPropMgrParseFile(VPropMgr manager, const char *path,
   while (vi::Entry(&parser)) {
   }
   vi::PropLexer &lexer = parser.lexer;
-  if (error != nullptr && (parser.grammarStopped || lexer.code != 0)) {
+  // Any early stop fills the record, also one that leaves the code at 0
+  // (a syntax error, an include statement short of memory).
+  if (error != nullptr && (lexer.stopped || lexer.code != 0)) {
     vi::FillRecord(parser, error);
   }
   rc = lexer.code;
