@@ -5,7 +5,6 @@
 #include <string.h>
 #include <strings.h>
 
-#include <array>
 
 #include "config/prop_internal.h"
 #include "core/retcode.h"
@@ -23,11 +22,9 @@ namespace vi = vantrel::internal;
 namespace vantrel::internal {
 namespace {
 
-// Both tables start with this many chains and grow fourfold once they hold
-// twice as many items, so a manager of thousands of properties still finds
-// a name after a couple of comparisons.
-constexpr uint32_t kInitialBuckets = 127;
-constexpr uint32_t kMaxBuckets = 1u << 24;
+// Both tables have a fixed 127 chains: the walk order of an unsorted walk
+// is that of these chains.
+constexpr uint32_t kBuckets = 127;
 
 constexpr char kCheckNames[] = "Props.CheckNames";
 constexpr char kCheckNamesText[] =
@@ -43,64 +40,20 @@ struct CallbackRecord {
   void *argument;
 };
 
-// Names compare ignoring case with strcasecmp, whose mapping follows the
-// locale, so names that compare equal must hash alike in every locale; yet
-// asking the locale for each byte cost a third of a lookup.  Every locale
-// maps the ASCII letters other than I and i among themselves only; I, i
-// and the bytes above 0x7f may map anywhere, so they all hash alike.
-constexpr uint8_t FoldForHash(int c) {
-  if (c >= 0x80 || c == 'I' || c == 'i') return 0x80;
-  return static_cast<uint8_t>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-}
-
-constexpr std::array<uint8_t, 256> FoldTable() {
-  std::array<uint8_t, 256> table{};
-  for (int c = 0; c < 256; ++c) table[c] = FoldForHash(c);
-  return table;
-}
-
-constexpr std::array<uint8_t, 256> kFold = FoldTable();
-
-// djb2 (xor form) over the folded name, the first field of every item: a
-// load, a shift and two adds per byte keep the chain short.
+// The name is the first field of every item (and the key is a pointer to
+// a name), hashed ignoring case like the names compare.
 uint32_t NameHash(const void *item, void *) {
-  const auto *p = *static_cast<const unsigned char *const *>(item);
-  uint32_t hash = 5381;
-  for (; *p != 0; ++p) hash = ((hash << 5) + hash) ^ kFold[*p];
-  return hash;
+  return VHashStringIC(*static_cast<const char *const *>(item), nullptr);
 }
 
 bool TableInit(NameTable *table) {
-  table->buckets = kInitialBuckets;
-  table->hash = VHashCreateWith(Malloc, kInitialBuckets, NameHash, nullptr,
+  table->hash = VHashCreateWith(Malloc, kBuckets, NameHash, nullptr,
                                 VNamedValueCIComp, nullptr);
   return table->hash != nullptr;
 }
 
-int MoveItem(void *item, void *target) {
-  VHashInsert(static_cast<VHash *>(target), item);
-  return 0;
-}
-
-// Rehashes into a table four times as wide.  A failed allocation keeps the
-// old table, which still works, only with longer chains.
-void TableGrowIfCrowded(NameTable *table) {
-  if (VHashNumItems(table->hash) < 2 * table->buckets ||
-      table->buckets >= kMaxBuckets) {
-    return;
-  }
-  uint32_t buckets = table->buckets * 4 + 1;
-  VHash *wider = VHashCreateWith(Malloc, buckets, NameHash, nullptr,
-                                 VNamedValueCIComp, nullptr);
-  if (wider == nullptr) return;
-  VHashDestroyWith(table->hash, MoveItem, wider, Free);
-  table->hash = wider;
-  table->buckets = buckets;
-}
-
 void TableInsert(NameTable *table, void *item) {
   VHashInsert(table->hash, item);
-  TableGrowIfCrowded(table);
 }
 
 template <typename T>

@@ -15,11 +15,10 @@
 
 namespace vantrel::internal {
 
-// A VHash keyed by the name at the start of its items, compared ignoring
-// case, that grows as it fills so that lookups stay short.
+// A VHash keyed by the name at the start of its items, hashed and compared
+// ignoring case.
 struct NameTable {
   VHash *hash;
-  uint32_t buckets;
 };
 
 // A value with every byte zero.  VValue{} need not be: it zeroes the first
