@@ -5,7 +5,6 @@
 #include <string.h>
 #include <strings.h>
 
-
 #include "config/prop_internal.h"
 #include "core/retcode.h"
 #include "internal/alloc.h"
@@ -40,19 +39,35 @@ struct CallbackRecord {
   void *argument;
 };
 
-// The name is the first field of every item (and the key is a pointer to
-// a name), hashed ignoring case like the names compare.
-uint32_t NameHash(const void *item, void *) {
-  return VHashStringIC(*static_cast<const char *const *>(item), nullptr);
+// The table hashes names with VHashStringIC into 127 chains and compares
+// them ignoring case; the hash is kept in each item (and in the key), so
+// that a search compares names only where the hashes agree.
+uint32_t StoredHash(const void *item) {
+  uint32_t hash = 0;
+  memcpy(&hash, static_cast<const char *>(item) + offsetof(NameHead, hash),
+         sizeof hash);
+  return hash;
+}
+
+uint32_t NameHash(const void *item, void *) { return StoredHash(item); }
+
+int NameCompare(const void *a, const void *b, void *) {
+  if (StoredHash(a) != StoredHash(b)) return 1;
+  return VNamedValueCIComp(a, b, nullptr);
 }
 
 bool TableInit(NameTable *table) {
   table->hash = VHashCreateWith(Malloc, kBuckets, NameHash, nullptr,
-                                VNamedValueCIComp, nullptr);
+                                NameCompare, nullptr);
   return table->hash != nullptr;
 }
 
 void TableInsert(NameTable *table, void *item) {
+  const char *name = nullptr;
+  memcpy(&name, item, sizeof name);
+  uint32_t hash = VHashStringIC(name, nullptr);
+  memcpy(static_cast<char *>(item) + offsetof(NameHead, hash), &hash,
+         sizeof hash);
   VHashInsert(table->hash, item);
 }
 
@@ -60,7 +75,8 @@ template <typename T>
 T *TableFind(const NameTable &table, const char *name) {
   // Most managers have no aliases: their table need not hash the name.
   if (VHashNumItems(table.hash) == 0) return nullptr;
-  return static_cast<T *>(VHashFind(table.hash, &name));
+  NameHead key{const_cast<char *>(name), VHashStringIC(name, nullptr)};
+  return static_cast<T *>(VHashFind(table.hash, &key));
 }
 
 // Descriptions are often empty (every property a file creates): those

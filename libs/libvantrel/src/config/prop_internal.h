@@ -35,6 +35,7 @@ inline VValue ZeroValue() {
 // field of what they are given, so a key is the address of a name pointer.
 struct VPropertyData {
   char *name;
+  uint32_t nameHash;  // set by the table: see NameHead
   VPropMgr owner;
   char *description;
   VDataType type;
@@ -67,9 +68,19 @@ namespace vantrel::internal {
 inline constexpr int32_t kOrderForWrite = 2147483647;
 
 struct AliasRecord {
-  char *alias;  // first: see VPropertyData
+  char *alias;  // first two fields: see NameHead
+  uint32_t aliasHash;
   VProperty property;
 };
+
+// How every item of a NameTable begins: its name, then the name's hash,
+// kept so that a chain is searched by comparing hashes before names.
+struct NameHead {
+  char *name;
+  uint32_t hash;
+};
+static_assert(offsetof(VPropertyData, nameHash) == offsetof(NameHead, hash));
+static_assert(offsetof(AliasRecord, aliasHash) == offsetof(NameHead, hash));
 
 struct IncludeRecord {
   char *text;  // as written in the file, quotes included
