@@ -5,6 +5,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <bit>
+
 #include "config/prop_internal.h"
 #include "core/retcode.h"
 #include "internal/alloc.h"
@@ -24,6 +26,9 @@ namespace {
 // Both tables have a fixed 127 chains: the walk order of an unsorted walk
 // is that of these chains.
 constexpr uint32_t kBuckets = 127;
+// A table of this many items gets an index (chains of about half their
+// length have been walked by then).
+constexpr uint32_t kIndexFrom = 64;
 
 constexpr char kCheckNames[] = "Props.CheckNames";
 constexpr char kCheckNamesText[] =
@@ -57,18 +62,91 @@ int NameCompare(const void *a, const void *b, void *) {
 }
 
 bool TableInit(NameTable *table) {
+  table->slots = nullptr;
+  table->capacity = 0;
   table->hash = VHashCreateWith(Malloc, kBuckets, NameHash, nullptr,
                                 NameCompare, nullptr);
   return table->hash != nullptr;
 }
 
-void TableInsert(NameTable *table, void *item) {
+void TableRelease(NameTable *table) {
+  Free(table->slots);
+  table->slots = nullptr;
+  table->capacity = 0;
+}
+
+const char *ItemName(const void *item) {
   const char *name = nullptr;
   memcpy(&name, item, sizeof name);
-  uint32_t hash = VHashStringIC(name, nullptr);
+  return name;
+}
+
+// The home slot of a hash: its high bits after a multiplication by the
+// golden ratio, because the name hash differs mostly in its low bits for
+// names that differ at the end, and probing would run in clusters.
+uint32_t HomeSlot(uint32_t hash, uint32_t capacity) {
+  return (hash * 2654435769u) >> (32 - std::countr_zero(capacity));
+}
+
+void IndexPut(void **slots, uint32_t capacity, void *item) {
+  uint32_t mask = capacity - 1;
+  uint32_t i = HomeSlot(StoredHash(item), capacity);
+  while (slots[i] != nullptr) i = (i + 1) & mask;
+  slots[i] = item;
+}
+
+int IndexPutVisit(void *item, void *argument) {
+  auto *table = static_cast<NameTable *>(argument);
+  IndexPut(table->slots, table->capacity, item);
+  return 0;
+}
+
+// Makes room in the index for one more item (at most three quarters full),
+// building it once the table is big enough to need one.  0 or ENOMEM, with
+// the table unchanged.
+VRC TableReserve(NameTable *table) {
+  uint32_t count = VHashNumItems(table->hash) + 1;
+  if (count < kIndexFrom) return 0;
+  if (table->capacity != 0 && count * 4 <= table->capacity * 3) return 0;
+  uint32_t capacity =
+      table->capacity == 0 ? kIndexFrom * 2 : table->capacity * 2;
+  auto **slots = static_cast<void **>(Calloc(capacity, sizeof(void *)));
+  if (slots == nullptr) return ENOMEM;
+  Free(table->slots);
+  table->slots = slots;
+  table->capacity = capacity;
+  VHashWalk(table->hash, IndexPutVisit, table, 0, nullptr);
+  return 0;
+}
+
+// Inserts an item whose room TableReserve made.
+void TableInsert(NameTable *table, void *item) {
+  uint32_t hash = VHashStringIC(ItemName(item), nullptr);
   memcpy(static_cast<char *>(item) + offsetof(NameHead, hash), &hash,
          sizeof hash);
   VHashInsert(table->hash, item);
+  if (table->capacity != 0) IndexPut(table->slots, table->capacity, item);
+}
+
+// Takes the item out of the chains and the index; linear probing closes
+// the gap by moving later entries back.
+void TableDelete(NameTable *table, void *item) {
+  VHashDelete(table->hash, item);
+  if (table->capacity == 0) return;
+  uint32_t mask = table->capacity - 1;
+  uint32_t i = HomeSlot(StoredHash(item), table->capacity);
+  while (table->slots[i] != item) i = (i + 1) & mask;
+  for (uint32_t j = (i + 1) & mask; table->slots[j] != nullptr;
+       j = (j + 1) & mask) {
+    uint32_t home = HomeSlot(StoredHash(table->slots[j]), table->capacity);
+    // The entry at j may fill the gap at i when its home is not in (i, j].
+    bool movable = i <= j ? (home <= i || home > j) : (home <= i && home > j);
+    if (movable) {
+      table->slots[i] = table->slots[j];
+      i = j;
+    }
+  }
+  table->slots[i] = nullptr;
 }
 
 template <typename T>
@@ -76,7 +154,17 @@ T *TableFind(const NameTable &table, const char *name) {
   // Most managers have no aliases: their table need not hash the name.
   if (VHashNumItems(table.hash) == 0) return nullptr;
   NameHead key{const_cast<char *>(name), VHashStringIC(name, nullptr)};
-  return static_cast<T *>(VHashFind(table.hash, &key));
+  if (table.capacity == 0) {
+    return static_cast<T *>(VHashFind(table.hash, &key));
+  }
+  uint32_t mask = table.capacity - 1;
+  for (uint32_t i = HomeSlot(key.hash, table.capacity);
+       table.slots[i] != nullptr; i = (i + 1) & mask) {
+    if (NameCompare(table.slots[i], &key, nullptr) == 0) {
+      return static_cast<T *>(table.slots[i]);
+    }
+  }
+  return nullptr;
 }
 
 // Descriptions are often empty (every property a file creates): those
@@ -179,7 +267,8 @@ VRC AddProperty(VPropMgr manager, const char *name, const char *description,
   property->order = -1;
   property->name = Strdup(name);
   property->description = CopyDescription(description);
-  if (property->name == nullptr || property->description == nullptr) {
+  if (property->name == nullptr || property->description == nullptr ||
+      TableReserve(&manager->properties) != 0) {
     return ENOMEM;
   }
   strcpy(property->group, kDefaultGroup);
@@ -394,6 +483,8 @@ VRC VPropMgrDestroy(VPropMgr manager) {
     VHashDestroyWith(manager->properties.hash, vi::FreePropertyVisit, nullptr,
                      vi::Free);
   }
+  vi::TableRelease(&manager->properties);
+  vi::TableRelease(&manager->aliases);
   if (manager->aliases.hash != nullptr) {
     VHashDestroyWith(manager->aliases.hash, vi::FreeAliasVisit, nullptr,
                      vi::Free);
@@ -467,11 +558,11 @@ VRC VPropMgrUndefine(VPropMgr manager, const char *name) {
   while (void *item = VHashCursorNext(cursor)) {
     auto *alias = static_cast<vi::AliasRecord *>(item);
     if (alias->property != property) continue;
-    VHashDelete(manager->aliases.hash, alias);
+    vi::TableDelete(&manager->aliases, alias);
     vi::FreeAlias(alias);
   }
   VHashCursorClose(cursor);
-  VHashDelete(manager->properties.hash, property);
+  vi::TableDelete(&manager->properties, property);
   vi::ConfigLog(VLOG_DEBUG, "Removed property %s", property->name);
   vi::FreeProperty(property);
   return 0;
@@ -662,6 +753,7 @@ VRC VPropMgrAddAlias(VPropMgr manager, const char *name, const char *alias) {
   if (vi::FindQuietly(manager, alias) != nullptr) return VRC_PROP_EXISTS;
   VProperty property = VPropMgrFind(manager, name);
   if (property == nullptr) return VRC_PROP_NOT_FOUND;
+  if (vi::TableReserve(&manager->aliases) != 0) return ENOMEM;
   auto *record =
       static_cast<vi::AliasRecord *>(VHashAlloc(sizeof(vi::AliasRecord)));
   if (record == nullptr) return ENOMEM;
@@ -681,7 +773,7 @@ VRC VPropMgrRemoveAlias(VPropMgr manager, const char *alias) {
   if (manager == nullptr || alias == nullptr) return EINVAL;
   auto *record = vi::TableFind<vi::AliasRecord>(manager->aliases, alias);
   if (record == nullptr) return VRC_PROP_NOT_FOUND;
-  VHashDelete(manager->aliases.hash, record);
+  vi::TableDelete(&manager->aliases, record);
   vi::ConfigLog(VLOG_DEBUG, "Removed alias %s for property %s", record->alias,
                 record->property->name);
   vi::FreeAlias(record);

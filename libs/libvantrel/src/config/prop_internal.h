@@ -16,9 +16,13 @@
 namespace vantrel::internal {
 
 // A VHash keyed by the name at the start of its items, hashed and compared
-// ignoring case.
+// ignoring case.  Beside the 127 chains, a table of many items keeps an
+// open-addressing index by the names' hashes, so that a lookup need not
+// walk a long chain; the chains alone decide what a walk sees.
 struct NameTable {
   VHash *hash;
+  void **slots;       // null until the table holds kIndexFrom items
+  uint32_t capacity;  // a power of two, 0 without an index
 };
 
 // A value with every byte zero.  VValue{} need not be: it zeroes the first
