@@ -130,6 +130,12 @@ static int32_t GetInteger(const char *name) {
   return value.value.integerValue;
 }
 
+static int GetBoolean(const char *name) {
+  VTypedValue value;
+  if (VPropMgrGetValue(g_properties, name, &value) != 0) return 0;
+  return value.value.booleanValue != 0;
+}
+
 static char *GetText(const char *name) {
   VTypedValue value;
   if (VPropMgrGetValue(g_properties, name, &value) != 0) return NULL;
@@ -165,16 +171,16 @@ static int Configure(Settings *s, int argc, char **argv) {
   if (rc == 0) rc = VArgMgrCreate(g_properties, &g_arguments);
   if (rc == 0) rc = VArgMgrTableDefine(g_arguments, kOptions, COUNT(kOptions));
   if (rc == 0) rc = VArgMgrProcess(g_arguments, argc, argv);
-  if (rc != 0 || VThreadExceptionRaised(VThreadGetID()) || GetInteger("Help")) {
+  if (rc != 0 || VThreadExceptionRaised(VThreadGetID()) || GetBoolean("Help")) {
     VThreadExceptionPrint(VThreadGetID(), stderr);
     (void)VArgHelp(g_arguments, argv[0]);
-    return rc == 0 && GetInteger("Help") ? 0 : 2;
+    return rc == 0 && GetBoolean("Help") ? 0 : 2;
   }
   s->port = GetInteger("Port");
   s->connections = GetInteger("Connections");
   s->messages = GetInteger("Messages");
   s->secretEvery = GetInteger("SecretEvery");
-  s->idleProbe = GetInteger("IdleProbe");
+  s->idleProbe = GetBoolean("IdleProbe");
   s->host = GetText("Host");
   s->resultsFile = GetText("Results");
   tokenFile = GetText("TokenFile");
@@ -377,6 +383,8 @@ static int RunLoad(const Settings *s) {
 }
 
 /* Greets the server, then waits silently for it to close the connection. */
+static const int32_t kIdleProbeLimitMs = 60000;
+
 static int RunIdleProbe(const Settings *s) {
   Session session;
   VSocket socket = VSOCKET_INVALID;
@@ -390,7 +398,9 @@ static int RunIdleProbe(const Settings *s) {
   session.settings = s;
   if (reader != NULL && Greet(&session, &socket, reader, line)) {
     start = NowMicroseconds();
-    if (LineReaderNext(reader, line, &length, &code) == LINE_END) {
+    /* A bound, not a pause: a server that never closes fails the probe. */
+    if (VSocketWait(socket, kIdleProbeLimitMs) == 0 &&
+        LineReaderNext(reader, line, &length, &code) == LINE_END) {
       seconds = (NowMicroseconds() - start) / 1e6;
       printf("the server closed the silent connection after %.1f s\n", seconds);
       if (s->resultsFile[0] != '\0') {
@@ -401,6 +411,8 @@ static int RunIdleProbe(const Settings *s) {
         }
       }
       status = 0;
+    } else {
+      printf("the server kept the silent connection open\n");
     }
   }
   (void)VSocketClose(socket);

@@ -188,6 +188,12 @@ static int32_t GetInteger(VPropMgr properties, const char *name) {
   return value.value.integerValue;
 }
 
+static int GetBoolean(VPropMgr properties, const char *name) {
+  VTypedValue value;
+  if (VPropMgrGetValue(properties, name, &value) != 0) return 0;
+  return value.value.booleanValue != 0;
+}
+
 /* A copy of a text property, the caller's to free; null without memory. */
 static char *GetText(VPropMgr properties, const char *name) {
   VTypedValue value;
@@ -362,7 +368,7 @@ static int Configure(Server *server, int argc, char **argv) {
     (void)VArgHelp(server->arguments, argv[0]);
     return 2;
   }
-  if (GetInteger(server->properties, "Help")) {
+  if (GetBoolean(server->properties, "Help")) {
     (void)VArgHelp(server->arguments, argv[0]);
     return 0;
   }
@@ -751,9 +757,10 @@ static int Run(Server *server) {
   }
   rc = StartStatistics(server);
   if (rc == 0) {
+    /* Before the port is announced: whoever reads it may signal at once. */
+    CatchStopSignals();
     rc = Listen(server);
     if (rc == 0) {
-      CatchStopSignals();
       AcceptLoop(server);
       LOG_INFO("stopping");
       (void)VSocketClose(server->listener);
