@@ -572,8 +572,14 @@ void PropLexerStop(PropLexer *lexer, VRC code, const char *text) {
   if (lexer->stopped) return;
   lexer->stopped = true;
   lexer->code = code;
-  strncpy(lexer->errorText, text, sizeof lexer->errorText - 1);
-  lexer->errorText[sizeof lexer->errorText - 1] = '\0';
+  // Cut by hand: gcc's truncation warning (an error with -Werror in the
+  // sanitizer build) cannot tell that cutting is intended here.
+  size_t length = 0;
+  while (length < sizeof lexer->errorText - 1 && text[length] != '\0') {
+    ++length;
+  }
+  memset(lexer->errorText, 0, sizeof lexer->errorText);
+  memcpy(lexer->errorText, text, length);
 }
 
 void PropLexerClose(PropLexer *lexer) {
