@@ -7,9 +7,10 @@
  * Opens -connections connections at once, one thread each, greets the
  * server with the token read from -tokenfile, and sends -messages lines in
  * all, each time waiting for the echo and timing the round trip.  Every
- * -secretevery'th line carries "password=..." and must come back redacted;
- * every other line must come back unchanged.  Prints the counts and the
- * latency percentiles, and writes them as NAME=VALUE lines to -results.
+ * -secretevery'th line carries "password=..." and "secret=..." and must
+ * come back with both redacted; every other line must come back unchanged.
+ * Prints the counts and the latency percentiles, and writes them as
+ * NAME=VALUE lines to -results.
  *
  * -idleprobe instead opens one connection, greets the server, stays
  * silent and reports how long the server took to close it.
@@ -238,7 +239,8 @@ static int RoundTrip(Session *session, VSocket socket, LineReader *reader,
   int secret = session->settings->secretEvery > 0 &&
                number % session->settings->secretEvery == 0;
   snprintf(sent, sizeof sent, "connection %d line %d %s", session->index,
-           number, secret ? "password=hunter2 please keep this" : "hello");
+           number,
+           secret ? "password=hunter2 keep this secret=xyzzy" : "hello");
   start = NowMicroseconds();
   if (SendLine(socket, sent, strlen(sent)) != 0 ||
       LineReaderNext(reader, line, &length, &code) != LINE_OK) {
@@ -248,8 +250,9 @@ static int RoundTrip(Session *session, VSocket socket, LineReader *reader,
   session->latency[session->echoed++] = NowMicroseconds() - start;
   session->bytesSent += strlen(sent) + 1;
   session->bytesReceived += length + 1;
+  /* Both secrets hidden, the text between them kept. */
   if (secret && strstr(line, "hunter2") == NULL &&
-      strstr(line, "keep this") != NULL) {
+      strstr(line, "xyzzy") == NULL && strstr(line, "keep this") != NULL) {
     session->redacted++;
   } else if (secret || strcmp(line, sent) != 0) {
     session->errors++;

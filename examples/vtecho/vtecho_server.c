@@ -728,8 +728,8 @@ static void AcceptLoop(Server *server) {
   }
 }
 
-static void RequestStop(int signal) {
-  (void)signal;
+static void RequestStop(int number) {
+  (void)number;
   g_stopRequested = 1;
 }
 

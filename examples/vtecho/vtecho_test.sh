@@ -29,7 +29,7 @@ fail() {
 # server; should one do so by mistake, the time limit ends it.
 run() {
   status=0
-  timeout 60 "$server" "$@" > out.txt 2> err.txt < /dev/null || status=$?
+  timeout 20 "$server" "$@" > out.txt 2> err.txt < /dev/null || status=$?
   if grep -q 'Sanitizer\|runtime error' err.txt; then
     fail "sanitizer report for: $*"
     cat err.txt >&2
