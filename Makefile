@@ -26,9 +26,17 @@ $(BUILD)/CMakeCache.txt:
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The echo server example end to end: key, encrypted token, server, clients,
+# SIGTERM, summary.  Its files stay in $(BUILD)/vtecho-demo.
 demo: deps $(BUILD)/CMakeCache.txt
-	cmake --build $(BUILD) -j $(JOBS) --target wordfreq ipv4_r ipv6_r
-	VTHOME=$(CURDIR)/$(BUILD)/stage ./$(BUILD)/examples/wordfreq examples/data/sample.txt
+	cmake --build $(BUILD) -j $(JOBS) --target vtecho_server vtecho_client \
+	  vtcrypt ipv4_r ipv6_r
+	VTHOME=$(CURDIR)/$(BUILD)/stage examples/vtecho/run-demo.sh \
+	  --server $(BUILD)/examples/vtecho/vtecho_server \
+	  --client $(BUILD)/examples/vtecho/vtecho_client \
+	  --vtcrypt $(BUILD)/tools/vtcrypt/vtcrypt \
+	  --properties examples/vtecho/vtecho.properties \
+	  --workdir $(BUILD)/vtecho-demo
 
 check: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
