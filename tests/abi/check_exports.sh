@@ -10,15 +10,9 @@ cc=$1 inc=$2 lib=$3
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-# The compiler lists every function prototype it saw; keep those from our
-# headers.
-# -aux-info is gcc's own; under clang, gcc reads the headers instead.
-printf '#include <vantrel.h>\n' > "$tmp/all.c"
-aux_cc=$cc
-"$cc" --version 2>/dev/null | grep -q clang && aux_cc=gcc
-"$aux_cc" -std=c11 -I"$inc" -fsyntax-only -aux-info "$tmp/aux.txt" "$tmp/all.c"
-grep -F "$inc/" "$tmp/aux.txt" \
-  | sed -n 's/.*[* ]\([A-Za-z_][A-Za-z0-9_]*\) *(.*/\1/p' | sort -u > "$tmp/declared"
+# The functions our headers declare.
+"$(dirname "$0")/../../cmake/vantrel_public_functions.sh" "$cc" "$inc" \
+  > "$tmp/declared"
 
 nm -D --defined-only "$lib" | awk '$2 ~ /^[TWDBRVi]$/ {print $3}' \
   | sed 's/@.*//' | grep -v -E '^(_init|_fini|_edata|_end|__bss_start)$' \
