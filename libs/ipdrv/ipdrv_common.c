@@ -15,8 +15,6 @@
 enum {
   kFamilyNotSupported = 10047, /* as EAFNOSUPPORT */
   kNameTooLong = 10063,        /* as ENAMETOOLONG */
-  kHostNotFound = 11001,
-  kTryAgain = 11002,
   kNoRecovery = 11003,
   kNoData = 11004,
 };
@@ -28,30 +26,15 @@ typedef struct ErrorRow {
 
 /* The same numbering as the library's socket calls use. */
 static const ErrorRow kSocketErrors[] = {
-    {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
-    {EFAULT, 10014},          {EINVAL, 10022},       {EMFILE, 10024},
-    {EAGAIN, 10035},          {EINPROGRESS, 10036},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},        {ENETUNREACH, 10051},  {ENETRESET, 10052},
-    {ECONNABORTED, 10053},    {ECONNRESET, 10054},   {ENOBUFS, 10055},
-    {EISCONN, 10056},         {ENOTCONN, 10057},     {ESHUTDOWN, 10058},
-    {EPIPE, 10058},           {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},    {ELOOP, 10062},        {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
-    {EUSERS, 10068},          {EDQUOT, 10069},       {ESTALE, 10070},
-    {EREMOTE, 10071},
+#define VSOCKET_ERROR(error, code) {error, code},
+#include "socket_errors.def"
+#undef VSOCKET_ERROR
 };
 
 static const ErrorRow kResolverErrors[] = {
-    {EAI_NONAME, kHostNotFound}, {EAI_AGAIN, kTryAgain},
-    {EAI_FAIL, kNoRecovery},     {EAI_NODATA, kNoData},
-    {EAI_ADDRFAMILY, kNoData},   {EAI_SERVICE, 10109},
-    {EAI_FAMILY, 10047},         {EAI_SOCKTYPE, 10044},
-    {EAI_BADFLAGS, 10022},       {EAI_OVERFLOW, 10014},
-    {EAI_MEMORY, ENOMEM},
+#define VRESOLVER_ERROR(error, code) {error, code},
+#include "socket_errors.def"
+#undef VRESOLVER_ERROR
 };
 
 #define COUNT_OF(a) (sizeof(a) / sizeof((a)[0]))

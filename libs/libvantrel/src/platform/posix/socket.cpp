@@ -230,42 +230,16 @@ struct ErrorRow {
   int code;
 };
 
-// The socket layer's numbers of the system's error numbers.  EWOULDBLOCK is
-// EAGAIN here.
 constexpr ErrorRow kSocketErrors[] = {
-    {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
-    {EFAULT, 10014},          {EINVAL, 10022},       {EMFILE, 10024},
-    {EAGAIN, 10035},          {EINPROGRESS, 10036},  {EALREADY, 10037},
-    {ENOTSOCK, 10038},        {EDESTADDRREQ, 10039}, {EMSGSIZE, 10040},
-    {EPROTOTYPE, 10041},      {ENOPROTOOPT, 10042},  {EPROTONOSUPPORT, 10043},
-    {ESOCKTNOSUPPORT, 10044}, {EOPNOTSUPP, 10045},   {EPFNOSUPPORT, 10046},
-    {EAFNOSUPPORT, 10047},    {EADDRINUSE, 10048},   {EADDRNOTAVAIL, 10049},
-    {ENETDOWN, 10050},        {ENETUNREACH, 10051},  {ENETRESET, 10052},
-    {ECONNABORTED, 10053},    {ECONNRESET, 10054},   {ENOBUFS, 10055},
-    {EISCONN, 10056},         {ENOTCONN, 10057},     {ESHUTDOWN, 10058},
-    {EPIPE, 10058},           {ETOOMANYREFS, 10059}, {ETIMEDOUT, 10060},
-    {ECONNREFUSED, 10061},    {ELOOP, 10062},        {ENAMETOOLONG, 10063},
-    {EHOSTDOWN, 10064},       {EHOSTUNREACH, 10065}, {ENOTEMPTY, 10066},
-    {EUSERS, 10068},          {EDQUOT, 10069},       {ESTALE, 10070},
-    {EREMOTE, 10071},
+#define VSOCKET_ERROR(error, code) {error, code},
+#include "platform/posix/socket_errors.def"
+#undef VSOCKET_ERROR
 };
 
-// The resolver's failures: those the socket layer's numbering names have
-// their numbers; the rest take the number a socket call would give for the
-// same fault.  Anything else (and EAI_SYSTEM without an error number) is a
-// failure without recovery.
 constexpr ErrorRow kResolverErrors[] = {
-    {EAI_NONAME, kResolveHostNotFound},
-    {EAI_AGAIN, kResolveTryAgain},
-    {EAI_FAIL, kResolveNoRecovery},
-    {EAI_NODATA, kResolveNoData},
-    {EAI_ADDRFAMILY, kResolveNoData},
-    {EAI_SERVICE, 10109},   // class type not found
-    {EAI_FAMILY, 10047},    // as EAFNOSUPPORT
-    {EAI_SOCKTYPE, 10044},  // as ESOCKTNOSUPPORT
-    {EAI_BADFLAGS, 10022},  // as EINVAL
-    {EAI_OVERFLOW, 10014},  // as EFAULT
-    {EAI_MEMORY, ENOMEM},
+#define VRESOLVER_ERROR(error, code) {error, code},
+#include "platform/posix/socket_errors.def"
+#undef VRESOLVER_ERROR
 };
 
 }  // namespace
