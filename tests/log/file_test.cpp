@@ -18,6 +18,7 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using vtest::ReadFile;
 using vtest::ReadLines;
+using vtest::Exists;
 using vtest::SetEnv;
 
 using vtest::g_now;
@@ -28,8 +29,6 @@ constexpr int kLoadLines = 3000;
 #else
 constexpr int kLoadLines = 25000;
 #endif
-
-bool Exists(const std::string &path) { return access(path.c_str(), 0) == 0; }
 
 class VLogFileTest : public vtest::LogTest {
  protected:

@@ -38,6 +38,11 @@ inline int StoppedWallClock(clockid_t id, struct timespec *ts) noexcept {
   return 0;
 }
 
+// Whether a file (or anything) stands at path.
+inline bool Exists(const std::string &path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
 inline void SetEnv(const char *name, const char *value) {
   value != nullptr ? setenv(name, value, 1) : unsetenv(name);
 }

@@ -16,6 +16,7 @@ using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
 using vtest::ReadFile;
 using vtest::ReadLines;
+using vtest::Exists;
 using vtest::SetEnv;
 
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
@@ -23,8 +24,6 @@ constexpr int kThreadLines = 1500;
 #else
 constexpr int kThreadLines = 6000;
 #endif
-
-bool Exists(const std::string &path) { return access(path.c_str(), 0) == 0; }
 
 class RetentionTest : public vtest::LogTest {
  protected:
