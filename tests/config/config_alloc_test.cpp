@@ -142,6 +142,34 @@ TEST_F(ConfigAllocTest, GrowingTheIndexFailsTheDefinition) {
       });
 }
 
+TEST_F(ConfigAllocTest, BuildingTheAliasIndexFailsTheAlias) {
+  // The 64th alias builds the alias table's index.
+  constexpr int kAliases = 64;
+  auto fill = [] {
+    auto m = vtest::MakePropMgr();
+    VTypedValue v = Int(1);
+    EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "p", "", &v, 0), 0);
+    for (int i = 1; i < kAliases; ++i) {
+      std::string alias = "a" + std::to_string(i);
+      EXPECT_EQ(VPropMgrAddAlias(m.get(), "p", alias.c_str()), 0);
+    }
+    return m;
+  };
+  Sweep<vtest::PropMgr>(
+      fill,
+      [](vtest::PropMgr &m) { return VPropMgrAddAlias(m.get(), "p", "a64"); },
+      [](vtest::PropMgr &m, VRC rc) {
+        VLogMgrSetLevel(VLOG_ERROR);  // every use of an alias warns
+        for (int i = 1; i <= kAliases; ++i) {
+          std::string alias = "A" + std::to_string(i);
+          EXPECT_EQ(VPropMgrExists(m.get(), alias.c_str()),
+                    i < kAliases || rc == 0 ? 1 : 0)
+              << alias;
+        }
+        VLogMgrSetLevel(VLOG_WARN);
+      });
+}
+
 TEST_F(ConfigAllocTest, SetKeepsTheOldValue) {
   for (const char *name : {"text", "plain", "old"}) {
     Sweep<vtest::PropMgr>(
