@@ -205,7 +205,12 @@ void DestroyWhileBusy(int flags) {
   }
   std::thread destroyer(
       [&] { EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, flags), 0); });
-  ASSERT_TRUE(vtest::YieldUntil([&] { return pool->closing.load() == 1; }));
+  // The stop order must be announced (the third unit of `work`: two queued
+  // jobs and the stop) before the running job ends; otherwise the worker
+  // would rightly take a queued job first.
+  ASSERT_TRUE(vtest::YieldUntil([&] {
+    return static_cast<uint32_t>(pool->work->state.load()) == 3;
+  }));
   VThreadPoolJob late = reinterpret_cast<VThreadPoolJob>(&blocker);
   EXPECT_EQ(VThreadPoolJobSubmit(pool, "late", ReturnArgument, nullptr, nullptr,
                                  nullptr, 0, &late),
