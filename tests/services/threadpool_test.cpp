@@ -91,6 +91,43 @@ TEST(VThreadPoolTest, ZeroWorkersMeansFiveNamedLibraryThreads) {
   EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, 0), 0);
 }
 
+// Jobs queued while every worker sleeps wake as many workers as there are
+// jobs, although a burst of submissions starts only one wake-up: five jobs
+// that wait for each other all run at once.
+TEST(VThreadPoolTest, QueuedJobsWakeEverySleepingWorkerTheyNeed) {
+  VThreadPool pool = MakePool(5);
+  auto sleeping = [pool] {
+    VMutexLock(pool->queueLock);
+    int idle = pool->idle;
+    VMutexUnlock(pool->queueLock);
+    return idle;
+  };
+  std::atomic<int> arrived{0};
+  for (int round = 0; round < 3; round++) {
+    ASSERT_TRUE(vtest::YieldUntil([&] { return sleeping() == 5; }));
+    arrived = 0;
+    std::vector<VThreadPoolJob> jobs(5);
+    for (auto &job : jobs) {
+      VThreadPoolJobSubmit(
+          pool, nullptr,
+          [](void *arg) -> VRC {
+            auto *count = static_cast<std::atomic<int> *>(arg);
+            count->fetch_add(1);
+            return vtest::YieldUntil([count] { return count->load() == 5; },
+                                     std::chrono::seconds(10))
+                       ? 0
+                       : 1;
+          },
+          &arrived, nullptr, nullptr, 0, &job);
+    }
+    for (auto &job : jobs) {
+      EXPECT_EQ(VThreadPoolJobExitCode(job), 0);
+      VThreadPoolJobCleanup(job);
+    }
+  }
+  VThreadPoolDestroyWithFlags(pool, 0);
+}
+
 TEST(VThreadPoolTest, JobsRunInSubmissionOrderWhateverTheirPriorityBits) {
   VThreadPool pool = MakePool(1);
   Blocker blocker;
@@ -205,12 +242,10 @@ void DestroyWhileBusy(int flags) {
   }
   std::thread destroyer(
       [&] { EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, flags), 0); });
-  // The stop order must be announced (the third unit of `work`: two queued
-  // jobs and the stop) before the running job ends; otherwise the worker
-  // would rightly take a queued job first.
-  ASSERT_TRUE(vtest::YieldUntil([&] {
-    return static_cast<uint32_t>(pool->work->state.load()) == 3;
-  }));
+  // The stop order must be queued (behind or ahead of the two jobs) before
+  // the running job ends; otherwise the worker would rightly take a queued
+  // job first.
+  ASSERT_TRUE(vtest::YieldUntil([&] { return pool->queued.load() == 3; }));
   VThreadPoolJob late = reinterpret_cast<VThreadPoolJob>(&blocker);
   EXPECT_EQ(VThreadPoolJobSubmit(pool, "late", ReturnArgument, nullptr, nullptr,
                                  nullptr, 0, &late),
@@ -367,7 +402,7 @@ TEST(VThreadPoolTest, AllocationFailuresLeaveNothingBehind) {
   VThreadPool pool = MakePool(1);
   std::atomic<int> runs{0};
   {
-    // A job without a name is one block: record, semaphore and queue item.
+    // A job without a name is one block: record and semaphore.
     VThreadPoolJob job = nullptr;
     vtest::AllocCounter counter;
     VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr, nullptr, 0,

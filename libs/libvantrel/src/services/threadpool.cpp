@@ -1,8 +1,14 @@
-// VThreadPool: workers take job records from two message queues, counted
-// together by one semaphore.  Stop orders travel the same way: a deferred
-// one queues behind the jobs (normal queue), an immediate one overtakes
-// them (urgent queue), and each is acknowledged by the worker that takes
-// it before the stopper goes on.
+// VThreadPool: workers take job records from two lists under the queue
+// lock.  Stop orders travel the same way: a deferred one queues behind the
+// jobs (normal list), an immediate one overtakes them (urgent list), and
+// each is acknowledged by the worker that takes it before the stopper goes
+// on.
+//
+// A worker that finds nothing looks again for a few microseconds, then
+// sleeps.  Whoever queues an entry wakes a sleeper only when no wake-up is
+// already on its way; the woken worker, like every worker that takes an
+// entry, passes the wake on while entries remain.  A burst of submissions
+// thus costs one wake-up, not one per job.
 #include "services/threadpool.h"
 
 #include <errno.h>
@@ -14,7 +20,6 @@
 #include "internal/scope.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
-#include "services/mqueue.h"
 #include "threads/sync_internal.h"
 #include "vantrel/vlog.h"
 #include "vantrel/vthread.h"
@@ -25,44 +30,109 @@ namespace {
 constexpr int kDefaultWorkers = 5;
 constexpr const char *kWorkerName = "Thread Pool Thread";
 constexpr int kJobLogSet = VLOG_SET_DEBUG;
-// An idle worker looks for the next job this many times (a few
+// An idle worker looks for the next entry this many times (a few
 // microseconds) before it sleeps: a stream of short jobs then runs without
 // a sleep and a wake-up per job.
 constexpr int kIdleSpins = 200;
 
-// A job is one block: the queue's list item, whose first pointer is the
-// message (the record's address), with the record behind it.  Queuing a
-// job therefore allocates nothing more, and the worker that takes it
-// keeps the block.
-struct JobBlock {
-  void *message;
-  VThreadPoolJobRecord job;
-};
+using JobList = VThreadPoolJobList;
 
-JobBlock *BlockOf(VThreadPoolJobRecord *job) {
-  return reinterpret_cast<JobBlock *>(reinterpret_cast<char *>(job) -
-                                      offsetof(JobBlock, job));
+void Append(JobList *list, VThreadPoolJobRecord *job) {
+  job->next = nullptr;
+  if (list->tail != nullptr) {
+    list->tail->next = job;
+  } else {
+    list->head = job;
+  }
+  list->tail = job;
 }
 
-VThreadPoolJobRecord *EntryOf(void *item) {
-  return static_cast<VThreadPoolJobRecord *>(*static_cast<void **>(item));
+VThreadPoolJobRecord *PopFront(JobList *list) {
+  VThreadPoolJobRecord *job = list->head;
+  if (job != nullptr) {
+    list->head = job->next;
+    if (list->head == nullptr) list->tail = nullptr;
+  }
+  return job;
 }
 
-// The next item of either queue, urgent first.  Stop orders are records of
-// kind kJobStop in the stopper's own storage, in a plain item.
-void *TakeItem(VThreadPoolRecord *pool) {
-  SemaphoreWaitSpinning(pool->work, kIdleSpins);
+// Under the queue lock: chooses a sleeping worker to wake when entries are
+// waiting, none is awake to see them come and no wake-up is on its way.
+// The caller posts `wake` after unlocking.
+bool ChooseSleeper(VThreadPoolRecord *pool) {
+  if (pool->idle == 0 || pool->wakePending ||
+      pool->queued.load(std::memory_order_relaxed) == 0) {
+    return false;
+  }
+  pool->idle--;
+  pool->wakePending = true;
+  return true;
+}
+
+void Enqueue(VThreadPoolRecord *pool, JobList *list,
+             VThreadPoolJobRecord *job) {
   MutexAcquire(pool->queueLock);
-  void *item = QueueTryGetItem(pool->urgent);
-  if (item == nullptr) item = QueueGetItem(pool->normal);
+  Append(list, job);
+  pool->queued.store(pool->queued.load(std::memory_order_relaxed) + 1,
+                     std::memory_order_relaxed);
+  bool wake = ChooseSleeper(pool);
   MutexRelease(pool->queueLock);
-  return item;
+  if (wake) VSemaphorePost(pool->wake);
+}
+
+// Under the queue lock: the next entry, urgent first, or null.
+VThreadPoolJobRecord *Dequeue(VThreadPoolRecord *pool) {
+  VThreadPoolJobRecord *job = PopFront(&pool->urgent);
+  if (job == nullptr) job = PopFront(&pool->normal);
+  if (job != nullptr) {
+    pool->queued.store(pool->queued.load(std::memory_order_relaxed) - 1,
+                       std::memory_order_relaxed);
+  }
+  return job;
+}
+
+// The next entry for a worker; waits as long as it takes.
+VThreadPoolJobRecord *TakeEntry(VThreadPoolRecord *pool) {
+  bool spun = false;
+  MutexAcquire(pool->queueLock);
+  for (;;) {
+    VThreadPoolJobRecord *job = Dequeue(pool);
+    if (job != nullptr) {
+      bool wake = ChooseSleeper(pool);
+      MutexRelease(pool->queueLock);
+      if (wake) VSemaphorePost(pool->wake);
+      return job;
+    }
+    if (!spun) {
+      spun = true;
+      MutexRelease(pool->queueLock);
+      for (int i = 0; i < kIdleSpins &&
+                      pool->queued.load(std::memory_order_relaxed) == 0;
+           i++) {
+        platform::SpinPause();
+      }
+      MutexAcquire(pool->queueLock);
+      continue;
+    }
+    // Counted under the lock that every queuing holds, so the next entry
+    // sees this sleeper; a unit posted before the wait begins is kept.
+    pool->idle++;
+    MutexRelease(pool->queueLock);
+    VSemaphoreWait(pool->wake);
+    MutexAcquire(pool->queueLock);
+    pool->wakePending = false;
+    spun = false;
+  }
+}
+
+void FreeJob(VThreadPoolJobRecord *job) {
+  Free(job->name);
+  Free(job);
 }
 
 void ReleaseJob(VThreadPoolJobRecord *job) {
   VSemaphoreWait(job->done);
-  Free(job->name);
-  VListFreeWith(BlockOf(job), Free);
+  FreeJob(job);
 }
 
 // Job times are kept, never shown; the coarse clock reads them without
@@ -97,10 +167,8 @@ void RunJob(VThreadPoolJobRecord *job) {
 VRC WorkerMain(VThread, void *arg) {
   auto *pool = static_cast<VThreadPoolRecord *>(arg);
   for (;;) {
-    void *item = TakeItem(pool);
-    VThreadPoolJobRecord *job = EntryOf(item);
+    VThreadPoolJobRecord *job = TakeEntry(pool);
     if (job->kind == kJobStop) {
-      VListFreeWith(item, Free);
       // The pool may be gone once the stopper sees this.
       VSemaphorePost(job->done);
       return 0;
@@ -109,25 +177,17 @@ VRC WorkerMain(VThread, void *arg) {
   }
 }
 
-// Starts one worker with its stop item; under the pool lock.
+// Starts one worker; under the pool lock.
 VRC AddWorker(VThreadPoolRecord *pool) {
-  void *item = QueueNewItem();
-  if (item == nullptr) return ENOMEM;
   VThread thread = nullptr;
   VRC rc = VThreadSpawn(kWorkerName, WorkerMain, pool, nullptr, &thread);
-  if (rc != 0) {
-    VListFreeWith(item, Free);
-    return rc;
-  }
-  *static_cast<void **>(item) = pool->stopItems;
-  pool->stopItems = item;
-  pool->workers++;
-  return 0;
+  if (rc == 0) pool->workers++;
+  return rc;
 }
 
 // Stops one worker, behind the queued jobs or ahead of them, and waits
 // for its acknowledgement.  Needs no memory: the order and its semaphore
-// live here, its queue item was made with the worker.
+// live here.
 void StopWorker(VThreadPoolRecord *pool, bool immediate) {
   MutexAcquire(pool->poolLock);
   if (pool->workers > 0) {
@@ -135,31 +195,23 @@ void StopWorker(VThreadPoolRecord *pool, bool immediate) {
     VThreadPoolJobRecord stop{};
     stop.kind = kJobStop;
     stop.done = &acknowledged;
-    void *item = pool->stopItems;
-    pool->stopItems = *static_cast<void **>(item);
-    QueuePutItem(immediate ? pool->urgent : pool->normal, item, &stop);
-    VSemaphorePost(pool->work);
+    Enqueue(pool, immediate ? &pool->urgent : &pool->normal, &stop);
     VSemaphoreWait(&acknowledged);
     pool->workers--;
   }
   MutexRelease(pool->poolLock);
 }
 
-// Applied to every item still queued when the pool goes.  No stop order
+// Applied to every entry still queued when the pool goes.  No stop order
 // is left by then: every worker has taken its own.
-void CancelItem(void *item, void *) {
-  VThreadPoolJobRecord *job = EntryOf(item);
-  int32_t kind = job->kind;
-  job->exitCode = VRC_FAILURE;
-  job->status.store(VTHREADPOOL_JOB_CANCELLED, std::memory_order_relaxed);
-  VSemaphorePost(job->done);
-  if (kind == kJobReleased) ReleaseJob(job);
-}
-
-void DestroyQueue(VMsgQueue q) {
-  if (q == nullptr) return;
-  QueueDrainItems(q, CancelItem, nullptr);
-  VMsgQueueDestroy(q, nullptr, nullptr);
+void CancelJobs(JobList *list) {
+  while (VThreadPoolJobRecord *job = PopFront(list)) {
+    int32_t kind = job->kind;
+    job->exitCode = VRC_FAILURE;
+    job->status.store(VTHREADPOOL_JOB_CANCELLED, std::memory_order_relaxed);
+    VSemaphorePost(job->done);
+    if (kind == kJobReleased) ReleaseJob(job);
+  }
 }
 
 // Stops every worker, then releases the parts that exist.
@@ -171,16 +223,14 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
     VMutexDestroy(pool->poolLock);
   }
   if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
-  if (pool->work != nullptr) VSemaphoreDestroy(pool->work);
-  DestroyQueue(pool->urgent);
-  DestroyQueue(pool->normal);
+  if (pool->wake != nullptr) VSemaphoreDestroy(pool->wake);
+  CancelJobs(&pool->urgent);
+  CancelJobs(&pool->normal);
   Free(pool);
 }
 
 VRC MakeParts(VThreadPoolRecord *pool) {
-  VRC rc = VMsgQueueCreate(&pool->urgent);
-  if (rc == 0) rc = VMsgQueueCreate(&pool->normal);
-  if (rc == 0) rc = VSemaphoreCreateN(0, &pool->work);
+  VRC rc = VSemaphoreCreateN(0, &pool->wake);
   if (rc == 0) rc = VMutexCreate("Threadpool lock", &pool->poolLock);
   if (rc == 0) rc = VMutexCreate("Threadpool Queue lock", &pool->queueLock);
   return rc;
@@ -211,14 +261,12 @@ VThreadPoolJobRecord *NewJob(const char *name, VThreadPoolRoutine routine,
                              void *callbackArgument, unsigned flags) {
   char *copy = nullptr;
   if (name != nullptr && (copy = Strdup(name)) == nullptr) return nullptr;
-  void *item = VListAllocWith(Malloc, sizeof(JobBlock));
-  if (item == nullptr) {
+  void *block = Malloc(sizeof(VThreadPoolJobRecord));
+  if (block == nullptr) {
     Free(copy);
     return nullptr;
   }
-  auto *block = new (item) JobBlock{};
-  VThreadPoolJobRecord *job = &block->job;
-  block->message = job;
+  auto *job = new (block) VThreadPoolJobRecord{};
   job->kind = (flags & VTHREADPOOL_RELEASE_MASK) != 0 ? kJobReleased : kJobKept;
   job->done = &job->doneStorage;
   job->name = copy;
@@ -228,11 +276,6 @@ VThreadPoolJobRecord *NewJob(const char *name, VThreadPoolRoutine routine,
   job->callbackArgument = callbackArgument;
   Stamp(&job->submitted);
   return job;
-}
-
-void Submit(VThreadPoolRecord *pool, VThreadPoolJobRecord *job) {
-  QueuePutItem(pool->normal, BlockOf(job), job);
-  VSemaphorePost(pool->work);
 }
 
 // Destruction waits for submissions that passed the closing test before
@@ -273,7 +316,7 @@ VRC VThreadPoolJobSubmit(VThreadPool pool, const char *name,
       vi::NewJob(name, routine, argument, callback, callbackArgument, flags);
   if (job == nullptr) return ENOMEM;
   if (out != nullptr) *out = job;
-  vi::Submit(pool, job);
+  vi::Enqueue(pool, &pool->normal, job);
   return 0;
 }
 

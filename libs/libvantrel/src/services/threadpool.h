@@ -7,26 +7,36 @@
 #include <atomic>
 
 #include "threads/sync_internal.h"
-#include "vantrel/vmqueue.h"
 #include "vantrel/vsync.h"
 #include "vantrel/vthreadpool.h"
 #include "vantrel/vtime.h"
 
+struct VThreadPoolJobRecord;
+
+// Entries waiting for a worker, oldest first, linked through their `next`.
+struct VThreadPoolJobList {
+  VThreadPoolJobRecord *head;
+  VThreadPoolJobRecord *tail;
+};
+
 // Zero-filled at creation.  `workers` changes only under the pool lock;
-// `closing` and `submitting` are read by submitters without any lock.
+// `closing` and `submitting` are read by submitters without any lock.  The
+// lists, `idle` and `wakePending` belong to the queue lock; `queued` is
+// written under it and read without it by workers about to sleep.
 struct VThreadPoolRecord {
   VMutex poolLock;   // "Threadpool lock"
   VMutex queueLock;  // "Threadpool Queue lock"
   std::atomic<int32_t> closing;
-  VSemaphore work;  // entries waiting in both queues together
-  VMsgQueue urgent;
-  VMsgQueue normal;
+  VThreadPoolJobList urgent;  // immediate stop orders
+  VThreadPoolJobList normal;  // jobs and deferred stop orders
+  std::atomic<int32_t> queued;  // entries in both lists together
+  // Sleeping workers not yet chosen to wake, and whether a chosen one is
+  // still on its way: at most one wake-up is in flight at a time.
+  int32_t idle;
+  bool wakePending;
+  VSemaphore wake;  // one unit per sleeping worker chosen to wake
   int32_t workers;
   std::atomic<int32_t> submitting;  // submissions past the closing test
-  // One queue item per running worker, made when the worker starts, so
-  // that stopping a worker never needs memory.  Linked through the items'
-  // message slots; under the pool lock.
-  void *stopItems;
 };
 
 namespace vantrel::internal {
@@ -43,7 +53,8 @@ inline constexpr int32_t kJobStop = -1;
 // other field is written before the job is queued or before `done` is
 // posted, and read after taking the job or after `done`.
 struct VThreadPoolJobRecord {
-  int32_t kind;     // kJobKept, kJobReleased or kJobStop
+  VThreadPoolJobRecord *next;  // in a queue list
+  int32_t kind;                // kJobKept, kJobReleased or kJobStop
   VSemaphore done;  // posted once the job has run or been cancelled
   char *name;       // may be null
   VThreadPoolRoutine routine;
@@ -56,6 +67,7 @@ struct VThreadPoolJobRecord {
   VTimeval finished;
   std::atomic<int32_t> status;
   // The storage behind `done`: a job and its semaphore are one block.
+  // Released jobs never use it: nobody waits for them.
   VSemaphoreRecord doneStorage;
 };
 
