@@ -205,7 +205,8 @@ TEST(VThreadPoolTest, KeptJobsReportExitCodesAfterTheirCallback) {
 }
 
 // Jobs the pool releases are gone after running (LeakSanitizer would see
-// them otherwise); their callbacks still run.
+// them otherwise); their callbacks still run, and their records serve
+// later jobs.
 TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   VThreadPool pool = MakePool(2);
   std::atomic<int> runs{0};
@@ -222,7 +223,22 @@ TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   }
   for (int i = 0; i < 5; i++) VSemaphoreWait(done);
   EXPECT_EQ(runs.load(), 5);
+  // Their records are kept for the next jobs (and freed with the pool).
+  ASSERT_TRUE(vtest::YieldUntil([pool] {
+    VMutexLock(pool->queueLock);
+    int spares = pool->spareCount;
+    VMutexUnlock(pool->queueLock);
+    return spares > 0;
+  }));
+  {
+    vtest::AllocCounter counter;
+    ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
+                                   nullptr, VTHREADPOOL_JOB_RELEASE, nullptr),
+              0);
+    EXPECT_EQ(counter.count(), 0u);
+  }
   VThreadPoolDestroyWithFlags(pool, 0);
+  EXPECT_EQ(runs.load(), 6);
   VSemaphoreDestroy(done);
 }
 

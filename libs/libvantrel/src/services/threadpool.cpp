@@ -30,10 +30,14 @@ namespace {
 constexpr int kDefaultWorkers = 5;
 constexpr const char *kWorkerName = "Thread Pool Thread";
 constexpr int kJobLogSet = VLOG_SET_DEBUG;
-// An idle worker looks for the next entry this many times (a few
-// microseconds) before it sleeps: a stream of short jobs then runs without
-// a sleep and a wake-up per job.
-constexpr int kIdleSpins = 200;
+// An idle worker looks for the next entry this many times (a microsecond
+// or two) before it sleeps: a stream of short jobs then runs without a
+// sleep and a wake-up per job.  Longer spins only take the processor from
+// the submitter.
+constexpr int kIdleSpins = 50;
+// Enough spare job records for a worker to hand back while the submitter
+// takes them, small enough to keep for the pool's life (about 30 KiB).
+constexpr int kMaxSpares = 256;
 
 using JobList = VThreadPoolJobList;
 
@@ -69,15 +73,22 @@ bool ChooseSleeper(VThreadPoolRecord *pool) {
   return true;
 }
 
-void Enqueue(VThreadPoolRecord *pool, JobList *list,
-             VThreadPoolJobRecord *job) {
-  MutexAcquire(pool->queueLock);
+// Queues an entry, then unlocks the queue lock the caller holds and wakes
+// a worker when one was chosen.
+void AppendAndUnlock(VThreadPoolRecord *pool, JobList *list,
+                     VThreadPoolJobRecord *job) {
   Append(list, job);
   pool->queued.store(pool->queued.load(std::memory_order_relaxed) + 1,
                      std::memory_order_relaxed);
   bool wake = ChooseSleeper(pool);
   MutexRelease(pool->queueLock);
   if (wake) VSemaphorePost(pool->wake);
+}
+
+void Enqueue(VThreadPoolRecord *pool, JobList *list,
+             VThreadPoolJobRecord *job) {
+  MutexAcquire(pool->queueLock);
+  AppendAndUnlock(pool, list, job);
 }
 
 // Under the queue lock: the next entry, urgent first, or null.
@@ -91,16 +102,40 @@ VThreadPoolJobRecord *Dequeue(VThreadPoolRecord *pool) {
   return job;
 }
 
-// The next entry for a worker; waits as long as it takes.
-VThreadPoolJobRecord *TakeEntry(VThreadPoolRecord *pool) {
+// Under the queue lock: keeps a released job's record for a later
+// submission; false when enough are kept already.
+bool KeepSpare(VThreadPoolRecord *pool, VThreadPoolJobRecord *record) {
+  if (pool->spareCount >= kMaxSpares) return false;
+  record->next = pool->spares;
+  pool->spares = record;
+  pool->spareCount++;
+  return true;
+}
+
+// Under the queue lock: a kept record, or null.
+VThreadPoolJobRecord *TakeSpare(VThreadPoolRecord *pool) {
+  VThreadPoolJobRecord *record = pool->spares;
+  if (record != nullptr) {
+    pool->spares = record->next;
+    pool->spareCount--;
+  }
+  return record;
+}
+
+// The next entry for a worker, which hands back the record of the
+// released job it ran last (or null); waits as long as it takes.
+VThreadPoolJobRecord *TakeEntry(VThreadPoolRecord *pool,
+                                VThreadPoolJobRecord *spare) {
   bool spun = false;
   MutexAcquire(pool->queueLock);
+  if (spare != nullptr && KeepSpare(pool, spare)) spare = nullptr;
   for (;;) {
     VThreadPoolJobRecord *job = Dequeue(pool);
     if (job != nullptr) {
       bool wake = ChooseSleeper(pool);
       MutexRelease(pool->queueLock);
       if (wake) VSemaphorePost(pool->wake);
+      Free(spare);
       return job;
     }
     if (!spun) {
@@ -145,7 +180,9 @@ void Stamp(VTimeval *tv) {
       now.microseconds / 1000 * 1000;  // milliseconds, as v_gettimeofday
 }
 
-void RunJob(VThreadPoolJobRecord *job) {
+// Runs a job; returns the record of a released job, done with and ready
+// for reuse, or null.
+VThreadPoolJobRecord *RunJob(VThreadPoolJobRecord *job) {
   job->status.store(VTHREADPOOL_JOB_RUNNING, std::memory_order_relaxed);
   if (job->name != nullptr) {
     VLog(VLOG_DEBUG, 1, nullptr, kJobLogSet, 0, "Starting job: %s", job->name);
@@ -161,19 +198,23 @@ void RunJob(VThreadPoolJobRecord *job) {
   // A kept job may be released by its owner as soon as `done` is posted.
   int32_t kind = job->kind;
   VSemaphorePost(job->done);
-  if (kind == kJobReleased) ReleaseJob(job);
+  if (kind != kJobReleased) return nullptr;
+  VSemaphoreWait(job->done);
+  Free(job->name);
+  return job;
 }
 
 VRC WorkerMain(VThread, void *arg) {
   auto *pool = static_cast<VThreadPoolRecord *>(arg);
+  VThreadPoolJobRecord *spare = nullptr;
   for (;;) {
-    VThreadPoolJobRecord *job = TakeEntry(pool);
+    VThreadPoolJobRecord *job = TakeEntry(pool, spare);
     if (job->kind == kJobStop) {
       // The pool may be gone once the stopper sees this.
       VSemaphorePost(job->done);
       return 0;
     }
-    RunJob(job);
+    spare = RunJob(job);
   }
 }
 
@@ -226,6 +267,7 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
   if (pool->wake != nullptr) VSemaphoreDestroy(pool->wake);
   CancelJobs(&pool->urgent);
   CancelJobs(&pool->normal);
+  while (VThreadPoolJobRecord *spare = TakeSpare(pool)) Free(spare);
   Free(pool);
 }
 
@@ -255,16 +297,26 @@ VRC CreatePool(int workers, VThreadPool *out) {
   return 0;
 }
 
-// A job ready to queue, or null when it cannot be allocated.
-VThreadPoolJobRecord *NewJob(const char *name, VThreadPoolRoutine routine,
-                             void *argument, VThreadPoolCallback callback,
-                             void *callbackArgument, unsigned flags) {
+// Queues a new job, in a spare record when there is one; 0 or ENOMEM.
+// The record is filled under the queue lock, which a spare needs anyway.
+VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
+              VThreadPoolRoutine routine, void *argument,
+              VThreadPoolCallback callback, void *callbackArgument,
+              unsigned flags, VThreadPoolJob *out) {
   char *copy = nullptr;
-  if (name != nullptr && (copy = Strdup(name)) == nullptr) return nullptr;
-  void *block = Malloc(sizeof(VThreadPoolJobRecord));
+  if (name != nullptr && (copy = Strdup(name)) == nullptr) return ENOMEM;
+  VTimeval submitted;
+  Stamp(&submitted);
+  MutexAcquire(pool->queueLock);
+  void *block = TakeSpare(pool);
   if (block == nullptr) {
-    Free(copy);
-    return nullptr;
+    MutexRelease(pool->queueLock);
+    block = Malloc(sizeof(VThreadPoolJobRecord));
+    if (block == nullptr) {
+      Free(copy);
+      return ENOMEM;
+    }
+    MutexAcquire(pool->queueLock);
   }
   auto *job = new (block) VThreadPoolJobRecord{};
   job->kind = (flags & VTHREADPOOL_RELEASE_MASK) != 0 ? kJobReleased : kJobKept;
@@ -274,8 +326,10 @@ VThreadPoolJobRecord *NewJob(const char *name, VThreadPoolRoutine routine,
   job->argument = argument;
   job->callback = callback;
   job->callbackArgument = callbackArgument;
-  Stamp(&job->submitted);
-  return job;
+  job->submitted = submitted;
+  if (out != nullptr) *out = job;
+  AppendAndUnlock(pool, &pool->normal, job);
+  return 0;
 }
 
 // Destruction waits for submissions that passed the closing test before
@@ -312,12 +366,8 @@ VRC VThreadPoolJobSubmit(VThreadPool pool, const char *name,
   pool->submitting.fetch_add(1);
   vi::ScopeExit leave([pool] { pool->submitting.fetch_sub(1); });
   if (pool->closing.load() != 0) return VRC_FAILURE;
-  VThreadPoolJobRecord *job =
-      vi::NewJob(name, routine, argument, callback, callbackArgument, flags);
-  if (job == nullptr) return ENOMEM;
-  if (out != nullptr) *out = job;
-  vi::Enqueue(pool, &pool->normal, job);
-  return 0;
+  return vi::SubmitJob(pool, name, routine, argument, callback,
+                       callbackArgument, flags, out);
 }
 
 int VThreadPoolJobGetStatus(VThreadPoolJob job) {

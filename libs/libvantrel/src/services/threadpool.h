@@ -21,7 +21,7 @@ struct VThreadPoolJobList {
 
 // Zero-filled at creation.  `workers` changes only under the pool lock;
 // `closing` and `submitting` are read by submitters without any lock.  The
-// lists, `idle` and `wakePending` belong to the queue lock; `queued` is
+// lists, `idle`, `wakePending` and the spares belong to the queue lock; `queued` is
 // written under it and read without it by workers about to sleep.
 struct VThreadPoolRecord {
   VMutex poolLock;   // "Threadpool lock"
@@ -35,6 +35,10 @@ struct VThreadPoolRecord {
   int32_t idle;
   bool wakePending;
   VSemaphore wake;  // one unit per sleeping worker chosen to wake
+  // Records of released jobs kept for the next submissions, linked through
+  // `next`: submitter and workers would otherwise meet in the allocator.
+  VThreadPoolJobRecord *spares;
+  int32_t spareCount;
   int32_t workers;
   std::atomic<int32_t> submitting;  // submissions past the closing test
 };
