@@ -97,14 +97,11 @@ TEST(VThreadPoolTest, ZeroWorkersMeansFiveNamedLibraryThreads) {
 TEST(VThreadPoolTest, QueuedJobsWakeEverySleepingWorkerTheyNeed) {
   VThreadPool pool = MakePool(5);
   auto sleeping = [pool] {
-    VMutexLock(pool->queueLock);
-    int idle = pool->idle;
-    VMutexUnlock(pool->queueLock);
-    return idle;
+    return static_cast<uint32_t>(pool->sleepers.load());
   };
   std::atomic<int> arrived{0};
   for (int round = 0; round < 3; round++) {
-    ASSERT_TRUE(vtest::YieldUntil([&] { return sleeping() == 5; }));
+    ASSERT_TRUE(vtest::YieldUntil([&] { return sleeping() == 5u; }));
     arrived = 0;
     std::vector<VThreadPoolJob> jobs(5);
     for (auto &job : jobs) {
@@ -224,12 +221,8 @@ TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   for (int i = 0; i < 5; i++) VSemaphoreWait(done);
   EXPECT_EQ(runs.load(), 5);
   // Their records are kept for the next jobs (and freed with the pool).
-  ASSERT_TRUE(vtest::YieldUntil([pool] {
-    VMutexLock(pool->queueLock);
-    int spares = pool->spareCount;
-    VMutexUnlock(pool->queueLock);
-    return spares > 0;
-  }));
+  ASSERT_TRUE(
+      vtest::YieldUntil([pool] { return pool->spareCount.load() > 0; }));
   {
     vtest::AllocCounter counter;
     ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,

@@ -1,10 +1,10 @@
-// VThreadPool: workers take job records from two lists under the queue
-// lock.  Stop orders travel the same way: a deferred one queues behind the
-// jobs (normal list), an immediate one overtakes them (urgent list), and
-// each is acknowledged by the worker that takes it before the stopper goes
-// on.
+// VThreadPool: workers take job records from a queue that submitters add
+// to without a lock.  Stop orders travel the same way: a deferred one
+// queues behind the jobs, an immediate one overtakes them (urgent list),
+// and each is acknowledged by the worker that takes it before the stopper
+// goes on.
 //
-// A worker that finds nothing looks again for a few microseconds, then
+// A worker that finds nothing looks again for a microsecond or two, then
 // sleeps.  Whoever queues an entry wakes a sleeper only when no wake-up is
 // already on its way; the woken worker, like every worker that takes an
 // entry, passes the wake on while entries remain.  A burst of submissions
@@ -19,6 +19,7 @@
 #include "internal/alloc.h"
 #include "internal/scope.h"
 #include "platform/clock.h"
+#include "platform/sync.h"
 #include "platform/thread.h"
 #include "threads/sync_internal.h"
 #include "vantrel/vlog.h"
@@ -26,6 +27,8 @@
 
 namespace vantrel::internal {
 namespace {
+
+using Record = VThreadPoolJobRecord;
 
 constexpr int kDefaultWorkers = 5;
 constexpr const char *kWorkerName = "Thread Pool Thread";
@@ -38,134 +41,185 @@ constexpr int kIdleSpins = 50;
 // Enough spare job records for a worker to hand back while the submitter
 // takes them, small enough to keep for the pool's life (about 30 KiB).
 constexpr int kMaxSpares = 256;
+constexpr uint64_t kWakeInFlight = uint64_t{1} << 32;
 
-using JobList = VThreadPoolJobList;
+// Adds a record at the tail; any number of threads at once.  Between the
+// swap and the link the queue looks shorter to workers than it is.
+void Push(VThreadPoolRecord *pool, Record *record) {
+  record->next.store(nullptr, std::memory_order_relaxed);
+  Record *previous = pool->tail.exchange(record, std::memory_order_acq_rel);
+  previous->next.store(record, std::memory_order_release);
+}
 
-void Append(JobList *list, VThreadPoolJobRecord *job) {
-  job->next = nullptr;
+// Under the queue lock: the oldest record, or null when there is none or
+// the next one is still being linked.
+Record *Pop(VThreadPoolRecord *pool) {
+  Record *first = pool->head;
+  Record *next = first->next.load(std::memory_order_acquire);
+  if (first == &pool->stub) {
+    if (next == nullptr) return nullptr;
+    pool->head = first = next;
+    next = next->next.load(std::memory_order_acquire);
+  }
+  if (next != nullptr) {
+    pool->head = next;
+    return first;
+  }
+  // `first` is the last record linked: put the stub behind it so that it
+  // can leave, unless a submission is half done behind it.
+  if (first != pool->tail.load(std::memory_order_acquire)) return nullptr;
+  Push(pool, &pool->stub);
+  next = first->next.load(std::memory_order_acquire);
+  if (next == nullptr) return nullptr;
+  pool->head = next;
+  return first;
+}
+
+void Append(VThreadPoolJobList *list, Record *record) {
+  record->next.store(nullptr, std::memory_order_relaxed);
   if (list->tail != nullptr) {
-    list->tail->next = job;
+    list->tail->next.store(record, std::memory_order_relaxed);
   } else {
-    list->head = job;
+    list->head = record;
   }
-  list->tail = job;
+  list->tail = record;
 }
 
-VThreadPoolJobRecord *PopFront(JobList *list) {
-  VThreadPoolJobRecord *job = list->head;
-  if (job != nullptr) {
-    list->head = job->next;
-    if (list->head == nullptr) list->tail = nullptr;
-  }
-  return job;
-}
-
-// Under the queue lock: chooses a sleeping worker to wake when entries are
-// waiting, none is awake to see them come and no wake-up is on its way.
-// The caller posts `wake` after unlocking.
-bool ChooseSleeper(VThreadPoolRecord *pool) {
-  if (pool->idle == 0 || pool->wakePending ||
-      pool->queued.load(std::memory_order_relaxed) == 0) {
-    return false;
-  }
-  pool->idle--;
-  pool->wakePending = true;
-  return true;
-}
-
-// Queues an entry, then unlocks the queue lock the caller holds and wakes
-// a worker when one was chosen.
-void AppendAndUnlock(VThreadPoolRecord *pool, JobList *list,
-                     VThreadPoolJobRecord *job) {
-  Append(list, job);
-  pool->queued.store(pool->queued.load(std::memory_order_relaxed) + 1,
-                     std::memory_order_relaxed);
-  bool wake = ChooseSleeper(pool);
-  MutexRelease(pool->queueLock);
-  if (wake) VSemaphorePost(pool->wake);
-}
-
-void Enqueue(VThreadPoolRecord *pool, JobList *list,
-             VThreadPoolJobRecord *job) {
-  MutexAcquire(pool->queueLock);
-  AppendAndUnlock(pool, list, job);
-}
-
-// Under the queue lock: the next entry, urgent first, or null.
-VThreadPoolJobRecord *Dequeue(VThreadPoolRecord *pool) {
-  VThreadPoolJobRecord *job = PopFront(&pool->urgent);
-  if (job == nullptr) job = PopFront(&pool->normal);
-  if (job != nullptr) {
-    pool->queued.store(pool->queued.load(std::memory_order_relaxed) - 1,
-                       std::memory_order_relaxed);
-  }
-  return job;
-}
-
-// Under the queue lock: keeps a released job's record for a later
-// submission; false when enough are kept already.
-bool KeepSpare(VThreadPoolRecord *pool, VThreadPoolJobRecord *record) {
-  if (pool->spareCount >= kMaxSpares) return false;
-  record->next = pool->spares;
-  pool->spares = record;
-  pool->spareCount++;
-  return true;
-}
-
-// Under the queue lock: a kept record, or null.
-VThreadPoolJobRecord *TakeSpare(VThreadPoolRecord *pool) {
-  VThreadPoolJobRecord *record = pool->spares;
+Record *PopFront(VThreadPoolJobList *list) {
+  Record *record = list->head;
   if (record != nullptr) {
-    pool->spares = record->next;
-    pool->spareCount--;
+    list->head = record->next.load(std::memory_order_relaxed);
+    if (list->head == nullptr) list->tail = nullptr;
   }
   return record;
 }
 
-// The next entry for a worker, which hands back the record of the
-// released job it ran last (or null); waits as long as it takes.
-VThreadPoolJobRecord *TakeEntry(VThreadPoolRecord *pool,
-                                VThreadPoolJobRecord *spare) {
-  bool spun = false;
+// Wakes a sleeping worker unless none sleeps or a wake-up is on its way.
+// Called after an entry is counted in `queued`; a worker about to sleep
+// counts itself first and then looks at `queued`, so one of the two sees
+// the other.
+void WakeOne(VThreadPoolRecord *pool) {
+  uint64_t state = pool->sleepers.load();
+  while (static_cast<uint32_t>(state) != 0 && (state & kWakeInFlight) == 0) {
+    if (pool->sleepers.compare_exchange_weak(state,
+                                             state - 1 + kWakeInFlight)) {
+      VSemaphorePost(pool->wake);
+      return;
+    }
+  }
+}
+
+void Counted(VThreadPoolRecord *pool) {
+  pool->queued.fetch_add(1);
+  WakeOne(pool);
+}
+
+// Records a worker keeps before handing them back in one step.
+constexpr int kSpareBatch = 16;
+
+// A worker's released records, handed back kSpareBatch at a time.
+struct SpareBatch {
+  Record *first = nullptr;
+  Record *last = nullptr;
+  int count = 0;
+};
+
+// Hands a batch back to the pool, or frees it when enough are kept.
+void KeepSpares(VThreadPoolRecord *pool, SpareBatch *batch) {
+  if (batch->count == 0) return;
+  if (pool->spareCount.load(std::memory_order_relaxed) >= kMaxSpares) {
+    while (Record *record = batch->first) {
+      batch->first = record->next.load(std::memory_order_relaxed);
+      Free(record);
+    }
+  } else {
+    pool->spareCount.fetch_add(batch->count, std::memory_order_relaxed);
+    Record *top = pool->spares.load(std::memory_order_relaxed);
+    do {
+      batch->last->next.store(top, std::memory_order_relaxed);
+    } while (!pool->spares.compare_exchange_weak(top, batch->first,
+                                                 std::memory_order_release,
+                                                 std::memory_order_relaxed));
+  }
+  *batch = SpareBatch{};
+}
+
+void AddSpare(VThreadPoolRecord *pool, SpareBatch *batch, Record *record) {
+  record->next.store(batch->first, std::memory_order_relaxed);
+  batch->first = record;
+  if (batch->last == nullptr) batch->last = record;
+  if (++batch->count == kSpareBatch) KeepSpares(pool, batch);
+}
+
+// A kept record, or null.  One submitter at a time takes from the stack,
+// and takes all of it: records then never leave and come back under a
+// pop.
+Record *TakeSpare(VThreadPoolRecord *pool) {
+  if (pool->sparePopping.exchange(true, std::memory_order_acquire)) {
+    return nullptr;
+  }
+  Record *record = pool->sparesTaken;
+  if (record == nullptr &&
+      pool->spares.load(std::memory_order_relaxed) != nullptr) {
+    record = pool->spares.exchange(nullptr, std::memory_order_acquire);
+  }
+  if (record != nullptr) {
+    pool->sparesTaken = record->next.load(std::memory_order_relaxed);
+    pool->spareCount.fetch_sub(1, std::memory_order_relaxed);
+  }
+  pool->sparePopping.store(false, std::memory_order_release);
+  return record;
+}
+
+// The next entry, urgent first, or null.
+Record *Dequeue(VThreadPoolRecord *pool) {
   MutexAcquire(pool->queueLock);
-  if (spare != nullptr && KeepSpare(pool, spare)) spare = nullptr;
+  Record *record = PopFront(&pool->urgent);
+  if (record == nullptr) record = Pop(pool);
+  MutexRelease(pool->queueLock);
+  if (record != nullptr) pool->queued.fetch_sub(1);
+  return record;
+}
+
+// The next entry for a worker; waits as long as it takes.  A worker with
+// nothing to do hands back the released records it holds before sleeping.
+Record *TakeEntry(VThreadPoolRecord *pool, SpareBatch *spares) {
+  bool spun = false;
   for (;;) {
-    VThreadPoolJobRecord *job = Dequeue(pool);
-    if (job != nullptr) {
-      bool wake = ChooseSleeper(pool);
-      MutexRelease(pool->queueLock);
-      if (wake) VSemaphorePost(pool->wake);
-      Free(spare);
-      return job;
+    Record *record = Dequeue(pool);
+    if (record != nullptr) {
+      if (pool->queued.load() > 0) WakeOne(pool);
+      return record;
     }
     if (!spun) {
       spun = true;
-      MutexRelease(pool->queueLock);
       for (int i = 0; i < kIdleSpins &&
-                      pool->queued.load(std::memory_order_relaxed) == 0;
+                      pool->queued.load(std::memory_order_relaxed) <= 0;
            i++) {
         platform::SpinPause();
       }
-      MutexAcquire(pool->queueLock);
       continue;
     }
-    // Counted under the lock that every queuing holds, so the next entry
-    // sees this sleeper; a unit posted before the wait begins is kept.
-    pool->idle++;
-    MutexRelease(pool->queueLock);
+    if (pool->queued.load() > 0) {
+      // Counted but not yet linked: its submitter is between two steps.
+      platform::ThreadYield();
+      continue;
+    }
+    KeepSpares(pool, spares);
+    pool->sleepers.fetch_add(1);
+    if (pool->queued.load() > 0) WakeOne(pool);
     VSemaphoreWait(pool->wake);
-    MutexAcquire(pool->queueLock);
-    pool->wakePending = false;
+    pool->sleepers.fetch_sub(kWakeInFlight);
     spun = false;
   }
 }
 
-void FreeJob(VThreadPoolJobRecord *job) {
+void FreeJob(Record *job) {
   Free(job->name);
   Free(job);
 }
 
-void ReleaseJob(VThreadPoolJobRecord *job) {
+void ReleaseJob(Record *job) {
   VSemaphoreWait(job->done);
   FreeJob(job);
 }
@@ -206,15 +260,16 @@ VThreadPoolJobRecord *RunJob(VThreadPoolJobRecord *job) {
 
 VRC WorkerMain(VThread, void *arg) {
   auto *pool = static_cast<VThreadPoolRecord *>(arg);
-  VThreadPoolJobRecord *spare = nullptr;
+  SpareBatch spares;
   for (;;) {
-    VThreadPoolJobRecord *job = TakeEntry(pool, spare);
+    VThreadPoolJobRecord *job = TakeEntry(pool, &spares);
     if (job->kind == kJobStop) {
+      KeepSpares(pool, &spares);
       // The pool may be gone once the stopper sees this.
       VSemaphorePost(job->done);
       return 0;
     }
-    spare = RunJob(job);
+    if (Record *spare = RunJob(job)) AddSpare(pool, &spares, spare);
   }
 }
 
@@ -236,7 +291,14 @@ void StopWorker(VThreadPoolRecord *pool, bool immediate) {
     VThreadPoolJobRecord stop{};
     stop.kind = kJobStop;
     stop.done = &acknowledged;
-    Enqueue(pool, immediate ? &pool->urgent : &pool->normal, &stop);
+    if (immediate) {
+      MutexAcquire(pool->queueLock);
+      Append(&pool->urgent, &stop);
+      MutexRelease(pool->queueLock);
+    } else {
+      Push(pool, &stop);
+    }
+    Counted(pool);
     VSemaphoreWait(&acknowledged);
     pool->workers--;
   }
@@ -245,14 +307,12 @@ void StopWorker(VThreadPoolRecord *pool, bool immediate) {
 
 // Applied to every entry still queued when the pool goes.  No stop order
 // is left by then: every worker has taken its own.
-void CancelJobs(JobList *list) {
-  while (VThreadPoolJobRecord *job = PopFront(list)) {
-    int32_t kind = job->kind;
-    job->exitCode = VRC_FAILURE;
-    job->status.store(VTHREADPOOL_JOB_CANCELLED, std::memory_order_relaxed);
-    VSemaphorePost(job->done);
-    if (kind == kJobReleased) ReleaseJob(job);
-  }
+void Cancel(Record *job) {
+  int32_t kind = job->kind;
+  job->exitCode = VRC_FAILURE;
+  job->status.store(VTHREADPOOL_JOB_CANCELLED, std::memory_order_relaxed);
+  VSemaphorePost(job->done);
+  if (kind == kJobReleased) ReleaseJob(job);
 }
 
 // Stops every worker, then releases the parts that exist.
@@ -263,11 +323,11 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
     MutexRelease(pool->poolLock);
     VMutexDestroy(pool->poolLock);
   }
-  if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
   if (pool->wake != nullptr) VSemaphoreDestroy(pool->wake);
-  CancelJobs(&pool->urgent);
-  CancelJobs(&pool->normal);
-  while (VThreadPoolJobRecord *spare = TakeSpare(pool)) Free(spare);
+  while (Record *job = PopFront(&pool->urgent)) Cancel(job);
+  while (Record *job = Pop(pool)) Cancel(job);
+  if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
+  while (Record *spare = TakeSpare(pool)) Free(spare);  // all, one by one
   Free(pool);
 }
 
@@ -282,6 +342,8 @@ VRC CreatePool(int workers, VThreadPool *out) {
   void *block = Calloc(1, sizeof(VThreadPoolRecord));
   if (block == nullptr) return ENOMEM;
   auto *pool = new (block) VThreadPoolRecord{};
+  pool->head = &pool->stub;
+  pool->tail.store(&pool->stub, std::memory_order_relaxed);
   VRC rc = MakeParts(pool);
   if (rc == 0) {
     MutexAcquire(pool->poolLock);
@@ -298,7 +360,6 @@ VRC CreatePool(int workers, VThreadPool *out) {
 }
 
 // Queues a new job, in a spare record when there is one; 0 or ENOMEM.
-// The record is filled under the queue lock, which a spare needs anyway.
 VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
               VThreadPoolRoutine routine, void *argument,
               VThreadPoolCallback callback, void *callbackArgument,
@@ -307,16 +368,11 @@ VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
   if (name != nullptr && (copy = Strdup(name)) == nullptr) return ENOMEM;
   VTimeval submitted;
   Stamp(&submitted);
-  MutexAcquire(pool->queueLock);
   void *block = TakeSpare(pool);
+  if (block == nullptr) block = Malloc(sizeof(VThreadPoolJobRecord));
   if (block == nullptr) {
-    MutexRelease(pool->queueLock);
-    block = Malloc(sizeof(VThreadPoolJobRecord));
-    if (block == nullptr) {
-      Free(copy);
-      return ENOMEM;
-    }
-    MutexAcquire(pool->queueLock);
+    Free(copy);
+    return ENOMEM;
   }
   auto *job = new (block) VThreadPoolJobRecord{};
   job->kind = (flags & VTHREADPOOL_RELEASE_MASK) != 0 ? kJobReleased : kJobKept;
@@ -328,7 +384,8 @@ VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
   job->callbackArgument = callbackArgument;
   job->submitted = submitted;
   if (out != nullptr) *out = job;
-  AppendAndUnlock(pool, &pool->normal, job);
+  Push(pool, job);
+  Counted(pool);
   return 0;
 }
 

@@ -11,54 +11,14 @@
 #include "vantrel/vthreadpool.h"
 #include "vantrel/vtime.h"
 
-struct VThreadPoolJobRecord;
-
-// Entries waiting for a worker, oldest first, linked through their `next`.
-struct VThreadPoolJobList {
-  VThreadPoolJobRecord *head;
-  VThreadPoolJobRecord *tail;
-};
-
-// Zero-filled at creation.  `workers` changes only under the pool lock;
-// `closing` and `submitting` are read by submitters without any lock.  The
-// lists, `idle`, `wakePending` and the spares belong to the queue lock; `queued` is
-// written under it and read without it by workers about to sleep.
-struct VThreadPoolRecord {
-  VMutex poolLock;   // "Threadpool lock"
-  VMutex queueLock;  // "Threadpool Queue lock"
-  std::atomic<int32_t> closing;
-  VThreadPoolJobList urgent;  // immediate stop orders
-  VThreadPoolJobList normal;  // jobs and deferred stop orders
-  std::atomic<int32_t> queued;  // entries in both lists together
-  // Sleeping workers not yet chosen to wake, and whether a chosen one is
-  // still on its way: at most one wake-up is in flight at a time.
-  int32_t idle;
-  bool wakePending;
-  VSemaphore wake;  // one unit per sleeping worker chosen to wake
-  // Records of released jobs kept for the next submissions, linked through
-  // `next`: submitter and workers would otherwise meet in the allocator.
-  VThreadPoolJobRecord *spares;
-  int32_t spareCount;
-  int32_t workers;
-  std::atomic<int32_t> submitting;  // submissions past the closing test
-};
-
-namespace vantrel::internal {
-
-// Job kinds.
-inline constexpr int32_t kJobKept = 1;
-inline constexpr int32_t kJobReleased = 2;
-inline constexpr int32_t kJobStop = -1;
-
-}  // namespace vantrel::internal
-
 // Zero-filled at creation.  The status is written by the worker and read
 // by anyone without a lock, so it is a relaxed atomic: a snapshot.  Every
 // other field is written before the job is queued or before `done` is
 // posted, and read after taking the job or after `done`.
 struct VThreadPoolJobRecord {
-  VThreadPoolJobRecord *next;  // in a queue list
-  int32_t kind;                // kJobKept, kJobReleased or kJobStop
+  // The next entry of a queue, or the next spare record.
+  std::atomic<VThreadPoolJobRecord *> next;
+  int32_t kind;  // kJobKept, kJobReleased or kJobStop
   VSemaphore done;  // posted once the job has run or been cancelled
   char *name;       // may be null
   VThreadPoolRoutine routine;
@@ -71,8 +31,59 @@ struct VThreadPoolJobRecord {
   VTimeval finished;
   std::atomic<int32_t> status;
   // The storage behind `done`: a job and its semaphore are one block.
-  // Released jobs never use it: nobody waits for them.
   VSemaphoreRecord doneStorage;
 };
+
+// Immediate stop orders, oldest first, linked through their `next`.
+struct VThreadPoolJobList {
+  VThreadPoolJobRecord *head;
+  VThreadPoolJobRecord *tail;
+};
+
+// Zero-filled at creation.  `workers` changes only under the pool lock;
+// `closing` and `submitting` are read by submitters without any lock.
+//
+// Jobs and deferred stop orders wait in a queue that submitters add to
+// without a lock, by swapping the tail and then linking the record behind
+// the one they replaced; workers take from the head under the queue lock.
+// `stub` stands in the queue whenever it would otherwise be empty.
+struct VThreadPoolRecord {
+  VMutex poolLock;   // "Threadpool lock"
+  VMutex queueLock;  // "Threadpool Queue lock": head and urgent
+  std::atomic<int32_t> closing;
+  VThreadPoolJobRecord *head;
+  VThreadPoolJobList urgent;  // immediate stop orders
+  VSemaphore wake;            // one unit per sleeping worker chosen to wake
+  int32_t workers;
+  // Entries counted once queued and until taken: briefly behind the queue,
+  // even below zero, but never above it for long.
+  char apart1[64];  // from the fields written for every job
+  std::atomic<int32_t> queued;
+  // Sleeping workers not yet chosen to wake (low half) and whether a
+  // chosen one is on its way (bit 32): one wake-up in flight at a time.
+  std::atomic<uint64_t> sleepers;
+  char apart2[64];
+  std::atomic<VThreadPoolJobRecord *> tail;
+  std::atomic<int32_t> submitting;  // submissions past the closing test
+  // Records of released jobs kept for later submissions, linked through
+  // `next`: workers push them in batches; one submitter at a time takes
+  // the whole stack into `sparesTaken` and uses it up.
+  char apart3[64];
+  std::atomic<VThreadPoolJobRecord *> spares;
+  std::atomic<int32_t> spareCount;
+  char apart4[64];
+  std::atomic<bool> sparePopping;
+  VThreadPoolJobRecord *sparesTaken;  // while holding `sparePopping`
+  VThreadPoolJobRecord stub;
+};
+
+namespace vantrel::internal {
+
+// Job kinds.
+inline constexpr int32_t kJobKept = 1;
+inline constexpr int32_t kJobReleased = 2;
+inline constexpr int32_t kJobStop = -1;
+
+}  // namespace vantrel::internal
 
 #endif  // VANTREL_SERVICES_THREADPOOL_H
