@@ -55,9 +55,9 @@ struct VThreadPoolRecord {
   VThreadPoolJobList urgent;  // immediate stop orders
   VSemaphore wake;            // one unit per sleeping worker chosen to wake
   int32_t workers;
+  char apart1[64];  // from the fields written for every job
   // Entries counted once queued and until taken: briefly behind the queue,
   // even below zero, but never above it for long.
-  char apart1[64];  // from the fields written for every job
   std::atomic<int32_t> queued;
   // Sleeping workers not yet chosen to wake (low half) and whether a
   // chosen one is on its way (bit 32): one wake-up in flight at a time.
