@@ -3,9 +3,10 @@
 // Taking a unit when the count is positive, and posting when nobody
 // sleeps, are each one compare-and-swap in user space.  A thread that must
 // wait registers itself in the word's high half and sleeps on the count
-// half; a post that finds registered sleepers wakes as many as it added
-// units.  A woken thread competes for the unit like any other caller and
-// sleeps again when it loses.
+// half; a post that ends an empty spell and finds registered sleepers
+// wakes as many as it added units, and a sleeper that takes a unit while
+// more wait wakes the next.  A woken thread competes for the unit like any
+// other caller and sleeps again when it loses.
 #include <errno.h>
 
 #include <bit>
@@ -53,8 +54,12 @@ void Post(VSemaphoreRecord *s, int n) {
     next = (old & ~kCountMask) | count;
   } while (!s->state.compare_exchange_weak(old, next, std::memory_order_release,
                                            std::memory_order_relaxed));
+  // Sleepers are woken only by the post that ends an empty spell: while
+  // units wait, a woken thread is already on its way, and each waiter that
+  // takes a unit wakes the next (see ChainWake).  A stream of posts to a
+  // slow consumer thus costs one wake-up, not one per post.
   uint32_t sleepers = SleepersOf(old);
-  if (sleepers == 0) return;
+  if (sleepers == 0 || CountOf(old) != 0) return;
   // s may be gone by now (a waiter took the unit and destroyed it); the
   // wake only uses the address as a key.
   int wake = n < static_cast<int>(sleepers) ? n : static_cast<int>(sleepers);
@@ -63,16 +68,29 @@ void Post(VSemaphoreRecord *s, int n) {
 
 // Takes one unit if there is one, changing the sleeper count by `leaving`
 // (0, or kOneSleeper when a registered sleeper takes it) in the same step.
-bool TryDecrement(VSemaphoreRecord *s, uint64_t leaving) {
+// `after` receives the word as the take left it.
+bool TryDecrement(VSemaphoreRecord *s, uint64_t leaving,
+                  uint64_t *after = nullptr) {
   uint64_t old = s->state.load(std::memory_order_relaxed);
   while (CountOf(old) > 0) {
-    if (s->state.compare_exchange_weak(old, old - 1 - leaving,
-                                       std::memory_order_acquire,
+    uint64_t next = old - 1 - leaving;
+    if (s->state.compare_exchange_weak(old, next, std::memory_order_acquire,
                                        std::memory_order_relaxed)) {
+      if (after != nullptr) *after = next;
       return true;
     }
   }
   return false;
+}
+
+// After a registered sleeper took a unit: units left and threads still
+// asleep mean this one was the woken thread the post relied on, so it
+// wakes the next.  Judged from the word its own take left, without reading
+// the record again (another waiter may destroy it at once).
+void ChainWake(VSemaphoreRecord *s, uint64_t after) {
+  if (CountOf(after) > 0 && SleepersOf(after) > 0) {
+    platform::AddressWake(CountWord(s), 1);
+  }
 }
 
 // The last look of a sleeper whose time ran out: it takes a unit that
@@ -84,7 +102,9 @@ VRC LeaveAfterTimeout(VSemaphoreRecord *s) {
     uint64_t next = old - kOneSleeper - (take ? 1 : 0);
     if (s->state.compare_exchange_weak(old, next, std::memory_order_acquire,
                                        std::memory_order_relaxed)) {
-      return take ? 0 : VRC_TIMEOUT;
+      if (!take) return VRC_TIMEOUT;
+      ChainWake(s, next);
+      return 0;
     }
   }
 }
@@ -96,7 +116,11 @@ VRC Take(VSemaphoreRecord *s, uint32_t milliseconds) {
   int64_t deadline = limit.infinite ? platform::kNoDeadline : limit.deadline;
   s->state.fetch_add(kOneSleeper, std::memory_order_relaxed);
   for (;;) {
-    if (TryDecrement(s, kOneSleeper)) return 0;
+    uint64_t after = 0;
+    if (TryDecrement(s, kOneSleeper, &after)) {
+      ChainWake(s, after);
+      return 0;
+    }
     if (platform::AddressWait(CountWord(s), 0, deadline) == ETIMEDOUT) {
       return LeaveAfterTimeout(s);
     }
