@@ -55,20 +55,14 @@ int VisitMessage(void *item, void *arg) {
 
 }  // namespace
 
-void *QueueNewItem() { return VListAllocWith(Malloc, sizeof(void *)); }
-
-void QueuePutItem(VMsgQueue q, void *item, void *message) {
+VRC QueuePut(VMsgQueue q, void *message) {
+  void *item = VListAllocWith(Malloc, sizeof(void *));
+  if (item == nullptr) return ENOMEM;
   *static_cast<void **>(item) = message;
   MutexAcquire(q->lock);
   VListInsertAfter(q->messages, item, VListTail(q->messages));
   MutexRelease(q->lock);
   VSemaphorePost(q->available);
-}
-
-VRC QueuePut(VMsgQueue q, void *message) {
-  void *item = QueueNewItem();
-  if (item == nullptr) return ENOMEM;
-  QueuePutItem(q, item, message);
   return 0;
 }
 
@@ -93,21 +87,6 @@ VRC QueueGet(VMsgQueue q, void **out, int mode) {
   *out = *static_cast<void **>(item);
   VListFreeWith(item, Free);
   return 0;
-}
-
-void *QueueGetItem(VMsgQueue q) {
-  VSemaphoreWait(q->available);
-  return TakeClaimed(q);
-}
-
-void *QueueTryGetItem(VMsgQueue q) {
-  if (VSemaphoreTry(q->available) != 0) return nullptr;
-  return TakeClaimed(q);
-}
-
-void QueueDrainItems(VMsgQueue q, void (*fn)(void *item, void *arg),
-                     void *arg) {
-  while (void *item = QueueTryGetItem(q)) fn(item, arg);
 }
 
 int QueueCount(VMsgQueue q) {
