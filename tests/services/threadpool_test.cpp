@@ -222,7 +222,7 @@ TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   EXPECT_EQ(runs.load(), 5);
   // Their records are kept for the next jobs (and freed with the pool).
   ASSERT_TRUE(
-      vtest::YieldUntil([pool] { return pool->spareCount.load() > 0; }));
+      vtest::YieldUntil([pool] { return pool->spares.Kept() > 0; }));
   {
     vtest::AllocCounter counter;
     ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,

@@ -1,100 +1,128 @@
-// VMsgQueue: a list of one-pointer items under a mutex, with a semaphore
-// that counts the items.  Producers append and post; consumers claim a
-// unit of the semaphore first, so the lock is only ever held for the few
-// pointer operations of an append or a removal, never across a wait.
+// VMsgQueue: a queue of one-message nodes with a semaphore that counts
+// them.  Producers add a node without a lock and post; consumers claim a
+// unit of the semaphore first, then take the head node under a mutex that
+// only consumers share, so a producer never waits for a consumer.  Nodes
+// of taken messages go back to the producers (see spares.h).
 #include "services/mqueue.h"
 
 #include <errno.h>
 
+#include <new>
+
 #include "internal/alloc.h"
 #include "internal/scope.h"
+#include "platform/thread.h"
 #include "threads/sync_internal.h"
 
 namespace vantrel::internal {
 namespace {
 
+using Node = VMsgQueueNode;
+
 constexpr const char *kLockName = "MsgQueueAnon";
 
+// Adds a node at the tail; any number of threads at once.  Between the
+// swap and the link the queue looks shorter to consumers than it is.
+void Push(VMsgQueueRecord *q, Node *node) {
+  node->next.store(nullptr, std::memory_order_relaxed);
+  Node *previous = q->tail.exchange(node, std::memory_order_acq_rel);
+  previous->next.store(node, std::memory_order_release);
+}
+
+// Under the lock (or with no other thread): the oldest node, or null when
+// there is none or the next one is still being linked.
+Node *Pop(VMsgQueueRecord *q) {
+  Node *first = q->head;
+  Node *next = first->next.load(std::memory_order_acquire);
+  if (first == &q->stub) {
+    if (next == nullptr) return nullptr;
+    q->head = first = next;
+    next = next->next.load(std::memory_order_acquire);
+  }
+  if (next != nullptr) {
+    q->head = next;
+    return first;
+  }
+  // `first` is the last node linked: put the stub behind it so that it can
+  // leave, unless a put is half done behind it.
+  if (first != q->tail.load(std::memory_order_acquire)) return nullptr;
+  Push(q, &q->stub);
+  next = first->next.load(std::memory_order_acquire);
+  if (next == nullptr) return nullptr;
+  q->head = next;
+  return first;
+}
+
 void DestroyParts(VMsgQueueRecord *q) {
-  if (q->messages != nullptr)
-    VListDestroyWith(q->messages, nullptr, nullptr, Free);
+  q->spares.Give(&q->taken);
+  q->spares.FreeAll();
   if (q->available != nullptr) VSemaphoreDestroy(q->available);
   if (q->lock != nullptr) VMutexDestroy(q->lock);
   Free(q);
 }
 
 VRC CreateQueue(VMsgQueue *out) {
-  auto *q = static_cast<VMsgQueueRecord *>(Calloc(1, sizeof(VMsgQueueRecord)));
-  if (q == nullptr) return ENOMEM;
+  void *block = Calloc(1, sizeof(VMsgQueueRecord));
+  if (block == nullptr) return ENOMEM;
+  auto *q = new (block) VMsgQueueRecord{};
+  q->head = &q->stub;
+  q->tail.store(&q->stub, std::memory_order_relaxed);
   ScopeExit undo([q] { DestroyParts(q); });
   VRC rc = VMutexCreate(kLockName, &q->lock);
   if (rc != 0) return rc;
   rc = VSemaphoreCreateN(0, &q->available);
   if (rc != 0) return rc;
-  q->messages = VListCreateWith(Malloc);
-  if (q->messages == nullptr) return ENOMEM;
   undo.Dismiss();
   *out = q;
   return 0;
 }
 
-struct Visit {
-  VVisitFunc visitor;
-  void *argument;
-};
-
-// Hands each item's message, oldest first, to the caller's visitor, and
-// releases the item (the list leaves its items to its owner).
-int VisitMessage(void *item, void *arg) {
-  auto *visit = static_cast<Visit *>(arg);
-  void *message = *static_cast<void **>(item);
-  VListFreeWith(item, Free);
-  if (visit->visitor != nullptr) visit->visitor(message, visit->argument);
-  return 0;
+// Hands each message, oldest first, to the caller's visitor and releases
+// its node.  No other thread uses the queue any more.
+void Drain(VMsgQueueRecord *q, VVisitFunc visitor, void *argument) {
+  while (Node *node = Pop(q)) {
+    void *message = node->message;
+    Free(node);
+    if (visitor != nullptr) visitor(message, argument);
+  }
 }
 
 }  // namespace
 
 VRC QueuePut(VMsgQueue q, void *message) {
-  void *item = VListAllocWith(Malloc, sizeof(void *));
-  if (item == nullptr) return ENOMEM;
-  *static_cast<void **>(item) = message;
-  MutexAcquire(q->lock);
-  VListInsertAfter(q->messages, item, VListTail(q->messages));
-  MutexRelease(q->lock);
+  void *block = q->spares.Take();
+  if (block == nullptr) block = Malloc(sizeof(Node));
+  if (block == nullptr) return ENOMEM;
+  auto *node = static_cast<Node *>(block);
+  new (node) Node{};
+  node->message = message;
+  Push(q, node);
   VSemaphorePost(q->available);
   return 0;
 }
-
-namespace {
-
-// Removes the head item, which a claimed unit guarantees.
-void *TakeClaimed(VMsgQueue q) {
-  MutexAcquire(q->lock);
-  void *item = VListDeleteNext(q->messages, VListHead(q->messages));
-  MutexRelease(q->lock);
-  return item;
-}
-
-}  // namespace
 
 VRC QueueGet(VMsgQueue q, void **out, int mode) {
   VRC rc = mode == VMSGQUEUE_NOWAIT ? VSemaphoreTry(q->available)
                                     : VSemaphoreWait(q->available);
   if (rc == EAGAIN) return EAGAIN;
   if (rc != 0) return VRC_FAILURE;
-  void *item = TakeClaimed(q);
-  *out = *static_cast<void **>(item);
-  VListFreeWith(item, Free);
+  MutexAcquire(q->lock);
+  Node *node = Pop(q);
+  // The claimed node's producer, or one ahead of it, is between its two
+  // steps: a few instructions, unless it was preempted there.
+  while (node == nullptr) {
+    platform::ThreadYield();
+    node = Pop(q);
+  }
+  *out = node->message;
+  q->spares.Add(&q->taken, node);
+  MutexRelease(q->lock);
   return 0;
 }
 
-int QueueCount(VMsgQueue q) {
-  MutexAcquire(q->lock);
-  int n = VListNumItems(q->messages);
-  MutexRelease(q->lock);
-  return n;
-}
+// Messages put and not yet claimed: a get between its claim and its take
+// no longer counts its message.
+int QueueCount(VMsgQueue q) { return SemaphoreCount(q->available); }
 
 }  // namespace vantrel::internal
 
@@ -107,8 +135,7 @@ VRC VMsgQueueCreate(VMsgQueue *out) {
 
 VRC VMsgQueueDestroy(VMsgQueue queue, VVisitFunc visitor, void *argument) {
   if (queue == nullptr) return EINVAL;
-  vi::Visit visit{visitor, argument};
-  VListFlush(queue->messages, vi::VisitMessage, &visit);
+  vi::Drain(queue, visitor, argument);
   vi::DestroyParts(queue);
   return 0;
 }

@@ -3,17 +3,43 @@
 #ifndef VANTREL_SERVICES_MQUEUE_H
 #define VANTREL_SERVICES_MQUEUE_H
 
-#include "vantrel/vlist.h"
+#include <stdint.h>
+
+#include <atomic>
+
+#include "services/spares.h"
 #include "vantrel/vmqueue.h"
 #include "vantrel/vsync.h"
 
-// The list is touched only under `lock`; `available` counts the messages
-// put and not yet claimed, so a consumer that has claimed one always finds
-// an item in the list.
+// One queued message.
+struct VMsgQueueNode {
+  std::atomic<VMsgQueueNode *> next;
+  void *message;
+};
+
+// Producers add nodes without a lock, by swapping the tail and then
+// linking the node behind the one they replaced; consumers take from the
+// head under `lock`.  `available` counts the messages put and not yet
+// claimed, so a consumer that has claimed one always finds its node, at
+// worst after its producer has finished linking; it is also the count
+// VMsgQueueNumItems reports.  `stub` stands in the
+// queue whenever it would otherwise be empty.
 struct VMsgQueueRecord {
   VMutex lock;  // "MsgQueueAnon"
   VSemaphore available;
-  VList *messages;  // items hold one pointer each
+  // Apart, so that what one side writes for every message does not move
+  // the cache line the other side reads.
+  char apart1[64];
+  VMsgQueueNode *head;
+  // Nodes of taken messages, gathered under `lock` before being handed
+  // back to producers for later puts.
+  vantrel::internal::SpareStack<VMsgQueueNode, 256>::Batch taken;
+  char apart2[64];
+  std::atomic<VMsgQueueNode *> tail;
+  char apart3[64];
+  VMsgQueueNode stub;
+  char apart5[64];
+  vantrel::internal::SpareStack<VMsgQueueNode, 256> spares;
 };
 
 namespace vantrel::internal {

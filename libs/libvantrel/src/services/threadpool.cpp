@@ -38,9 +38,6 @@ constexpr int kJobLogSet = VLOG_SET_DEBUG;
 // sleep and a wake-up per job.  Longer spins only take the processor from
 // the submitter.
 constexpr int kIdleSpins = 50;
-// Enough spare job records for a worker to hand back while the submitter
-// takes them, small enough to keep for the pool's life (about 30 KiB).
-constexpr int kMaxSpares = 256;
 constexpr uint64_t kWakeInFlight = uint64_t{1} << 32;
 
 // Adds a record at the tail; any number of threads at once.  Between the
@@ -114,62 +111,7 @@ void Counted(VThreadPoolRecord *pool) {
   WakeOne(pool);
 }
 
-// Records a worker keeps before handing them back in one step.
-constexpr int kSpareBatch = 16;
-
-// A worker's released records, handed back kSpareBatch at a time.
-struct SpareBatch {
-  Record *first = nullptr;
-  Record *last = nullptr;
-  int count = 0;
-};
-
-// Hands a batch back to the pool, or frees it when enough are kept.
-void KeepSpares(VThreadPoolRecord *pool, SpareBatch *batch) {
-  if (batch->count == 0) return;
-  if (pool->spareCount.load(std::memory_order_relaxed) >= kMaxSpares) {
-    while (Record *record = batch->first) {
-      batch->first = record->next.load(std::memory_order_relaxed);
-      Free(record);
-    }
-  } else {
-    pool->spareCount.fetch_add(batch->count, std::memory_order_relaxed);
-    Record *top = pool->spares.load(std::memory_order_relaxed);
-    do {
-      batch->last->next.store(top, std::memory_order_relaxed);
-    } while (!pool->spares.compare_exchange_weak(top, batch->first,
-                                                 std::memory_order_release,
-                                                 std::memory_order_relaxed));
-  }
-  *batch = SpareBatch{};
-}
-
-void AddSpare(VThreadPoolRecord *pool, SpareBatch *batch, Record *record) {
-  record->next.store(batch->first, std::memory_order_relaxed);
-  batch->first = record;
-  if (batch->last == nullptr) batch->last = record;
-  if (++batch->count == kSpareBatch) KeepSpares(pool, batch);
-}
-
-// A kept record, or null.  One submitter at a time takes from the stack,
-// and takes all of it: records then never leave and come back under a
-// pop.
-Record *TakeSpare(VThreadPoolRecord *pool) {
-  if (pool->sparePopping.exchange(true, std::memory_order_acquire)) {
-    return nullptr;
-  }
-  Record *record = pool->sparesTaken;
-  if (record == nullptr &&
-      pool->spares.load(std::memory_order_relaxed) != nullptr) {
-    record = pool->spares.exchange(nullptr, std::memory_order_acquire);
-  }
-  if (record != nullptr) {
-    pool->sparesTaken = record->next.load(std::memory_order_relaxed);
-    pool->spareCount.fetch_sub(1, std::memory_order_relaxed);
-  }
-  pool->sparePopping.store(false, std::memory_order_release);
-  return record;
-}
+using Spares = decltype(VThreadPoolRecord::spares);
 
 // The next entry, urgent first, or null.
 Record *Dequeue(VThreadPoolRecord *pool) {
@@ -183,7 +125,7 @@ Record *Dequeue(VThreadPoolRecord *pool) {
 
 // The next entry for a worker; waits as long as it takes.  A worker with
 // nothing to do hands back the released records it holds before sleeping.
-Record *TakeEntry(VThreadPoolRecord *pool, SpareBatch *spares) {
+Record *TakeEntry(VThreadPoolRecord *pool, Spares::Batch *spares) {
   bool spun = false;
   for (;;) {
     Record *record = Dequeue(pool);
@@ -205,7 +147,7 @@ Record *TakeEntry(VThreadPoolRecord *pool, SpareBatch *spares) {
       platform::ThreadYield();
       continue;
     }
-    KeepSpares(pool, spares);
+    pool->spares.Give(spares);
     pool->sleepers.fetch_add(1);
     if (pool->queued.load() > 0) WakeOne(pool);
     VSemaphoreWait(pool->wake);
@@ -260,16 +202,16 @@ VThreadPoolJobRecord *RunJob(VThreadPoolJobRecord *job) {
 
 VRC WorkerMain(VThread, void *arg) {
   auto *pool = static_cast<VThreadPoolRecord *>(arg);
-  SpareBatch spares;
+  Spares::Batch spares;
   for (;;) {
     VThreadPoolJobRecord *job = TakeEntry(pool, &spares);
     if (job->kind == kJobStop) {
-      KeepSpares(pool, &spares);
+      pool->spares.Give(&spares);
       // The pool may be gone once the stopper sees this.
       VSemaphorePost(job->done);
       return 0;
     }
-    if (Record *spare = RunJob(job)) AddSpare(pool, &spares, spare);
+    if (Record *spare = RunJob(job)) pool->spares.Add(&spares, spare);
   }
 }
 
@@ -327,7 +269,7 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
   while (Record *job = PopFront(&pool->urgent)) Cancel(job);
   while (Record *job = Pop(pool)) Cancel(job);
   if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
-  while (Record *spare = TakeSpare(pool)) Free(spare);  // all, one by one
+  pool->spares.FreeAll();
   Free(pool);
 }
 
@@ -368,7 +310,7 @@ VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
   if (name != nullptr && (copy = Strdup(name)) == nullptr) return ENOMEM;
   VTimeval submitted;
   Stamp(&submitted);
-  void *block = TakeSpare(pool);
+  void *block = pool->spares.Take();
   if (block == nullptr) block = Malloc(sizeof(VThreadPoolJobRecord));
   if (block == nullptr) {
     Free(copy);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "services/spares.h"
 #include "threads/sync_internal.h"
 #include "vantrel/vsync.h"
 #include "vantrel/vthreadpool.h"
@@ -65,15 +66,9 @@ struct VThreadPoolRecord {
   char apart2[64];
   std::atomic<VThreadPoolJobRecord *> tail;
   std::atomic<int32_t> submitting;  // submissions past the closing test
-  // Records of released jobs kept for later submissions, linked through
-  // `next`: workers push them in batches; one submitter at a time takes
-  // the whole stack into `sparesTaken` and uses it up.
+  // Records of released jobs, kept for later submissions.
   char apart3[64];
-  std::atomic<VThreadPoolJobRecord *> spares;
-  std::atomic<int32_t> spareCount;
-  char apart4[64];
-  std::atomic<bool> sparePopping;
-  VThreadPoolJobRecord *sparesTaken;  // while holding `sparePopping`
+  vantrel::internal::SpareStack<VThreadPoolJobRecord, 256> spares;
   VThreadPoolJobRecord stub;
 };
 

@@ -144,6 +144,10 @@ void SemaphoreWaitSpinning(VSemaphore s, int spins) {
   Take(s, VSYNC_INFINITE);
 }
 
+int32_t SemaphoreCount(VSemaphore s) {
+  return static_cast<int32_t>(CountOf(s->state.load(std::memory_order_relaxed)));
+}
+
 int32_t SemaphoreSleeperCount(VSemaphore s) {
   return static_cast<int32_t>(
       SleepersOf(s->state.load(std::memory_order_relaxed)));

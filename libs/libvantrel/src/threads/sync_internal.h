@@ -170,6 +170,8 @@ int32_t CondWaiterCount(VCond c);
 int32_t EventWaiterCount(VEvent e);
 int32_t GateWaiterCount(VGate g);
 int32_t SemaphoreSleeperCount(VSemaphore s);
+// The units a semaphore holds right now.
+int32_t SemaphoreCount(VSemaphore s);
 
 }  // namespace vantrel::internal
 
