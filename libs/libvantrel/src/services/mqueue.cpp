@@ -21,38 +21,6 @@ using Node = VMsgQueueNode;
 
 constexpr const char *kLockName = "MsgQueueAnon";
 
-// Adds a node at the tail; any number of threads at once.  Between the
-// swap and the link the queue looks shorter to consumers than it is.
-void Push(VMsgQueueRecord *q, Node *node) {
-  node->next.store(nullptr, std::memory_order_relaxed);
-  Node *previous = q->tail.exchange(node, std::memory_order_acq_rel);
-  previous->next.store(node, std::memory_order_release);
-}
-
-// Under the lock (or with no other thread): the oldest node, or null when
-// there is none or the next one is still being linked.
-Node *Pop(VMsgQueueRecord *q) {
-  Node *first = q->head;
-  Node *next = first->next.load(std::memory_order_acquire);
-  if (first == &q->stub) {
-    if (next == nullptr) return nullptr;
-    q->head = first = next;
-    next = next->next.load(std::memory_order_acquire);
-  }
-  if (next != nullptr) {
-    q->head = next;
-    return first;
-  }
-  // `first` is the last node linked: put the stub behind it so that it can
-  // leave, unless a put is half done behind it.
-  if (first != q->tail.load(std::memory_order_acquire)) return nullptr;
-  Push(q, &q->stub);
-  next = first->next.load(std::memory_order_acquire);
-  if (next == nullptr) return nullptr;
-  q->head = next;
-  return first;
-}
-
 void DestroyParts(VMsgQueueRecord *q) {
   q->spares.Give(&q->taken);
   q->spares.FreeAll();
@@ -65,8 +33,7 @@ VRC CreateQueue(VMsgQueue *out) {
   void *block = Calloc(1, sizeof(VMsgQueueRecord));
   if (block == nullptr) return ENOMEM;
   auto *q = new (block) VMsgQueueRecord{};
-  q->head = &q->stub;
-  q->tail.store(&q->stub, std::memory_order_relaxed);
+  q->nodes.Init();
   ScopeExit undo([q] { DestroyParts(q); });
   VRC rc = VMutexCreate(kLockName, &q->lock);
   if (rc != 0) return rc;
@@ -80,7 +47,7 @@ VRC CreateQueue(VMsgQueue *out) {
 // Hands each message, oldest first, to the caller's visitor and releases
 // its node.  No other thread uses the queue any more.
 void Drain(VMsgQueueRecord *q, VVisitFunc visitor, void *argument) {
-  while (Node *node = Pop(q)) {
+  while (Node *node = q->nodes.Pop()) {
     void *message = node->message;
     Free(node);
     if (visitor != nullptr) visitor(message, argument);
@@ -96,7 +63,7 @@ VRC QueuePut(VMsgQueue q, void *message) {
   auto *node = static_cast<Node *>(block);
   new (node) Node{};
   node->message = message;
-  Push(q, node);
+  q->nodes.Push(node);
   VSemaphorePost(q->available);
   return 0;
 }
@@ -107,12 +74,12 @@ VRC QueueGet(VMsgQueue q, void **out, int mode) {
   if (rc == EAGAIN) return EAGAIN;
   if (rc != 0) return VRC_FAILURE;
   MutexAcquire(q->lock);
-  Node *node = Pop(q);
+  Node *node = q->nodes.Pop();
   // The claimed node's producer, or one ahead of it, is between its two
   // steps: a few instructions, unless it was preempted there.
   while (node == nullptr) {
     platform::ThreadYield();
-    node = Pop(q);
+    node = q->nodes.Pop();
   }
   *out = node->message;
   q->spares.Add(&q->taken, node);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "services/link_queue.h"
 #include "services/spares.h"
 #include "vantrel/vmqueue.h"
 #include "vantrel/vsync.h"
@@ -17,28 +18,22 @@ struct VMsgQueueNode {
   void *message;
 };
 
-// Producers add nodes without a lock, by swapping the tail and then
-// linking the node behind the one they replaced; consumers take from the
-// head under `lock`.  `available` counts the messages put and not yet
-// claimed, so a consumer that has claimed one always finds its node, at
-// worst after its producer has finished linking; it is also the count
-// VMsgQueueNumItems reports.  `stub` stands in the
-// queue whenever it would otherwise be empty.
+// Producers add nodes without a lock; consumers take from the head under
+// `lock`.  `available` counts the messages put and not yet claimed, so a
+// consumer that has claimed one always finds its node, at worst after its
+// producer has finished linking; it is also the count VMsgQueueNumItems
+// reports.
 struct VMsgQueueRecord {
   VMutex lock;  // "MsgQueueAnon"
   VSemaphore available;
   // Apart, so that what one side writes for every message does not move
   // the cache line the other side reads.
   char apart1[64];
-  VMsgQueueNode *head;
   // Nodes of taken messages, gathered under `lock` before being handed
   // back to producers for later puts.
   vantrel::internal::SpareStack<VMsgQueueNode, 256>::Batch taken;
+  vantrel::internal::LinkQueue<VMsgQueueNode> nodes;  // taken under `lock`
   char apart2[64];
-  std::atomic<VMsgQueueNode *> tail;
-  char apart3[64];
-  VMsgQueueNode stub;
-  char apart5[64];
   vantrel::internal::SpareStack<VMsgQueueNode, 256> spares;
 };
 

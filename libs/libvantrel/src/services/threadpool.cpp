@@ -40,38 +40,6 @@ constexpr int kJobLogSet = VLOG_SET_DEBUG;
 constexpr int kIdleSpins = 50;
 constexpr uint64_t kWakeInFlight = uint64_t{1} << 32;
 
-// Adds a record at the tail; any number of threads at once.  Between the
-// swap and the link the queue looks shorter to workers than it is.
-void Push(VThreadPoolRecord *pool, Record *record) {
-  record->next.store(nullptr, std::memory_order_relaxed);
-  Record *previous = pool->tail.exchange(record, std::memory_order_acq_rel);
-  previous->next.store(record, std::memory_order_release);
-}
-
-// Under the queue lock: the oldest record, or null when there is none or
-// the next one is still being linked.
-Record *Pop(VThreadPoolRecord *pool) {
-  Record *first = pool->head;
-  Record *next = first->next.load(std::memory_order_acquire);
-  if (first == &pool->stub) {
-    if (next == nullptr) return nullptr;
-    pool->head = first = next;
-    next = next->next.load(std::memory_order_acquire);
-  }
-  if (next != nullptr) {
-    pool->head = next;
-    return first;
-  }
-  // `first` is the last record linked: put the stub behind it so that it
-  // can leave, unless a submission is half done behind it.
-  if (first != pool->tail.load(std::memory_order_acquire)) return nullptr;
-  Push(pool, &pool->stub);
-  next = first->next.load(std::memory_order_acquire);
-  if (next == nullptr) return nullptr;
-  pool->head = next;
-  return first;
-}
-
 void Append(VThreadPoolJobList *list, Record *record) {
   record->next.store(nullptr, std::memory_order_relaxed);
   if (list->tail != nullptr) {
@@ -117,7 +85,7 @@ using Spares = decltype(VThreadPoolRecord::spares);
 Record *Dequeue(VThreadPoolRecord *pool) {
   MutexAcquire(pool->queueLock);
   Record *record = PopFront(&pool->urgent);
-  if (record == nullptr) record = Pop(pool);
+  if (record == nullptr) record = pool->jobs.Pop();
   MutexRelease(pool->queueLock);
   if (record != nullptr) pool->queued.fetch_sub(1);
   return record;
@@ -238,7 +206,7 @@ void StopWorker(VThreadPoolRecord *pool, bool immediate) {
       Append(&pool->urgent, &stop);
       MutexRelease(pool->queueLock);
     } else {
-      Push(pool, &stop);
+      pool->jobs.Push(&stop);
     }
     Counted(pool);
     VSemaphoreWait(&acknowledged);
@@ -267,7 +235,7 @@ void DestroyPool(VThreadPoolRecord *pool, bool immediate) {
   }
   if (pool->wake != nullptr) VSemaphoreDestroy(pool->wake);
   while (Record *job = PopFront(&pool->urgent)) Cancel(job);
-  while (Record *job = Pop(pool)) Cancel(job);
+  while (Record *job = pool->jobs.Pop()) Cancel(job);
   if (pool->queueLock != nullptr) VMutexDestroy(pool->queueLock);
   pool->spares.FreeAll();
   Free(pool);
@@ -284,8 +252,7 @@ VRC CreatePool(int workers, VThreadPool *out) {
   void *block = Calloc(1, sizeof(VThreadPoolRecord));
   if (block == nullptr) return ENOMEM;
   auto *pool = new (block) VThreadPoolRecord{};
-  pool->head = &pool->stub;
-  pool->tail.store(&pool->stub, std::memory_order_relaxed);
+  pool->jobs.Init();
   VRC rc = MakeParts(pool);
   if (rc == 0) {
     MutexAcquire(pool->poolLock);
@@ -326,7 +293,7 @@ VRC SubmitJob(VThreadPoolRecord *pool, const char *name,
   job->callbackArgument = callbackArgument;
   job->submitted = submitted;
   if (out != nullptr) *out = job;
-  Push(pool, job);
+  pool->jobs.Push(job);
   Counted(pool);
   return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "services/link_queue.h"
 #include "services/spares.h"
 #include "threads/sync_internal.h"
 #include "vantrel/vsync.h"
@@ -43,18 +44,15 @@ struct VThreadPoolJobList {
 
 // Zero-filled at creation.  `workers` changes only under the pool lock;
 // `closing` and `submitting` are read by submitters without any lock.
-//
-// Jobs and deferred stop orders wait in a queue that submitters add to
-// without a lock, by swapping the tail and then linking the record behind
-// the one they replaced; workers take from the head under the queue lock.
-// `stub` stands in the queue whenever it would otherwise be empty.
+// Jobs and deferred stop orders wait in `jobs`, which submitters add to
+// without a lock and workers take from under the queue lock.
 struct VThreadPoolRecord {
   VMutex poolLock;   // "Threadpool lock"
-  VMutex queueLock;  // "Threadpool Queue lock": head and urgent
+  VMutex queueLock;  // "Threadpool Queue lock": taking from jobs, urgent
   std::atomic<int32_t> closing;
-  VThreadPoolJobRecord *head;
-  VThreadPoolJobList urgent;  // immediate stop orders
-  VSemaphore wake;            // one unit per sleeping worker chosen to wake
+  std::atomic<int32_t> submitting;  // submissions past the closing test
+  VThreadPoolJobList urgent;        // immediate stop orders
+  VSemaphore wake;  // one unit per sleeping worker chosen to wake
   int32_t workers;
   char apart1[64];  // from the fields written for every job
   // Entries counted once queued and until taken: briefly behind the queue,
@@ -64,12 +62,10 @@ struct VThreadPoolRecord {
   // chosen one is on its way (bit 32): one wake-up in flight at a time.
   std::atomic<uint64_t> sleepers;
   char apart2[64];
-  std::atomic<VThreadPoolJobRecord *> tail;
-  std::atomic<int32_t> submitting;  // submissions past the closing test
-  // Records of released jobs, kept for later submissions.
+  vantrel::internal::LinkQueue<VThreadPoolJobRecord> jobs;
   char apart3[64];
+  // Records of released jobs, kept for later submissions.
   vantrel::internal::SpareStack<VThreadPoolJobRecord, 256> spares;
-  VThreadPoolJobRecord stub;
 };
 
 namespace vantrel::internal {
