@@ -124,14 +124,10 @@ Record *TakeEntry(VThreadPoolRecord *pool, Spares::Batch *spares) {
   }
 }
 
-void FreeJob(Record *job) {
-  Free(job->name);
-  Free(job);
-}
-
 void ReleaseJob(Record *job) {
   VSemaphoreWait(job->done);
-  FreeJob(job);
+  Free(job->name);
+  Free(job);
 }
 
 // Job times are kept, never shown; the coarse clock reads them without
