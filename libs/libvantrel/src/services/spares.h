@@ -41,13 +41,15 @@ class SpareStack {
     if (count_.load(std::memory_order_relaxed) >= kLimit) {
       FreeChain(batch->first);
     } else {
-      count_.fetch_add(batch->count, std::memory_order_relaxed);
       T *top = stack_.load(std::memory_order_relaxed);
       do {
         batch->last->next.store(top, std::memory_order_relaxed);
       } while (!stack_.compare_exchange_weak(top, batch->first,
                                              std::memory_order_release,
                                              std::memory_order_relaxed));
+      // Counted once on the stack, so a count seen above zero means a
+      // record can be taken (a take may briefly drive it below zero).
+      count_.fetch_add(batch->count, std::memory_order_release);
     }
     *batch = Batch{};
   }
@@ -68,7 +70,7 @@ class SpareStack {
     return record;
   }
 
-  int32_t Kept() const { return count_.load(std::memory_order_relaxed); }
+  int32_t Kept() const { return count_.load(std::memory_order_acquire); }
 
   // Frees every kept record; no other thread may use the stack.
   void FreeAll() {
