@@ -23,7 +23,6 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/oscall.h"
 #include "vantrel/vargs.h"
 #include "vantrel/vexcept.h"
 #include "vantrel/vlog.h"
@@ -32,8 +31,6 @@
 #include "vantrel/vthread.h"
 
 namespace {
-
-namespace vp = vantrel::platform;
 
 // ---- The properties file, from memory.
 
@@ -64,14 +61,7 @@ int MemoryClose(int descriptor) {
 }
 
 void Serve() {
-  vp::OsFunction previous = nullptr;
-  vp::OsCallReplace("open", reinterpret_cast<vp::OsFunction>(MemoryOpen),
-                    &previous);
-  vp::OsCallReplace("read", reinterpret_cast<vp::OsFunction>(MemoryRead),
-                    &previous);
-  vp::OsCallReplace("close", reinterpret_cast<vp::OsFunction>(MemoryClose),
-                    &previous);
-  g_close = reinterpret_cast<int (*)(int)>(previous);
+  g_close = vfuzz::ServeFiles(MemoryOpen, MemoryRead, MemoryClose);
 }
 
 // ---- What processing should leave.

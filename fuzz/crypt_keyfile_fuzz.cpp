@@ -12,17 +12,9 @@
 #include <string>
 
 #include "crypt/crypt_internal.h"
+#include "fuzz_support.h"
 #include "vantrel/vdatacrypt.h"
 #include "vantrel/vlog.h"
-
-#define CRYPT_FUZZ_CHECK(condition)                                    \
-  do {                                                                 \
-    if (!(condition)) {                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-              #condition);                                             \
-      abort();                                                         \
-    }                                                                  \
-  } while (0)
 
 namespace {
 
@@ -55,7 +47,7 @@ const char *ScratchPath() {
   if (g_scratch < 0) {
     VLogMgrSetLevel(VLOG_FATAL);  // failures are expected here
     g_scratch = memfd_create("crypt_keyfile_fuzz", MFD_CLOEXEC);
-    CRYPT_FUZZ_CHECK(g_scratch >= 0);
+    FUZZ_CHECK(g_scratch >= 0);
     snprintf(g_path, sizeof g_path, "/proc/self/fd/%d", g_scratch);
   }
   return g_path;
@@ -63,9 +55,9 @@ const char *ScratchPath() {
 
 void WriteScratch(const std::string &bytes) {
   ScratchPath();
-  CRYPT_FUZZ_CHECK(ftruncate(g_scratch, 0) == 0);
-  CRYPT_FUZZ_CHECK(pwrite(g_scratch, bytes.data(), bytes.size(), 0) ==
-                   static_cast<ssize_t>(bytes.size()));
+  FUZZ_CHECK(ftruncate(g_scratch, 0) == 0);
+  FUZZ_CHECK(pwrite(g_scratch, bytes.data(), bytes.size(), 0) ==
+             static_cast<ssize_t>(bytes.size()));
 }
 
 }  // namespace
@@ -83,10 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   VRC rc = vantrel::internal::ParseKeyFile("fuzz", block.data(),
                                            static_cast<uint32_t>(file.size()),
                                            &key, &keyLength);
-  CRYPT_FUZZ_CHECK(rc == expected);
+  FUZZ_CHECK(rc == expected);
   if (rc == 0) {
-    CRYPT_FUZZ_CHECK(std::string(reinterpret_cast<const char *>(key),
-                                 keyLength) == expectedKey);
+    FUZZ_CHECK(std::string(reinterpret_cast<const char *>(key), keyLength) ==
+               expectedKey);
   }
 
   // Through a file: the read gives the bytes back, and a context is made
@@ -96,30 +88,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   uint32_t readLength = 0;
   rc = VDataCryptReadFile(ScratchPath(), &read, &readLength);
   if (file.empty()) {
-    CRYPT_FUZZ_CHECK(rc == VRC_CRYPT_FILE_EMPTY);
+    FUZZ_CHECK(rc == VRC_CRYPT_FILE_EMPTY);
     expected = VRC_CRYPT_FILE_EMPTY;
   } else {
-    CRYPT_FUZZ_CHECK(rc == 0 && std::string(read, readLength) == file &&
-                     read[readLength] == 0);
+    FUZZ_CHECK(rc == 0 && std::string(read, readLength) == file &&
+               read[readLength] == 0);
   }
   VDataCryptFreeFileData(read);
   VDataCryptContext context = nullptr;
   rc = VDataCryptSetupContextWithFile("AES_CBC", ScratchPath(), &context);
   size_t n = expectedKey.size();
   if (expected == 0 && n != 16 && n != 24 && n != 32) expected = -5003;
-  CRYPT_FUZZ_CHECK(rc == expected);
-  CRYPT_FUZZ_CHECK((context != nullptr) == (rc == 0));
+  FUZZ_CHECK(rc == expected);
+  FUZZ_CHECK((context != nullptr) == (rc == 0));
   if (context != nullptr) {
     char *text = nullptr;
-    CRYPT_FUZZ_CHECK(VDataCryptEncrypt(context, "value", 5, &text) == 0);
+    FUZZ_CHECK(VDataCryptEncrypt(context, "value", 5, &text) == 0);
     char *back = nullptr;
     uint32_t length = 0;
     VDataCryptContext same = nullptr;
-    CRYPT_FUZZ_CHECK(
-        VDataCryptSetupContextWithKey("AES_CBC", expectedKey.data(),
-                                      static_cast<uint32_t>(n), &same) == 0);
-    CRYPT_FUZZ_CHECK(VDataCryptDecrypt(same, text, &back, &length) == 0 &&
-                     std::string(back, length) == "value");
+    FUZZ_CHECK(VDataCryptSetupContextWithKey("AES_CBC", expectedKey.data(),
+                                             static_cast<uint32_t>(n),
+                                             &same) == 0);
+    FUZZ_CHECK(VDataCryptDecrypt(same, text, &back, &length) == 0 &&
+               std::string(back, length) == "value");
     VDataCryptFreeDecryptedData(same, back);
     VDataCryptFreeEncryptedData(context, text);
     VDataCryptCipherContextDestroy(same);

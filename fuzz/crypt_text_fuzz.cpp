@@ -11,17 +11,9 @@
 
 #include <string>
 
+#include "fuzz_support.h"
 #include "vantrel/vdatacrypt.h"
 #include "vantrel/vlog.h"
-
-#define CRYPT_FUZZ_CHECK(condition)                                    \
-  do {                                                                 \
-    if (!(condition)) {                                                \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-              #condition);                                             \
-      abort();                                                         \
-    }                                                                  \
-  } while (0)
 
 namespace {
 
@@ -38,9 +30,9 @@ VDataCryptContext ContextFor(int algorithm) {
   static VDataCryptContext contexts[4] = {};
   if (contexts[algorithm] == nullptr) {
     VLogMgrSetLevel(VLOG_FATAL);  // failures are expected here
-    CRYPT_FUZZ_CHECK(VDataCryptSetupContextWithKey(kAlgorithms[algorithm], kKey,
-                                                   sizeof kKey,
-                                                   &contexts[algorithm]) == 0);
+    FUZZ_CHECK(VDataCryptSetupContextWithKey(kAlgorithms[algorithm], kKey,
+                                             sizeof kKey,
+                                             &contexts[algorithm]) == 0);
   }
   return contexts[algorithm];
 }
@@ -100,7 +92,7 @@ bool ReferenceDecrypt(int algorithm, const std::string &text,
   if (cipher.size() <= 16) return false;
   if (IsCbc(algorithm) && cipher.size() % 16 != 0) return false;
   EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-  CRYPT_FUZZ_CHECK(ctx != nullptr);
+  FUZZ_CHECK(ctx != nullptr);
   auto *in = reinterpret_cast<const unsigned char *>(cipher.data());
   plain->assign(cipher.size(), '\0');
   auto *out = reinterpret_cast<unsigned char *>(plain->data());
@@ -119,14 +111,14 @@ bool ReferenceDecrypt(int algorithm, const std::string &text,
 // Encrypts bytes and decrypts them back through the library.
 void RoundTrip(VDataCryptContext context, const std::string &bytes) {
   char *text = nullptr;
-  CRYPT_FUZZ_CHECK(VDataCryptEncrypt(context, bytes.data(),
-                                     static_cast<uint32_t>(bytes.size()),
-                                     &text) == 0);
-  CRYPT_FUZZ_CHECK(VDataCryptTestData(text, strlen(text)) == 1);
+  FUZZ_CHECK(VDataCryptEncrypt(context, bytes.data(),
+                               static_cast<uint32_t>(bytes.size()),
+                               &text) == 0);
+  FUZZ_CHECK(VDataCryptTestData(text, strlen(text)) == 1);
   char *back = nullptr;
   uint32_t length = 0;
-  CRYPT_FUZZ_CHECK(VDataCryptDecrypt(context, text, &back, &length) == 0);
-  CRYPT_FUZZ_CHECK(std::string(back, length) == bytes && back[length] == 0);
+  FUZZ_CHECK(VDataCryptDecrypt(context, text, &back, &length) == 0);
+  FUZZ_CHECK(std::string(back, length) == bytes && back[length] == 0);
   VDataCryptFreeDecryptedData(context, back);
   VDataCryptFreeEncryptedData(context, text);
 }
@@ -139,8 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   VDataCryptContext context = ContextFor(algorithm);
   std::string text(reinterpret_cast<const char *>(data + 1), size - 1);
 
-  CRYPT_FUZZ_CHECK(VDataCryptTestData(text.data(), text.size()) ==
-                   (ModelIsFramed(text) ? 1 : 0));
+  FUZZ_CHECK(VDataCryptTestData(text.data(), text.size()) ==
+             (ModelIsFramed(text) ? 1 : 0));
 
   // Decryption sees the text up to its first NUL.
   std::string c(text.c_str());
@@ -148,18 +140,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   char *plain = &sentinel;
   uint32_t length = 99;
   VRC rc = VDataCryptDecrypt(context, c.c_str(), &plain, &length);
-  if (rc != 0) CRYPT_FUZZ_CHECK(plain == &sentinel && length == 99);
+  if (rc != 0) FUZZ_CHECK(plain == &sentinel && length == 99);
   if (!ModelIsFramed(c)) {
-    CRYPT_FUZZ_CHECK(rc == VRC_CRYPT_NOT_ENCRYPTED);
+    FUZZ_CHECK(rc == VRC_CRYPT_NOT_ENCRYPTED);
   } else {
     std::string expected;
     bool ok = ReferenceDecrypt(algorithm, c, &expected);
     if (ok) {
-      CRYPT_FUZZ_CHECK(rc == 0 && std::string(plain, length) == expected &&
-                       plain[length] == 0);
+      FUZZ_CHECK(rc == 0 && std::string(plain, length) == expected &&
+                 plain[length] == 0);
     } else {
       // Too short for the mode, or a CBC padding error.
-      CRYPT_FUZZ_CHECK(rc == VRC_CRYPT_NOT_ENCRYPTED || rc == -5008);
+      FUZZ_CHECK(rc == VRC_CRYPT_NOT_ENCRYPTED || rc == -5008);
     }
   }
   if (rc == 0) {

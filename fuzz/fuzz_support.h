@@ -14,6 +14,7 @@
 #include <string>
 
 #include "internal/alloc.h"
+#include "platform/oscall.h"
 
 #define FUZZ_CHECK(condition)                                          \
   do {                                                                 \
@@ -115,6 +116,20 @@ class AllocFault {
   bool repeat_;
   bool armed_ = false;
 };
+
+// Serves the library's open, read and close from the given functions (a
+// file in memory); returns the close they replaced, for the descriptors
+// that are not theirs.
+template <typename Open, typename Read, typename Close>
+int (*ServeFiles(Open open, Read read, Close close))(int) {
+  namespace vp = vantrel::platform;
+  vp::OsFunction previous = nullptr;
+  vp::OsCallReplace("open", reinterpret_cast<vp::OsFunction>(open), &previous);
+  vp::OsCallReplace("read", reinterpret_cast<vp::OsFunction>(read), &previous);
+  vp::OsCallReplace("close", reinterpret_cast<vp::OsFunction>(close),
+                    &previous);
+  return reinterpret_cast<int (*)(int)>(previous);
+}
 
 }  // namespace vfuzz
 

@@ -28,15 +28,12 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/oscall.h"
 #include "vantrel/venv.h"
 #include "vantrel/vlog.h"
 #include "vantrel/vprop.h"
 #include "vantrel/vservices.h"
 
 namespace {
-
-namespace vp = vantrel::platform;
 
 // ---- Files in memory.
 
@@ -110,14 +107,7 @@ int MemoryClose(int descriptor) {
 }
 
 void Serve() {
-  vp::OsFunction previous = nullptr;
-  vp::OsCallReplace("open", reinterpret_cast<vp::OsFunction>(MemoryOpen),
-                    &previous);
-  vp::OsCallReplace("read", reinterpret_cast<vp::OsFunction>(MemoryRead),
-                    &previous);
-  vp::OsCallReplace("close", reinterpret_cast<vp::OsFunction>(MemoryClose),
-                    &previous);
-  g_close = reinterpret_cast<int (*)(int)>(previous);
+  g_close = vfuzz::ServeFiles(MemoryOpen, MemoryRead, MemoryClose);
 }
 
 // ---- Managers.
