@@ -400,6 +400,12 @@ TEST_F(VPropMgrTest, ModelOfNamesValuesAndAliases) {
     if (gen() % 2) s[0] = 'P';
     return s;
   };
+  // The property a name or alias stands for.
+  auto resolve = [&](const std::string &key) {
+    auto alias = aliases.find(key);
+    return properties.find(alias == aliases.end() ? key
+                                                  : alias->second.canonical);
+  };
   for (int step = 0; step < 40000; ++step) {
     std::string n = name();
     std::string key = upper(n);
@@ -415,11 +421,7 @@ TEST_F(VPropMgrTest, ModelOfNamesValuesAndAliases) {
         break;
       case 2: {
         VRC rc = VPropMgrSetValue(m.get(), n.c_str(), &v);
-        auto it = properties.find(key);
-        auto alias = aliases.find(key);
-        if (it == properties.end() && alias != aliases.end()) {
-          it = properties.find(alias->second.canonical);
-        }
+        auto it = resolve(key);
         ASSERT_EQ(rc, it != properties.end() ? 0 : VRC_PROP_NOT_FOUND);
         if (it != properties.end()) it->second.value = value;
         break;
@@ -445,11 +447,7 @@ TEST_F(VPropMgrTest, ModelOfNamesValuesAndAliases) {
       }
       default: {
         VProperty p = VPropMgrFind(m.get(), n.c_str());
-        auto it = properties.find(key);
-        auto alias = aliases.find(key);
-        if (it == properties.end() && alias != aliases.end()) {
-          it = properties.find(alias->second.canonical);
-        }
+        auto it = resolve(key);
         ASSERT_EQ(p != nullptr, it != properties.end()) << n;
         if (p == nullptr) break;
         ASSERT_EQ(upper(VPropertyGetName(p)), it->first);
