@@ -16,21 +16,16 @@ using VPropMgrParseTest = vtest::ConfigTest;
 // A manager with one property of each kind the cases set.
 vtest::PropMgr Standard() {
   auto m = vtest::MakePropMgr();
-  auto define = [&](const char *name, VTypedValue v) {
-    EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), name, "d", &v, 0), 0) << name;
-  };
-  define("port", vtest::Int(0));
-  define("host", vtest::Text(""));
-  define("ratio", vtest::Real(0));
-  define("debug", vtest::Bool(false));
-  define("when", VTypedValue{VDT_UTC, VValue{}});
-  define("big", vtest::Int64(0));
-  define("blob", VTypedValue{VDT_BINARY, VValue{}});
-  define("on", vtest::Text(""));
-  define("include", vtest::Text(""));
-  define("onward", vtest::Text(""));
-  define("a.b-c_d", vtest::Int(0));
-  define("tiny", VTypedValue{VDT_SHORT, VValue{}});
+  const std::pair<const char *, VTypedValue> kProperties[] = {
+      {"port", vtest::Int(0)},       {"ratio", vtest::Real(0)},
+      {"debug", vtest::Bool(false)}, {"when", {VDT_UTC, {}}},
+      {"big", vtest::Int64(0)},      {"blob", {VDT_BINARY, {}}},
+      {"a.b-c_d", vtest::Int(0)},    {"tiny", {VDT_SHORT, {}}},
+      {"host", vtest::Text("")},     {"on", vtest::Text("")},
+      {"include", vtest::Text("")},  {"onward", vtest::Text("")}};
+  for (const auto &[name, value] : kProperties) {
+    EXPECT_EQ(vtest::Define(m.get(), name, value), 0) << name;
+  }
   return m;
 }
 
