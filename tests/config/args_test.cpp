@@ -82,23 +82,28 @@ class VArgMgrTest : public vtest::ConfigTest {
   vtest::ArgMgr args_;
 };
 
-TEST_F(VArgMgrTest, ValuesAndSwitchesSetTheirPropertiesAndMarkThem) {
-  EXPECT_EQ(Process({"-port", "4100", "-debug"}), 0);
-  EXPECT_EQ(Value("port"), "4100");
-  EXPECT_EQ(Value("debug"), "TRUE");
-  EXPECT_TRUE(Specified("port"));
-  EXPECT_TRUE(Specified("debug"));
-  EXPECT_FALSE(Specified("host"));
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 0);
-}
-
-TEST_F(VArgMgrTest, ABadOrMissingValueStopsProcessing) {
+TEST_F(VArgMgrTest, OptionsSetAndMarkTheirPropertiesUntilAValueIsBad) {
   EXPECT_EQ(Process({"-port", "abc", "-debug"}), VRC_TYPE_MISMATCH);
   EXPECT_EQ(Value("port"), "4000");
   EXPECT_EQ(Value("debug"), "FALSE");
   EXPECT_TRUE(Specified("port"));  // marked before the value is looked at
+  EXPECT_FALSE(Specified("debug"));
   EXPECT_EQ(Process({"-debug", "-port"}), VRC_ARG_NO_VALUE);
   EXPECT_EQ(Value("debug"), "TRUE");
+  EXPECT_TRUE(Specified("debug"));
+  EXPECT_EQ(Process({"-port", "4100", "-debug"}), 0);
+  EXPECT_EQ(Value("port"), "4100");
+  EXPECT_FALSE(Specified("host"));
+  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 0);
+  // A null entry ends the vector.
+  char *argv[] = {nullptr, const_cast<char *>("-port"), nullptr,
+                  const_cast<char *>("5")};
+  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, argv), VRC_ARG_NO_VALUE);
+  argv[1] = nullptr;
+  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, argv), 0);
+  EXPECT_EQ(VArgMgrProcess(args_.get(), 0, argv), 0);
+  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, nullptr), 0);
+  EXPECT_EQ(VArgMgrProcess(nullptr, 4, argv), EINVAL);
 }
 
 // The text given to a value option, by the bound property's type.
@@ -183,17 +188,6 @@ TEST_F(VArgMgrTest, TheProgramsArgumentsStartAfterTheOptions) {
   EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), -1);
 }
 
-TEST_F(VArgMgrTest, ANullEntryEndsTheVector) {
-  char *argv[] = {nullptr, const_cast<char *>("-port"), nullptr,
-                  const_cast<char *>("5")};
-  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, argv), VRC_ARG_NO_VALUE);
-  argv[1] = nullptr;
-  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, argv), 0);
-  EXPECT_EQ(VArgMgrProcess(args_.get(), 0, argv), 0);
-  EXPECT_EQ(VArgMgrProcess(args_.get(), 4, nullptr), 0);
-  EXPECT_EQ(VArgMgrProcess(nullptr, 4, argv), EINVAL);
-}
-
 TEST_F(VArgMgrTest, TheCommandLineWinsOverThePropertiesFile) {
   std::string file = WriteFile("app.props", "port: 1 host: 'from file'\n");
   EXPECT_EQ(Process({"-port", "2", "-propsfile", file.c_str()}), 0);
@@ -240,7 +234,22 @@ TEST_F(VArgMgrTest, FileErrorsAreLoggedAndReturnedSyntaxErrorsAreNot) {
   EXPECT_EQ(Value("port"), "5");
 }
 
-TEST_F(VArgMgrTest, AMissingFileNamedOnTheCommandLineIsFatal) {
+TEST_F(VArgMgrTest, AMissingNamedFileIsFatalAndDumpPropsExits) {
+  EXPECT_EXIT(
+      Process({"-port", "4242", "-dumpprops", "-debug"}),
+      testing::ExitedWithCode(0),
+      "# Vantrel Properties File(.|\n)*debug: TRUE # BOOLEAN \\(d\\)(.|\n)*"
+      "port: 4242 # INTEGER \\(d\\)(.|\n)*# End of File");
+  // Without dumpProps it is only an undefined argument.
+  VRC rc = -1;
+  auto lines = LogOf([&] {
+    rc = VArgMgrProcessWithDumpProps(args_.get(), 2,
+                                     Argv({"-dumpprops"}).argv(), 0);
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(lines,
+            (std::vector<LogLine>{{'W', "Undefined argument: -dumpprops"}}));
+  // A missing file named on the command line is fatal.
   std::string missing = Path("missing.props");
   EXPECT_EXIT(Process({"-propsfile", missing.c_str()}),
               testing::ExitedWithCode(1),
@@ -257,23 +266,6 @@ TEST_F(VArgMgrTest, AMissingFileNamedOnTheCommandLineIsFatal) {
   });
   VLogMgrSetFatalDoesNotExit(0);
   EXPECT_EQ(Value("port"), "9");
-}
-
-TEST_F(VArgMgrTest, DumpPropsWritesEveryPropertyAndExits) {
-  EXPECT_EXIT(
-      Process({"-port", "4242", "-dumpprops", "-debug"}),
-      testing::ExitedWithCode(0),
-      "# Vantrel Properties File(.|\n)*debug: TRUE # BOOLEAN \\(d\\)(.|\n)*"
-      "port: 4242 # INTEGER \\(d\\)(.|\n)*# End of File");
-  // Without dumpProps it is only an undefined argument.
-  VRC rc = -1;
-  auto lines = LogOf([&] {
-    rc = VArgMgrProcessWithDumpProps(args_.get(), 2,
-                                     Argv({"-dumpprops"}).argv(), 0);
-  });
-  EXPECT_EQ(rc, 0);
-  EXPECT_EQ(lines,
-            (std::vector<LogLine>{{'W', "Undefined argument: -dumpprops"}}));
 }
 
 VRC CountCalls(VProperty, const VTypedValue *, void *arg) {
@@ -411,7 +403,7 @@ TEST_F(VArgHelpTest, UsageShowsValuesFormattedByTheirHelp) {
       << text;
 }
 
-TEST_F(VArgHelpTest, TheStringFormListsEveryOptionWithHelpUnmarked) {
+TEST_F(VArgHelpTest, TheStringFormListsEveryOptionUnmarkedUpToAFailure) {
   vb_buffer buffer;
   ASSERT_EQ(VArgHelpAsString(args_.get(), &buffer), 0);
   std::string text(vb_strval(&buffer), vb_strlen(&buffer));
@@ -424,21 +416,17 @@ TEST_F(VArgHelpTest, TheStringFormListsEveryOptionWithHelpUnmarked) {
             "-port\nport to listen on (default 4000)\n"
             "-propsfile\nproperties file " +
                 Path("default.props") +
-                "\n"
-                "-ratio\nratio 0.50\n"
+                "\n-ratio\nratio 0.50\n"
                 "-secret\nsecret s\n"
                 "-verylongoption\nr 0.5\n"
                 "-when\nstart at Fri Jan  2 00:00:00 1970\n");
-}
-
-TEST_F(VArgHelpTest, AFailedValueFetchEndsTheList) {
+  // A value that cannot be fetched ends either list.
   ASSERT_EQ(VPropMgrUndefine(props_.get(), "host"), 0);
-  std::string text = vtest::StderrOf(
+  text = vtest::StderrOf(
       [&] { EXPECT_EQ(VArgHelp(args_.get(), "prog"), VRC_PROP_NOT_FOUND); });
   std::string last = Row("-host", 10, "");
   EXPECT_EQ(text.substr(text.size() - last.size() + 1),
             last.substr(0, last.size() - 1));
-  vb_buffer buffer;
   EXPECT_EQ(VArgHelpAsString(args_.get(), &buffer), VRC_PROP_NOT_FOUND);
   EXPECT_EQ(std::string(vb_strval(&buffer)),
             "-big\nbig -5000000000\n-blob\nblob %d ignored\n-debug\n"

@@ -51,23 +51,20 @@ class ConfigAllocTest : public vtest::ConfigTest {
 };
 
 // A manager with a few properties of every kind, aliases and a callback.
-vtest::PropMgr Populated(uint32_t flags = 0) {
+vtest::PropMgr PopulatedWith(uint32_t flags) {
   auto m = vtest::MakePropMgr(flags);
   VTypedValue text = Text("$VPROPTEST_DIR/x");
   VTypedValue number = Int(1);
   uint8_t bytes[] = {1, 2, 3};
-  VTypedValue bin{VDT_BINARY, VValue{}};
-  bin.value.binaryValue.length = 3;
-  bin.value.binaryValue.data = bytes;
-  EXPECT_EQ(
-      VPropMgrDefineWithFlags(m.get(), "text", "t", &text, VPROP_FLAG_EXPAND),
-      0);
-  EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "plain", "p", &text, 0), 0);
-  EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "number", "n", &number, 0), 0);
-  EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "blob", "b", &bin, 0), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "text", text, VPROP_FLAG_EXPAND), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "plain", text), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "number", number), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "blob", vtest::Binary(bytes, 3)), 0);
   EXPECT_EQ(VPropMgrAddAlias(m.get(), "number", "old"), 0);
   return m;
 }
+
+vtest::PropMgr Populated() { return PopulatedWith(0); }
 
 VRC Accept(VProperty, const VTypedValue *, void *) { return 0; }
 
@@ -87,7 +84,7 @@ TEST_F(ConfigAllocTest, CreateLeavesNoManager) {
 TEST_F(ConfigAllocTest, DefineLeavesNoProperty) {
   for (uint32_t flags : {0u, VPROP_FLAG_EXPAND}) {
     Sweep<vtest::PropMgr>(
-        [] { return Populated(); },
+        Populated,
         [flags](vtest::PropMgr &m) {
           VTypedValue v = Text("${VPROPTEST_DIR}new");
           return VPropMgrDefineWithFlags(m.get(), "new", "d", &v, flags);
@@ -101,12 +98,9 @@ TEST_F(ConfigAllocTest, DefineLeavesNoProperty) {
   }
   uint8_t bytes[40] = {};
   Sweep<vtest::PropMgr>(
-      [] { return Populated(); },
+      Populated,
       [&](vtest::PropMgr &m) {
-        VTypedValue v{VDT_BINARY, VValue{}};
-        v.value.binaryValue.length = sizeof bytes;
-        v.value.binaryValue.data = bytes;
-        return VPropMgrDefineWithFlags(m.get(), "bin", "d", &v, 0);
+        return vtest::Define(m.get(), "bin", vtest::Binary(bytes, 40));
       },
       [](vtest::PropMgr &m, VRC rc) {
         EXPECT_EQ(VPropMgrExists(m.get(), "bin"), rc == 0 ? 1 : 0);
@@ -173,7 +167,7 @@ TEST_F(ConfigAllocTest, BuildingTheAliasIndexFailsTheAlias) {
 TEST_F(ConfigAllocTest, SetKeepsTheOldValue) {
   for (const char *name : {"text", "plain", "old"}) {
     Sweep<vtest::PropMgr>(
-        [] { return Populated(); },
+        Populated,
         [name](vtest::PropMgr &m) {
           VTypedValue v = strcmp(name, "old") == 0 ? vtest::Real(7.5)
                                                    : Text("$VPROPTEST_DIR/new");
@@ -188,7 +182,7 @@ TEST_F(ConfigAllocTest, SetKeepsTheOldValue) {
 }
 
 TEST_F(ConfigAllocTest, DynamicCreationLeavesNothingWhenItFails) {
-  Sweep<vtest::PropMgr>([] { return Populated(VPROPMGR_FLAG_DYNAMIC); },
+  Sweep<vtest::PropMgr>([] { return PopulatedWith(VPROPMGR_FLAG_DYNAMIC); },
                         [](vtest::PropMgr &m) {
                           VTypedValue v = Text("${VPROPTEST_DIR}fresh");
                           return VPropMgrSetValue(m.get(), "fresh", &v);
@@ -201,13 +195,13 @@ TEST_F(ConfigAllocTest, DynamicCreationLeavesNothingWhenItFails) {
 
 TEST_F(ConfigAllocTest, AliasesCallbacksAndUndefine) {
   Sweep<vtest::PropMgr>(
-      [] { return Populated(); },
+      Populated,
       [](vtest::PropMgr &m) { return VPropMgrAddAlias(m.get(), "text", "t2"); },
       [](vtest::PropMgr &m, VRC rc) {
         EXPECT_EQ(VPropMgrExists(m.get(), "t2"), rc == 0 ? 1 : 0);
       });
   Sweep<vtest::PropMgr>(
-      [] { return Populated(); },
+      Populated,
       [](vtest::PropMgr &m) {
         return VPropMgrAddCallback(m.get(), "text", Accept, nullptr);
       },
@@ -217,7 +211,7 @@ TEST_F(ConfigAllocTest, AliasesCallbacksAndUndefine) {
                   rc == 0 ? 0 : VRC_PROP_NOT_FOUND);
       });
   Sweep<vtest::PropMgr>(
-      [] { return Populated(); },
+      Populated,
       [](vtest::PropMgr &m) { return VPropMgrUndefine(m.get(), "number"); },
       [](vtest::PropMgr &m, VRC rc) {
         EXPECT_EQ(VPropMgrExists(m.get(), "number"), rc == 0 ? 0 : 1);
@@ -227,18 +221,14 @@ TEST_F(ConfigAllocTest, AliasesCallbacksAndUndefine) {
 
 TEST_F(ConfigAllocTest, GettersHandOutNothingOnFailure) {
   for (const char *name : {"text", "blob", "number"}) {
-    Sweep<vtest::PropMgr>([] { return Populated(); },
-                          [name](vtest::PropMgr &m) {
-                            char *text = nullptr;
-                            VRC rc =
-                                VPropMgrGetStringValue(m.get(), name, &text);
-                            if (rc != 0) {
-                              EXPECT_EQ(text, nullptr);
-                            }
-                            free(text);
-                            return rc;
-                          },
-                          [](vtest::PropMgr &, VRC) {});
+    auto get = [name](vtest::PropMgr &m) {
+      char *text = nullptr;
+      VRC rc = VPropMgrGetStringValue(m.get(), name, &text);
+      EXPECT_TRUE(rc == 0 || text == nullptr);
+      free(text);
+      return rc;
+    };
+    Sweep<vtest::PropMgr>(Populated, get, [](vtest::PropMgr &, VRC) {});
   }
 }
 
@@ -249,7 +239,7 @@ TEST_F(ConfigAllocTest, ParseStopsWithOutOfMemory) {
                 "text: 'a\\tb' number: 2\ninclude '$VPROPTEST_DIR/inc.props'\n"
                 "fresh: 1.5 other: ~86400 more: 'x' blob2: 0x0102\n");
   Sweep<vtest::PropMgr>(
-      [] { return Populated(VPROPMGR_FLAG_DYNAMIC); },
+      [] { return PopulatedWith(VPROPMGR_FLAG_DYNAMIC); },
       [&](vtest::PropMgr &m) {
         VPropParseError error{};
         VRC rc = VPropMgrParseFile(m.get(), top.c_str(), &error);
@@ -300,6 +290,14 @@ struct Managers {
   vtest::ArgMgr args;
 };
 
+Managers MakeManagers() {
+  Managers m{Populated(), nullptr};
+  VArgMgr args = nullptr;
+  EXPECT_EQ(VArgMgrCreate(m.props.get(), &args), 0);
+  m.args.reset(args);
+  return m;
+}
+
 TEST_F(ConfigAllocTest, ArgumentManagers) {
   auto props = Populated();
   Sweep<VArgMgr>([] { return reinterpret_cast<VArgMgr>(0x1); },
@@ -310,15 +308,8 @@ TEST_F(ConfigAllocTest, ArgumentManagers) {
                    }
                    VArgMgrDestroy(rc == 0 ? out : nullptr);
                  });
-  auto make = [] {
-    Managers m{Populated(), nullptr};
-    VArgMgr args = nullptr;
-    EXPECT_EQ(VArgMgrCreate(m.props.get(), &args), 0);
-    m.args.reset(args);
-    return m;
-  };
   Sweep<Managers>(
-      make,
+      MakeManagers,
       [](Managers &m) {
         VTypedValue fixed = Text("fixed");
         return VArgMgrDefineWithFlags(m.args.get(), "-fixed", "text", "%s",
@@ -347,10 +338,8 @@ TEST_F(ConfigAllocTest, ProcessingAndHelp) {
   VDataCryptCipherContextDestroy(context);
 
   auto make = [&] {
-    Managers m{Populated(), nullptr};
-    VArgMgr args = nullptr;
-    EXPECT_EQ(VArgMgrCreate(m.props.get(), &args), 0);
-    m.args.reset(args);
+    Managers m = MakeManagers();
+    VArgMgr args = m.args.get();
     VTypedValue path = Text(file.c_str());
     EXPECT_EQ(VPropMgrDefineWithFlags(m.props.get(), "PropsFile", "", &path, 0),
               0);

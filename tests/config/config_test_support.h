@@ -53,6 +53,12 @@ inline VTypedValue Text(const char *v) {
       v != nullptr ? static_cast<uint32_t>(strlen(v)) : 0;
   return t;
 }
+inline VTypedValue Binary(const void *data, uint32_t length) {
+  VTypedValue t{VDT_BINARY, VValue{}};
+  t.value.binaryValue.data = const_cast<void *>(data);
+  t.value.binaryValue.length = length;
+  return t;
+}
 inline VTypedValue Typed(VDataType type, VValue value) {
   return VTypedValue{type, value};
 }
@@ -73,6 +79,15 @@ inline PropMgr MakePropMgr(uint32_t flags = 0) {
   VPropMgr m = nullptr;
   EXPECT_EQ(VPropMgrCreateWithFlags(&m, flags), 0);
   return PropMgr(m);
+}
+
+// Defines a property described "d", or sets one: the code.
+inline VRC Define(VPropMgr m, const char *name, VTypedValue v,
+                  uint32_t flags = 0) {
+  return VPropMgrDefineWithFlags(m, name, "d", &v, flags);
+}
+inline VRC Set(VPropMgr m, const char *name, VTypedValue v) {
+  return VPropMgrSetValue(m, name, &v);
 }
 
 // The property's value rendered as text ("" and a failure when absent).

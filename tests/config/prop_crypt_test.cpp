@@ -67,12 +67,10 @@ class VPropCryptTest : public vtest::ConfigTest {
   void Start(const std::string &contents) {
     props_ = vtest::MakePropMgr();
     for (const char *name : {"password", "plain", "expanded", "PropsFile"}) {
-      VTypedValue v = vtest::Text("");
       uint32_t flags = strcmp(name, "expanded") == 0 ? VPROP_FLAG_EXPAND : 0;
-      ASSERT_EQ(VPropMgrDefineWithFlags(props_.get(), name, "d", &v, flags), 0);
+      ASSERT_EQ(vtest::Define(props_.get(), name, vtest::Text(""), flags), 0);
     }
-    VTypedValue n = vtest::Int(0);
-    ASSERT_EQ(VPropMgrDefineWithFlags(props_.get(), "number", "d", &n, 0), 0);
+    ASSERT_EQ(vtest::Define(props_.get(), "number", vtest::Int(0)), 0);
     VArgMgr args = nullptr;
     ASSERT_EQ(VArgMgrCreate(props_.get(), &args), 0);
     args_.reset(args);
@@ -99,7 +97,13 @@ class VPropCryptTest : public vtest::ConfigTest {
   vtest::ArgMgr args_;
 };
 
-TEST_F(VPropCryptTest, EncryptedTextsAreDecryptedOnceEverythingIsApplied) {
+TEST_F(VPropCryptTest, EncryptedTextsAreDecryptedOnceAppliedIfThereIsAKey) {
+  // Without a key they stay as they are.
+  std::string secret = Encrypt("hidden");
+  Start("password: '" + secret + "'\n");
+  ASSERT_EQ(Process(), 0);
+  EXPECT_EQ(vtest::ValueText(props_.get(), "password"), secret);
+  EXPECT_FALSE(WasEncrypted("password"));
   setenv("VPROPTEST_SECRET_DIR", "/secret", 1);
   Start("ConfigKeyFile: '" + key_ + "'\n" + "password: '" +
         Encrypt("s3cr\x01t") + "'\n" + "expanded: '" +
@@ -116,14 +120,11 @@ TEST_F(VPropCryptTest, EncryptedTextsAreDecryptedOnceEverythingIsApplied) {
   VTypedValue got = vtest::Get(props_.get(), "password");
   EXPECT_EQ(got.value.stringValue.length, 6u);
   VTypedValueFreeValue(&got);
-}
-
-TEST_F(VPropCryptTest, WithoutAKeyEncryptedTextsStayAsTheyAre) {
-  std::string secret = Encrypt("hidden");
-  Start("password: '" + secret + "'\n");
+  // An empty key file name keeps the key.
+  Start("ConfigKeyFile: '" + key_ + "'\nConfigKeyFile: ''\npassword: '" +
+        Encrypt("kept") + "'\n");
   ASSERT_EQ(Process(), 0);
-  EXPECT_EQ(vtest::ValueText(props_.get(), "password"), secret);
-  EXPECT_FALSE(WasEncrypted("password"));
+  EXPECT_EQ(vtest::ValueText(props_.get(), "password"), "kept");
 }
 
 TEST_F(VPropCryptTest, TheKeyFileAndAlgorithmPropertiesAreTheLibrarys) {
@@ -166,7 +167,7 @@ TEST_F(VPropCryptTest, AProgramsOwnKeyFilePropertyIsAClash) {
       << lines[0].text;
 }
 
-TEST_F(VPropCryptTest, ABadKeyFileIsVetoedAndStopsTheFile) {
+TEST_F(VPropCryptTest, ABadKeyFileIsVetoedAndAnUndecryptableTextReturned) {
   Start(
       "plain: 'before'\nConfigKeyFile: '$VPROPTEST_DIR/missing.key'\n"
       "plain: 'after'\n");
@@ -177,6 +178,16 @@ TEST_F(VPropCryptTest, ABadKeyFileIsVetoedAndStopsTheFile) {
   EXPECT_EQ(rc, VRC_CRYPT_FILE_OPEN);
   EXPECT_EQ(vtest::ValueText(props_.get(), "ConfigKeyFile"), "");
   EXPECT_EQ(vtest::ValueText(props_.get(), "plain"), "before");
+  // A text that does not decrypt is an error, and kept as it is.
+  std::string damaged = Undecryptable("x");
+  Start("ConfigCryptoAlg: 'AES_CBC' ConfigKeyFile: '" + key_ + "'\nplain: '" +
+        damaged + "'\n");
+  VLogMgrSetLevel(VLOG_FATAL);
+  rc = Process();
+  VLogMgrSetLevel(VLOG_WARN);
+  EXPECT_NE(rc, 0);
+  EXPECT_NE(rc, VRC_CRYPT_NOT_ENCRYPTED);
+  EXPECT_EQ(vtest::ValueText(props_.get(), "plain"), damaged);
 }
 
 TEST_F(VPropCryptTest, TheAlgorithmFollowsItsPropertyOnceThereIsAKey) {
@@ -197,25 +208,6 @@ TEST_F(VPropCryptTest, TheAlgorithmFollowsItsPropertyOnceThereIsAKey) {
   EXPECT_EQ(Process(), VRC_CRYPT_NO_ALGORITHM);
   VLogMgrSetLevel(VLOG_WARN);
   EXPECT_EQ(vtest::ValueText(props_.get(), "ConfigCryptoAlg"), "AES");
-}
-
-TEST_F(VPropCryptTest, ATextThatDoesNotDecryptIsReturned) {
-  std::string damaged = Undecryptable("x");
-  Start("ConfigCryptoAlg: 'AES_CBC' ConfigKeyFile: '" + key_ + "'\nplain: '" +
-        damaged + "'\n");
-  VLogMgrSetLevel(VLOG_FATAL);
-  VRC rc = Process();
-  VLogMgrSetLevel(VLOG_WARN);
-  EXPECT_NE(rc, 0);
-  EXPECT_NE(rc, VRC_CRYPT_NOT_ENCRYPTED);
-  EXPECT_EQ(vtest::ValueText(props_.get(), "plain"), damaged);
-}
-
-TEST_F(VPropCryptTest, AnEmptyKeyFileNameKeepsTheKey) {
-  Start("ConfigKeyFile: '" + key_ + "'\nConfigKeyFile: ''\npassword: '" +
-        Encrypt("kept") + "'\n");
-  ASSERT_EQ(Process(), 0);
-  EXPECT_EQ(vtest::ValueText(props_.get(), "password"), "kept");
 }
 
 }  // namespace

@@ -102,45 +102,33 @@ TEST_F(VPropMgrWriteTest, EveryTypeSurvivesAWriteAndARead) {
   }
 }
 
-// Integers are read as signed 64-bit numbers: a larger unsigned value is
-// written in full but comes back as the largest signed one.
-TEST_F(VPropMgrWriteTest, UnsignedBeyondTheSignedRangeComesBackClamped) {
+// Reals keep six decimals.  Integers are read as signed 64-bit numbers: a
+// larger unsigned value is written in full but comes back clamped.
+TEST_F(VPropMgrWriteTest, RealsKeepSixDecimalsAndBigUnsignedComesBackClamped) {
   auto m = vtest::MakePropMgr();
   VValue u64{};
   u64.unsigned64Value = UINT64_MAX;
-  VTypedValue v{VDT_UNSIGNED64, u64};
-  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "u", "d", &v, 0), 0);
+  ASSERT_EQ(vtest::Define(m.get(), "u", VTypedValue{VDT_UNSIGNED64, u64}), 0);
+  ASSERT_EQ(vtest::Define(m.get(), "r", vtest::Real(0.0000001)), 0);
   std::string path = Path("u.props");
   ASSERT_EQ(VPropMgrWriteToFile(m.get(), path.c_str()), 0);
-  EXPECT_NE(ReadFile(path).find("u: 18446744073709551615 # UNSIGNED64 (d)"),
+  EXPECT_NE(ReadFile(path).find("r: 0.000000 # REAL (d)\n"
+                                "u: 18446744073709551615 # UNSIGNED64 (d)"),
             std::string::npos);
   ASSERT_EQ(VPropMgrParseFile(m.get(), path.c_str(), nullptr), 0);
   EXPECT_EQ(vtest::ValueText(m.get(), "u"), "9223372036854775807");
 }
 
-TEST_F(VPropMgrWriteTest, RealsKeepSixDecimals) {
-  auto m = vtest::MakePropMgr();
-  VTypedValue v = vtest::Real(0.0000001);
-  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "r", "d", &v, 0), 0);
-  EXPECT_NE(vtest::Written(m.get()).find("r: 0.000000 # REAL (d)\n"),
-            std::string::npos);
-}
-
 TEST_F(VPropMgrWriteTest, BinaryIsWrittenButCannotBeReadBack) {
   auto m = vtest::MakePropMgr();
   uint8_t bytes[] = {0x0a, 0x1b, 0xff};
-  VTypedValue bin{VDT_BINARY, VValue{}};
-  bin.value.binaryValue.length = 3;
-  bin.value.binaryValue.data = bytes;
-  VTypedValue empty{VDT_BINARY, VValue{}};
-  VTypedValue after = vtest::Int(1);
-  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "blob", "b", &bin, 0), 0);
-  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "empty", "e", &empty, 0), 0);
-  ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), "later", "l", &after, 0), 0);
+  ASSERT_EQ(vtest::Define(m.get(), "blob", vtest::Binary(bytes, 3)), 0);
+  ASSERT_EQ(vtest::Define(m.get(), "empty", vtest::Binary(nullptr, 0)), 0);
+  ASSERT_EQ(vtest::Define(m.get(), "later", vtest::Int(1)), 0);
   std::string body = vtest::Body(vtest::Written(m.get()));
-  EXPECT_NE(body.find("blob: 0x0a1bff# BINARY (3 bytes) (b)\n"
-                      "empty: # BINARY (0 bytes) (e)\n"
-                      "later: 1 # INTEGER (l)\n"),
+  EXPECT_NE(body.find("blob: 0x0a1bff# BINARY (3 bytes) (d)\n"
+                      "empty: # BINARY (0 bytes) (d)\n"
+                      "later: 1 # INTEGER (d)\n"),
             std::string::npos)
       << body;
   std::string path = Path("bin.props");
@@ -162,45 +150,30 @@ TEST_F(VPropMgrWriteTest, BinaryIsWrittenButCannotBeReadBack) {
 
 TEST_F(VPropMgrWriteTest, ReproduceFollowsTheTopLevelFile) {
   auto m = vtest::MakePropMgr();
-  auto define = [&](const char *name, uint32_t flags = 0) {
-    VTypedValue v = vtest::Int(0);
-    ASSERT_EQ(VPropMgrDefineWithFlags(m.get(), name, "d", &v, flags), 0);
-  };
-  for (const char *name : {"a", "b", "c", "d", "e", "x", "z"}) define(name);
-  define("hidden", VPROP_FLAG_NOWRITE);
+  for (const char *name : {"a", "b", "c", "d", "e", "x", "z"}) {
+    ASSERT_EQ(vtest::Define(m.get(), name, vtest::Int(0)), 0);
+  }
+  ASSERT_EQ(vtest::Define(m.get(), "hidden", vtest::Int(0), VPROP_FLAG_NOWRITE),
+            0);
   std::string inc1 = WriteFile("inc1.props", "x: 5\n");
   std::string inc2 = WriteFile("inc2.props", "d: 4\n");
-  std::string top = WriteFile("top.props",
-                              "c: 3\n"
-                              "include '" +
-                                  inc1 +
-                                  "'\n"
-                                  "a: 1 b: 2\n"
-                                  "hidden: 9\n"
-                                  "include \"" +
-                                  inc2 + "\"\n");
+  std::string inc1Line = "include '" + inc1 + "'\n";
+  std::string inc2Line = "include \"" + inc2 + "\"\n";
+  std::string top = WriteFile(
+      "top.props", "c: 3\n" + inc1Line + "a: 1 b: 2\nhidden: 9\n" + inc2Line);
   ASSERT_EQ(VPropMgrParseFile(m.get(), top.c_str(), nullptr), 0);
   VTypedValue v = vtest::Int(7);
   ASSERT_EQ(VPropMgrSetValueForWrite(m.get(), "e", &v), 0);
   ASSERT_EQ(VPropMgrSetValueForWrite(m.get(), "c", &v), 0);  // keeps line 1
   ASSERT_EQ(VPropMgrSetValue(m.get(), "z", &v), 0);          // not reproduced
   EXPECT_EQ(vtest::Body(vtest::Written(m.get(), true)),
-            "\n"
-            "c: 7 # INTEGER (d)\n"
-            "include '" +
-                inc1 +
-                "'\n"
-                "a: 1 # INTEGER (d)\n"
-                "b: 2 # INTEGER (d)\n"
-                "include \"" +
-                inc2 +
-                "\"\n"
-                "e: 7 # INTEGER (d)\n"
-                "\n# End of File\n");
+            "\nc: 7 # INTEGER (d)\n" + inc1Line +
+                "a: 1 # INTEGER (d)\nb: 2 # INTEGER (d)\n" + inc2Line +
+                "e: 7 # INTEGER (d)\n\n# End of File\n");
   // Write mode has every property, then every include statement.
   std::string body = vtest::Body(vtest::Written(m.get(), false));
-  EXPECT_NE(body.find("x: 5 # INTEGER (d)\nz: 7 # INTEGER (d)\ninclude '" +
-                      inc1 + "'\ninclude \"" + inc2 + "\"\n\n# End of File\n"),
+  EXPECT_NE(body.find("x: 5 # INTEGER (d)\nz: 7 # INTEGER (d)\n" + inc1Line +
+                      inc2Line + "\n# End of File\n"),
             std::string::npos)
       << body;
   EXPECT_EQ(body.find("hidden"), std::string::npos);

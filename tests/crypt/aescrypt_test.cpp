@@ -132,7 +132,15 @@ TEST_F(VAesDataCryptTest, KeyGivenToACallWinsOverTheGlobalKey) {
                      Error("libvcrypt error: 'Unknown error -5003'")});
 }
 
-TEST_F(VAesDataCryptTest, FailedSetLeavesNoGlobalKey) {
+TEST_F(VAesDataCryptTest, EachSetReplacesTheGlobalKeyAndAFailedOneLosesIt) {
+  Bytes fileKey = vtest::RandomBytes(32, 6);
+  std::string path = KeyFile("key", fileKey);
+  ASSERT_EQ(VAesDataCryptSetKeyFile(path.c_str()), 0);
+  EXPECT_EQ(GlobalKey(), fileKey);
+  // Replaced by the next set, from bytes.
+  Bytes next = vtest::RandomBytes(16, 7);
+  ASSERT_EQ(VAesDataCryptSetKey(16, next.data()), 0);
+  EXPECT_EQ(GlobalKey(), next);
   Bytes key = vtest::RandomBytes(16, 5);
   std::string bad = WriteFile("bad", "128" + key);
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -151,17 +159,6 @@ TEST_F(VAesDataCryptTest, FailedSetLeavesNoGlobalKey) {
       EXPECT_EQ(EncryptWith("x", nullptr, &text, nullptr), VRC_CRYPT_NO_KEY);
     });
   }
-}
-
-TEST_F(VAesDataCryptTest, KeyFileSetsTheGlobalKey) {
-  Bytes key = vtest::RandomBytes(32, 6);
-  std::string path = KeyFile("key", key);
-  ASSERT_EQ(VAesDataCryptSetKeyFile(path.c_str()), 0);
-  EXPECT_EQ(GlobalKey(), key);
-  // Replaced by the next set, from bytes.
-  Bytes next = vtest::RandomBytes(16, 7);
-  ASSERT_EQ(VAesDataCryptSetKey(16, next.data()), 0);
-  EXPECT_EQ(GlobalKey(), next);
 }
 
 TEST_F(VAesDataCryptTest, ThreadsShareTheGlobalKey) {

@@ -69,6 +69,15 @@ class CryptAllocTest : public vtest::CryptTest {
 
 const auto kSentinel = reinterpret_cast<VDataCryptContext>(0x1);
 
+// A made context is released; a failed set-up leaves the output alone.
+std::function<void(VRC)> ContextCheck(VDataCryptContext *out) {
+  return [out](VRC rc) {
+    if (rc == 0) VDataCryptCipherContextDestroy(*out);
+    EXPECT_TRUE(rc == 0 || *out == kSentinel);
+    *out = kSentinel;
+  };
+}
+
 TEST_F(CryptAllocTest, SetupWithKey) {
   Bytes key = vtest::RandomBytes(32, 1);
   for (const char *algorithm : {"AES", "AES_CBC"}) {
@@ -78,14 +87,7 @@ TEST_F(CryptAllocTest, SetupWithKey) {
         [&] {
           return VDataCryptSetupContextWithKey(algorithm, key.data(), 32, &out);
         },
-        [&](VRC rc) {
-          if (rc == 0) {
-            VDataCryptCipherContextDestroy(out);
-          } else {
-            EXPECT_EQ(out, kSentinel);
-          }
-          out = kSentinel;
-        });
+        ContextCheck(&out));
     EXPECT_GE(needed, 3u);
   }
 }
@@ -96,14 +98,7 @@ TEST_F(CryptAllocTest, SetupWithFileAndReadFile) {
   // The file's block, then what a setup with the key allocates.
   uint64_t needed = Sweep(
       [&] { return VDataCryptSetupContextWithFile("AES", path.c_str(), &out); },
-      [&](VRC rc) {
-        if (rc == 0) {
-          VDataCryptCipherContextDestroy(out);
-        } else {
-          EXPECT_EQ(out, kSentinel);
-        }
-        out = kSentinel;
-      });
+      ContextCheck(&out));
   EXPECT_GE(needed, 4u);
   char *data = nullptr;
   uint32_t length = 0;

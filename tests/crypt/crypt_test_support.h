@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,11 +65,8 @@ inline LogLine Warning(const std::string &text) { return {'W', 103, 0, text}; }
 
 inline std::vector<LogLine> ParseLog(const std::string &captured) {
   std::vector<LogLine> lines;
-  size_t start = 0;
-  while (start < captured.size()) {
-    size_t end = captured.find('\n', start);
-    if (end == std::string::npos) end = captured.size();
-    std::string line = captured.substr(start, end - start);
+  std::istringstream in(captured);
+  for (std::string line; std::getline(in, line);) {
     LogLine parsed{'?', 0, 0, line};
     int text = -1;
     if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%d-%d: %n", &parsed.letter,
@@ -79,7 +77,6 @@ inline std::vector<LogLine> ParseLog(const std::string &captured) {
       parsed = LogLine{'?', 0, 0, line};
     }
     lines.push_back(parsed);
-    start = end + 1;
   }
   return lines;
 }
@@ -198,18 +195,9 @@ inline Bytes CipherOf(const std::string &text) {
 // mode; nullopt-like empty marker `ok` false on a padding error.
 inline Bytes ReferenceDecrypt(const std::string &algorithm, const Bytes &key,
                               const Bytes &cipher, bool *ok) {
-  const EVP_CIPHER *evp = nullptr;
-  bool cbc = IsCbc(algorithm);
-  switch (key.size()) {
-    case 16:
-      evp = cbc ? EVP_aes_128_cbc() : EVP_aes_128_cfb1();
-      break;
-    case 24:
-      evp = cbc ? EVP_aes_192_cbc() : EVP_aes_192_cfb1();
-      break;
-    default:
-      evp = cbc ? EVP_aes_256_cbc() : EVP_aes_256_cfb1();
-  }
+  std::string name = "aes-" + std::to_string(key.size() * 8) +
+                     (IsCbc(algorithm) ? "-cbc" : "-cfb1");
+  const EVP_CIPHER *evp = EVP_get_cipherbyname(name.c_str());
   *ok = false;
   if (cipher.size() <= 16) return {};
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(

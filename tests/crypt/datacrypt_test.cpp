@@ -27,7 +27,9 @@ TEST_F(VDataCryptTest, EveryAlgorithmAndKeyLengthRoundTripsAsOpenSSLReadsIt) {
     for (uint32_t keyLength : vtest::kKeyLengths) {
       SCOPED_TRACE(testing::Message() << algorithm << " " << keyLength);
       Bytes key = vtest::RandomBytes(keyLength, seed++);
-      vtest::Context context = vtest::MakeContext(algorithm, key);
+      Bytes caller = key;  // the context keeps its own copy
+      vtest::Context context = vtest::MakeContext(algorithm, caller);
+      caller.assign(keyLength, '\0');
       for (size_t size : kSizes) {
         Bytes data = vtest::RandomBytes(size, seed++);
         std::string text = vtest::Encrypt(context.get(), data);
@@ -48,52 +50,38 @@ TEST_F(VDataCryptTest, EveryAlgorithmAndKeyLengthRoundTripsAsOpenSSLReadsIt) {
   }
 }
 
-TEST_F(VDataCryptTest, ContextKeepsItsOwnCopyOfTheKey) {
-  Bytes key = vtest::RandomBytes(16, 7);
-  Bytes caller = key;
-  VDataCryptContext made = nullptr;
-  ASSERT_EQ(VDataCryptSetupContextWithKey("AES", caller.data(), 16, &made), 0);
-  vtest::Context context(made);
-  caller.assign(16, '\0');
-  std::string text = vtest::Encrypt(context.get(), "value");
-  bool ok = false;
-  EXPECT_EQ(vtest::ReferenceDecrypt("AES", key, vtest::CipherOf(text), &ok),
-            "value");
-}
+struct RefusedSetup {
+  const char *algorithm;
+  uint32_t keyLength;
+  VRC code;
+  std::string line;
+};
 
-TEST_F(VDataCryptTest, AlgorithmNamesMatchExactly) {
-  Bytes key(16, '\x5a');
-  key[0] = 1;
+// Names match exactly; keys must have an AES length.  The output is left
+// alone and the reason logged.
+TEST_F(VDataCryptTest, SetupRefusesOtherNamesAndKeyLengthsAndLogsWhy) {
+  const std::string kNoName = "Encryption algorithm not found: ";
+  const std::string kLength = "libvcrypt error: 'Unknown error -5003'";
+  std::vector<RefusedSetup> cases;
   for (const char *name :
        {"aes", "Aes_cbc", "AES ", " AES", "AES_CFB", "", "AES_FIPS2"}) {
-    SCOPED_TRACE(name);
-    auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
-    VDataCryptContext out = sentinel;
-    std::vector<LogLine> log = LogOf([&] {
-      EXPECT_EQ(VDataCryptSetupContextWithKey(name, key.data(), 16, &out),
-                VRC_CRYPT_NO_ALGORITHM);
-    });
-    EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(log,
-              std::vector<LogLine>{Error(
-                  std::string("Encryption algorithm not found: ") + name)});
+    cases.push_back({name, 16, VRC_CRYPT_NO_ALGORITHM, kNoName + name});
   }
-}
-
-TEST_F(VDataCryptTest, KeysOtherThanAesLengthsAreRefusedAndLogged) {
   for (uint32_t length : {0u, 1u, 8u, 15u, 17u, 31u, 33u, 64u}) {
-    SCOPED_TRACE(length);
-    Bytes key = vtest::RandomBytes(64, length);
+    cases.push_back({"AES_CBC", length, VTKCRYPT_E_KEY_LENGTH, kLength});
+  }
+  for (const RefusedSetup &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.algorithm << " " << c.keyLength);
+    Bytes key = vtest::RandomBytes(64, c.keyLength);
     auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
     VDataCryptContext out = sentinel;
     std::vector<LogLine> log = LogOf([&] {
-      EXPECT_EQ(
-          VDataCryptSetupContextWithKey("AES_CBC", key.data(), length, &out),
-          VTKCRYPT_E_KEY_LENGTH);
+      EXPECT_EQ(VDataCryptSetupContextWithKey(c.algorithm, key.data(),
+                                              c.keyLength, &out),
+                c.code);
     });
     EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(log, std::vector<LogLine>{
-                       Error("libvcrypt error: 'Unknown error -5003'")});
+    EXPECT_EQ(log, std::vector<LogLine>{Error(c.line)});
   }
 }
 
@@ -158,37 +146,27 @@ TEST_F(VDataCryptTest, TestDataAcceptsOnlyTheFramedForm) {
   EXPECT_EQ(VDataCryptTestData(nullptr, 8), 0);
 }
 
+// Texts that are not framed, and valid frames too short to hold a vector
+// and data (the crypto library's "not cipher text"), are plain values:
+// quietly, with the outputs untouched.
 TEST_F(VDataCryptTest, PlainTextIsNotEncryptedAndOutputsStayUntouched) {
-  vtest::Context context = vtest::MakeContext("AES", vtest::RandomBytes(16, 3));
-  for (const char *text : {"", "secret", "@4:QUJD", "@5:QUJD@"}) {
-    char sentinel = 0;
-    char *data = &sentinel;
-    uint32_t length = 77;
-    std::vector<LogLine> log = LogOf([&] {
-      EXPECT_EQ(VDataCryptDecrypt(context.get(), text, &data, &length),
-                VRC_CRYPT_NOT_ENCRYPTED)
-          << text;
-    });
-    EXPECT_EQ(data, &sentinel);
-    EXPECT_EQ(length, 77u);
-    EXPECT_TRUE(log.empty());
-  }
-}
-
-TEST_F(VDataCryptTest, FramedTextTooShortForCipherOutputIsNotEncrypted) {
-  // Valid frames, but 3 or 16 bytes cannot hold a vector and data: the
-  // crypto library's "not cipher text" becomes the plain-value code, quietly.
-  vtest::Context context =
-      vtest::MakeContext("AES_CBC", vtest::RandomBytes(16, 4));
-  for (const std::string &text :
-       {std::string("@4:QUJD@"),
-        std::string("@24:AAAAAAAAAAAAAAAAAAAAAA==@")}) {
-    Bytes back;
-    std::vector<LogLine> log = LogOf([&] {
-      EXPECT_EQ(vtest::Decrypt(context.get(), text, &back),
-                VRC_CRYPT_NOT_ENCRYPTED);
-    });
-    EXPECT_TRUE(log.empty());
+  for (const char *algorithm : {"AES", "AES_CBC"}) {
+    vtest::Context context =
+        vtest::MakeContext(algorithm, vtest::RandomBytes(16, 3));
+    for (const char *text : {"", "secret", "@4:QUJD", "@5:QUJD@", "@4:QUJD@",
+                             "@24:AAAAAAAAAAAAAAAAAAAAAA==@"}) {
+      SCOPED_TRACE(testing::Message() << algorithm << " " << text);
+      char sentinel = 0;
+      char *data = &sentinel;
+      uint32_t length = 77;
+      std::vector<LogLine> log = LogOf([&] {
+        EXPECT_EQ(VDataCryptDecrypt(context.get(), text, &data, &length),
+                  VRC_CRYPT_NOT_ENCRYPTED);
+      });
+      EXPECT_EQ(data, &sentinel);
+      EXPECT_EQ(length, 77u);
+      EXPECT_TRUE(log.empty());
+    }
   }
 }
 
@@ -222,31 +200,27 @@ TEST_F(VDataCryptTest, WrongKeyFailsCbcPaddingAndGarblesCfb1) {
   EXPECT_NE(back, value);
 }
 
-TEST_F(VDataCryptTest, EmptyDataIsTheCryptoLibrarysNoDataCode) {
+// Empty data, and data too long for the length field (never read: the
+// length alone decides), are refused before ciphering.
+TEST_F(VDataCryptTest, EmptyAndOverlongDataAreRefusedWithTheirCodes) {
   vtest::Context context = vtest::MakeContext("AES", vtest::RandomBytes(16, 5));
-  char sentinel = 0;
-  char *text = &sentinel;
-  std::vector<LogLine> log = LogOf([&] {
-    EXPECT_EQ(VDataCryptEncrypt(context.get(), "", 0, &text),
-              VTKCRYPT_E_NO_DATA);
-  });
-  EXPECT_EQ(text, &sentinel);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5014'")});
-}
-
-TEST_F(VDataCryptTest, DataTooLongForTheLengthFieldIsRefusedBeforeCiphering) {
-  vtest::Context context = vtest::MakeContext("AES", vtest::RandomBytes(16, 5));
-  char *text = nullptr;
-  // Never read: the length alone decides.
   static const char kData[1] = {'x'};
-  std::vector<LogLine> log = LogOf([&] {
-    EXPECT_EQ(VDataCryptEncrypt(context.get(), kData, 750000000u, &text),
-              VTKCRYPT_E_TOO_LONG);
-  });
-  EXPECT_EQ(text, nullptr);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5006'")});
+  const struct {
+    uint32_t length;
+    VRC code;
+  } kCases[] = {{0, VTKCRYPT_E_NO_DATA}, {750000000u, VTKCRYPT_E_TOO_LONG}};
+  for (const auto &c : kCases) {
+    char sentinel = 0;
+    char *text = &sentinel;
+    std::vector<LogLine> log = LogOf([&] {
+      EXPECT_EQ(VDataCryptEncrypt(context.get(), kData, c.length, &text),
+                c.code);
+    });
+    EXPECT_EQ(text, &sentinel);
+    EXPECT_EQ(log,
+              std::vector<LogLine>{Error("libvcrypt error: 'Unknown error " +
+                                         std::to_string(c.code) + "'")});
+  }
 }
 
 struct MappingCase {

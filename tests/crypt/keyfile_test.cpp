@@ -35,7 +35,7 @@ struct KeyFileCase {
   const char *name;
   Bytes contents;
   VRC code;
-  std::string line;  // the error line's text before the path; "" for none
+  std::string line;  // the error line, "%s" for the path; "" for none
   Bytes key;         // the key a good file gives
 };
 
@@ -43,11 +43,11 @@ struct KeyFileCase {
 std::vector<KeyFileCase> KeyFileCases() {
   Bytes k16 = AwkwardKey(16), k24 = AwkwardKey(24), k32 = AwkwardKey(32);
   const std::string mismatch =
-      "Key file formatted incorrectly, length mismatch ";
+      "Key file formatted incorrectly, length mismatch %s";
   const std::string nonNumeric =
-      "Key file formatted incorrectly, non numeric characters in length: ";
+      "Key file formatted incorrectly, non numeric characters in length: %s";
   const std::string noColon =
-      "Key file formatted incorrectly, no separator found ";
+      "Key file formatted incorrectly, no separator found %s";
   return {
       {"exact", "128:" + k16, 0, "", k16},
       {"line end after", "128:" + k16 + "\n", 0, "", k16},
@@ -70,12 +70,11 @@ std::vector<KeyFileCase> KeyFileCases() {
       {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
       {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
       {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
-      {"NUL in length",
-       Bytes("12\0"
-             "8:",
-             5) +
-           k16,
-       VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+      {"NUL in length", Bytes("12\0008:", 5) + k16, VRC_CRYPT_KEY_NOT_NUMERIC,
+       nonNumeric, ""},
+      // A length the format allows but AES does not: the crypto library's.
+      {"96 bits", "96:" + AwkwardKey(12), VTKCRYPT_E_KEY_LENGTH,
+       "libvcrypt error: 'Unknown error -5003'", ""},
       {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR, noColon,
        ""},
       {"semicolon", "128;" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
@@ -95,7 +94,11 @@ TEST_F(VDataCryptKeyFileTest, EveryFormatGivesItsCodeLineAndKey) {
                 c.code);
     });
     std::vector<LogLine> expected;
-    if (!c.line.empty()) expected.push_back(Error(c.line + path));
+    if (size_t at = c.line.find("%s"); at != std::string::npos) {
+      expected.push_back(Error(c.line.substr(0, at) + path));
+    } else if (!c.line.empty()) {
+      expected.push_back(Error(c.line));
+    }
     EXPECT_EQ(log, expected);
     if (c.code != 0) {
       EXPECT_EQ(out, sentinel);
@@ -108,17 +111,6 @@ TEST_F(VDataCryptKeyFileTest, EveryFormatGivesItsCodeLineAndKey) {
         vtest::ReferenceDecrypt("AES_CBC", c.key, vtest::CipherOf(text), &ok),
         "value");
   }
-}
-
-TEST_F(VDataCryptKeyFileTest, KeyOfNoAesLengthIsTheCryptoLibrarysRefusal) {
-  std::string path = WriteFile("key", "96:" + AwkwardKey(12));
-  VDataCryptContext out = nullptr;
-  std::vector<LogLine> log = LogOf([&] {
-    EXPECT_EQ(VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
-              VTKCRYPT_E_KEY_LENGTH);
-  });
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5003'")});
 }
 
 TEST_F(VDataCryptKeyFileTest, KeyFileIsReadBeforeTheAlgorithmIsLookedUp) {

@@ -17,75 +17,21 @@ namespace {
 
 namespace vi = vantrel::internal;
 
-VTypedValue S(int16_t v) {
-  VTypedValue t{VDT_SHORT, {}};
-  t.value.shortValue = v;
-  return t;
-}
-VTypedValue I(int32_t v) {
-  VTypedValue t{VDT_INTEGER, {}};
-  t.value.integerValue = v;
-  return t;
-}
-VTypedValue U(uint32_t v) {
-  VTypedValue t{VDT_UNSIGNED, {}};
-  t.value.unsignedValue = v;
-  return t;
-}
-VTypedValue B(int32_t v) {
-  VTypedValue t{VDT_BOOLEAN, {}};
-  t.value.booleanValue = v;
-  return t;
-}
-VTypedValue R(double v) {
-  VTypedValue t{VDT_REAL, {}};
-  t.value.realValue = v;
-  return t;
-}
-VTypedValue T(int32_t v) {
-  VTypedValue t{VDT_UTC, {}};
-  t.value.utcValue = v;
-  return t;
-}
-VTypedValue L(int64_t v) {
-  VTypedValue t{VDT_INTEGER64, {}};
-  t.value.integer64Value = v;
-  return t;
-}
-VTypedValue K(uint64_t v) {
-  VTypedValue t{VDT_UNSIGNED64, {}};
-  t.value.unsigned64Value = v;
-  return t;
-}
+VTypedValue S(int16_t v) { return {VDT_SHORT, {.shortValue = v}}; }
+VTypedValue I(int32_t v) { return {VDT_INTEGER, {.integerValue = v}}; }
+VTypedValue U(uint32_t v) { return {VDT_UNSIGNED, {.unsignedValue = v}}; }
+VTypedValue B(int32_t v) { return {VDT_BOOLEAN, {.booleanValue = v}}; }
+VTypedValue R(double v) { return {VDT_REAL, {.realValue = v}}; }
+VTypedValue T(int32_t v) { return {VDT_UTC, {.utcValue = v}}; }
+VTypedValue L(int64_t v) { return {VDT_INTEGER64, {.integer64Value = v}}; }
+VTypedValue K(uint64_t v) { return {VDT_UNSIGNED64, {.unsigned64Value = v}}; }
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr uint64_t k2To32 = uint64_t{1} << 32;
 constexpr uint64_t k2To63 = uint64_t{1} << 63;
 
-std::string Describe(const VTypedValue &v) {
-  const VValue &c = v.value;
-  switch (v.type) {
-    case VDT_SHORT:
-      return "SHORT " + std::to_string(c.shortValue);
-    case VDT_INTEGER:
-      return "INTEGER " + std::to_string(c.integerValue);
-    case VDT_UNSIGNED:
-      return "UNSIGNED " + std::to_string(c.unsignedValue);
-    case VDT_BOOLEAN:
-      return "BOOLEAN " + std::to_string(c.booleanValue);
-    case VDT_REAL:
-      return "REAL " + std::to_string(c.realValue);
-    case VDT_UTC:
-      return "UTC " + std::to_string(c.utcValue);
-    case VDT_INTEGER64:
-      return "INTEGER64 " + std::to_string(c.integer64Value);
-    case VDT_UNSIGNED64:
-      return "UNSIGNED64 " + std::to_string(c.unsigned64Value);
-    default:
-      return "type " + std::to_string(v.type);
-  }
-}
+std::string Describe(const VTypedValue &v);
 
 // Worked by hand, one row per pair: the ordering and the equality test.
 struct Pair {
@@ -235,6 +181,20 @@ int64_t Truncated(double x) {
   return static_cast<int64_t>(t);
 }
 
+std::string Describe(const VTypedValue &v) {
+  static const char *const kNames[] = {
+      "",    "SHORT", "INTEGER", "UNSIGNED",  "BOOLEAN",   "REAL",
+      "UTC", "",      "",        "INTEGER64", "UNSIGNED64"};
+  if (v.type < 1 || v.type > 10 || *kNames[v.type] == '\0') {
+    return "type " + std::to_string(v.type);
+  }
+  std::string value = v.type == VDT_REAL ? std::to_string(v.value.realValue)
+                      : v.type == VDT_UNSIGNED || v.type == VDT_UNSIGNED64
+                          ? std::to_string(Bits64(v))
+                          : std::to_string(static_cast<int64_t>(Bits64(v)));
+  return kNames[v.type] + (" " + value);
+}
+
 template <typename N>
 int Sign(N a, N b) {
   return a < b ? -1 : a > b ? 1 : 0;
@@ -340,16 +300,9 @@ std::vector<VTypedValue> EdgeValues(VDataType type) {
     case VDT_UTC:
       return {T(0), T(-1), T(1), T(2), T(INT32_MIN), T(INT32_MAX)};
     case VDT_INTEGER64:
-      return {L(0),
-              L(-1),
-              L(1),
-              L(2),
-              L(INT64_MIN),
-              L(INT64_MAX),
-              L(int64_t{k2To32}),
-              L(int64_t{k2To32} + 1),
-              L(-int64_t{k2To32}),
-              L(4294967295)};
+      return {L(0),          L(-1),        L(1),          L(2),
+              L(INT64_MIN),  L(INT64_MAX), L(4294967295), L(k2To32),
+              L(k2To32 + 1), L(-k2To32)};
     case VDT_UNSIGNED64:
       return {K(0),          K(1),           K(2),
               K(UINT64_MAX), K(k2To63),      K(k2To32),
