@@ -1,9 +1,6 @@
 // Start-up of the socket layer inside VInitialise: the IPv6 probe, the
-// driver choice, loading the driver and what the address functions do
-// with and without one.  Each test runs in its own process, so each sees a
-// library that has not started yet.  The probe's inputs come through the
-// platform seam: the IPv6 socket ("socket", "setsockopt"), the interface
-// list ("getifaddrs") and the system's v6-only default ("open").
+// driver choice and the address functions with and without a driver.  Each
+// test runs in its own process, so each sees a library not yet started.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -36,8 +33,6 @@ namespace {
 namespace vi = vantrel::internal;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-
-// ---- A made-up interface list in place of the system's.
 
 struct FakeAddress {
   int family;
@@ -88,8 +83,6 @@ class FakeInterfaces {
   vtest::OsOverride<decltype(&freeifaddrs)> free_{"freeifaddrs",
                                                   FakeFreeifaddrs};
 };
-
-// ---- Fixture.
 
 class SocketStartupTest : public testing::Test {
  protected:
@@ -169,9 +162,7 @@ TEST_F(SocketStartupTest, WithoutADriverEveryAddressFunctionHasItsOwnResult) {
   VSocketIPAddrHdlDestroy(hdl);
   EXPECT_EQ(record.sockAddr, nullptr);
   EXPECT_EQ(record.sockAddrLength, 0);
-}
-
-TEST_F(SocketStartupTest, TypeNamesNeedNoDriver) {
+  // Type names need no driver.
   const std::pair<int, const char *> names[] = {
       {0, "Unknown"}, {1, "IPv4"},    {2, "IPv4 Mapped"},
       {3, "IPv6"},    {4, "Unknown"}, {-1, "Unknown"}};
@@ -376,14 +367,19 @@ TEST_F(SocketStartupTest, FailedInterfaceQueryIsLoggedAndEndsStartUp) {
   EXPECT_EQ(after, before);
 }
 
-TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
-  vtest::TempHome top;
+// Drivers installed in top, VTHOME below it and KESSHOME at VTHOME + suffix.
+void UseHomeBelowDrivers(const vtest::TempHome &top, const char *suffix) {
   top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
   top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
   std::string home = top.path() + "/kess";
   vtest::fs::create_directories(home);
   setenv("VTHOME", home.c_str(), 1);
-  setenv("KESSHOME", (home + "/").c_str(), 1);  // the same once cut
+  setenv("KESSHOME", (home + suffix).c_str(), 1);
+}
+
+TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
+  vtest::TempHome top;
+  UseHomeBelowDrivers(top, "/");  // the same once cut
   VRC rc = -1;
   EXPECT_EQ(StartUp(&rc), "");
   ASSERT_EQ(rc, 0);
@@ -392,12 +388,7 @@ TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
 
 TEST_F(SocketStartupTest, ParentIsNotSearchedWhenTheHomesDiffer) {
   vtest::TempHome top;
-  top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
-  top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
-  std::string home = top.path() + "/kess";
-  vtest::fs::create_directories(home);
-  setenv("VTHOME", home.c_str(), 1);
-  setenv("KESSHOME", (home + "/other").c_str(), 1);
+  UseHomeBelowDrivers(top, "/other");
   vtest::OsCallCounter loads("dlopen");
   VRC rc = -1;
   std::string written = StartUp(&rc);
@@ -414,8 +405,6 @@ TEST_F(SocketStartupTest, ParentIsNotSearchedWhenTheHomesDiffer) {
 TEST_F(SocketStartupTest, DefaultHomeIsWhereTheDriversAreInstalled) {
   EXPECT_STREQ(VGetVTHOME(), VTEST_INSTALL_HOME);
 }
-
-// ---- Supplemental mode.
 
 TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
   UseStage();

@@ -43,6 +43,30 @@ inline bool StartWithDriver(const char *driver) {
   return std::string(VSocketIPDriverGetName()).rfind(wanted, 0) == 0;
 }
 
+// Frees a list made by VSocketEntryListCreate.
+inline void DestroyEntryList(VList *list) {
+  VListDestroyWith(
+      list,
+      [](void *item, void *) {
+        VListFree(item);
+        return 0;
+      },
+      nullptr, free);
+}
+
+// Appends a wait entry for s as it is, without the pairing the list
+// constructor adds.
+inline void AppendEntry(VList *list, VSocket s) {
+  auto *entry = static_cast<VSocketEntry *>(VListAlloc(sizeof(VSocketEntry)));
+  *entry = {s, 0};
+  VListInsertAfter(list, entry, VListTail(list));
+}
+
+// Entry n of a wait list.
+inline VSocketEntry *Entry(VList *list, int n) {
+  return static_cast<VSocketEntry *>(VListNth(list, n));
+}
+
 // A connection over loopback: a listener, the client and the server's side.
 struct Connection {
   VSocket listener = VSOCKET_INVALID;
