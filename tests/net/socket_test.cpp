@@ -40,32 +40,6 @@ std::string Name(const testing::TestParamInfo<Loopback> &info) {
   return std::string(info.param.driver) + "_" + host;
 }
 
-// The numeric host as a socket address with port 0; returns its length.
-socklen_t AddressOf(const char *host, sockaddr_storage *address) {
-  *address = {};
-  if (strchr(host, ':') != nullptr) {
-    auto *in6 = reinterpret_cast<sockaddr_in6 *>(address);
-    in6->sin6_family = AF_INET6;
-    inet_pton(AF_INET6, host, &in6->sin6_addr);
-    return sizeof *in6;
-  }
-  auto *in = reinterpret_cast<sockaddr_in *>(address);
-  in->sin_family = AF_INET;
-  inet_pton(AF_INET, host, &in->sin_addr);
-  return sizeof *in;
-}
-
-// True when a socket can be bound to host here.
-bool CanBind(const char *host) {
-  sockaddr_storage address;
-  socklen_t length = AddressOf(host, &address);
-  int s = socket(address.ss_family, SOCK_STREAM, 0);
-  bool ok =
-      s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&address), length) == 0;
-  if (s >= 0) close(s);
-  return ok;
-}
-
 class SocketLoopbackTest : public testing::TestWithParam<Loopback> {
  protected:
   void SetUp() override {
@@ -73,7 +47,7 @@ class SocketLoopbackTest : public testing::TestWithParam<Loopback> {
       GTEST_SKIP() << "driver " << GetParam().driver
                    << " not in use: this host has no usable IPv6";
     }
-    if (!CanBind(GetParam().host)) {
+    if (!vtest::CanBind(GetParam().host)) {
       GTEST_SKIP() << "no loopback address " << GetParam().host << " here";
     }
     before_ = vtest::OpenDescriptors();
@@ -211,7 +185,7 @@ TEST_P(SocketLoopbackTest, ConnectWithALimitGivesABlockingSocket) {
 TEST_P(SocketLoopbackTest, ConnectWithALimitTimesOutOnAFullQueue) {
   // A listener with the shortest queue, filled by one connection.
   sockaddr_storage address;
-  socklen_t length = AddressOf(host(), &address);
+  socklen_t length = vtest::AddressOf(host(), &address);
   int listener = socket(address.ss_family, SOCK_STREAM, 0);
   auto *sa = reinterpret_cast<sockaddr *>(&address);
   ASSERT_EQ(bind(listener, sa, length), 0);
@@ -371,7 +345,8 @@ TEST(SocketAnyAddressTest, OneListenerServesBothFamilies) {
   std::vector<std::pair<const char *, int>> peers = {
       {"127.0.0.1",
        v6 ? VSOCKET_ADDR_TYPE_IPV4_MAPPED : VSOCKET_ADDR_TYPE_IPV4}};
-  if (v6 && CanBind("::1")) peers.push_back({"::1", VSOCKET_ADDR_TYPE_IPV6});
+  if (v6 && vtest::CanBind("::1"))
+    peers.push_back({"::1", VSOCKET_ADDR_TYPE_IPV6});
   for (auto [host, type] : peers) {
     VSocket client = VSOCKET_INVALID;
     VSocket server = VSOCKET_INVALID;

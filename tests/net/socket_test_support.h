@@ -4,9 +4,13 @@
 #ifndef VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 #define VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -29,9 +33,41 @@ constexpr VRC kReset = 10054;
 constexpr VRC kNoBuffers = 10055;
 constexpr VRC kPeerGone = 10058;  // EPIPE, ESHUTDOWN
 constexpr VRC kRefused = 10061;
+constexpr VRC kNotASocket = 10038;
+constexpr VRC kFamilyNotSupported = 10047;
+constexpr VRC kNotConnected = 10057;
+constexpr VRC kNameTooLong = 10063;
+constexpr VRC kHostNotFound = 11001;
+constexpr VRC kNoData = 11004;
 
 constexpr char kIpv4Loopback[] = "127.0.0.1";
 constexpr char kIpv6Loopback[] = "::1";
+
+// The numeric host as a socket address with port 0; returns its length.
+inline socklen_t AddressOf(const char *host, sockaddr_storage *address) {
+  *address = {};
+  if (strchr(host, ':') != nullptr) {
+    auto *in6 = reinterpret_cast<sockaddr_in6 *>(address);
+    in6->sin6_family = AF_INET6;
+    inet_pton(AF_INET6, host, &in6->sin6_addr);
+    return sizeof *in6;
+  }
+  auto *in = reinterpret_cast<sockaddr_in *>(address);
+  in->sin_family = AF_INET;
+  inet_pton(AF_INET, host, &in->sin_addr);
+  return sizeof *in;
+}
+
+// True when a socket can be bound to host here.
+inline bool CanBind(const char *host) {
+  sockaddr_storage address;
+  socklen_t length = AddressOf(host, &address);
+  int s = socket(address.ss_family, SOCK_STREAM, 0);
+  bool ok =
+      s >= 0 && bind(s, reinterpret_cast<sockaddr *>(&address), length) == 0;
+  if (s >= 0) close(s);
+  return ok;
+}
 
 // Starts the library with VTHOME at the staged drivers, asking for driver
 // (consulted only where IPv6 is usable).  True when that driver was loaded.
