@@ -147,67 +147,34 @@ MAKE(VOneTimeRoutine, InitialiseNothing);
 // Containers, each holding a few items.
 constexpr const char *kTexts[] = {"alpha", "beta", "gamma"};
 
-void *TextItem(void *item, const char *text) {
-  return strcpy(static_cast<char *>(item), text);
+// The container c with the texts added as items from alloc.
+template <typename C, typename Add>
+C *WithTexts(C *c, void *(*alloc)(size_t), Add add) {
+  for (const char *text : kTexts)
+    add(c, strcpy(static_cast<char *>(alloc(16)), text));
+  return c;
 }
 
-template <>
-struct Make<VList *> {
-  static VList *Get() {
-    VList *list = VListCreateWith(malloc);
-    for (const char *text : kTexts) {
-      VListInsertAfter(list, TextItem(VListAlloc(16), text), VListTail(list));
-    }
-    return list;
-  }
-};
-template <>
-struct Make<VHash *> {
-  static VHash *Get() {
-    VHash *table = VHashCreateWith(malloc, 7, VHashString2, nullptr,
-                                   CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VHashInsert(table, TextItem(VHashAlloc(16), text));
-    }
-    return table;
-  }
-};
+MAKE(VList *,
+     WithTexts(VListCreateWith(malloc), VListAlloc, [](VList *c, void *item) {
+       VListInsertAfter(c, item, VListTail(c));
+     }));
+MAKE(VHash *, WithTexts(VHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                        CompareTexts, nullptr),
+                        VHashAlloc, VHashInsert));
 MAKE(VHashCursor *, VHashCursorOpen(Make<VHash *>::Get()));
-template <>
-struct Make<VDHash *> {
-  static VDHash *Get() {
-    VDHash *table = VDHashCreateWith(malloc, 7, VHashString2, nullptr,
-                                     CompareTexts, nullptr, VHashStringIC,
-                                     nullptr, CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VDHashInsert(table, TextItem(VDHashAlloc(16), text));
-    }
-    return table;
-  }
-};
+MAKE(VDHash *, WithTexts(VDHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                          CompareTexts, nullptr, VHashStringIC,
+                                          nullptr, CompareTexts, nullptr),
+                         VDHashAlloc, VDHashInsert));
 MAKE(VDHashCursor *, VDHashCursorOpen(Make<VDHash *>::Get()));
-template <>
-struct Make<VHashList *> {
-  static VHashList *Get() {
-    VHashList *hl = VHashListCreateWith(malloc, 7, VHashString2, nullptr,
-                                        CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VHashListInsertAfter(hl, TextItem(VHashListAlloc(16), text),
-                           VHashListTail(hl));
-    }
-    return hl;
-  }
-};
-template <>
-struct Make<VTree *> {
-  static VTree *Get() {
-    VTree *tree = VTreeCreateWith(malloc, CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VTreeInsert(tree, TextItem(VTreeAlloc(16), text));
-    }
-    return tree;
-  }
-};
+MAKE(VHashList *, WithTexts(VHashListCreateWith(malloc, 7, VHashString2,
+                                                nullptr, CompareTexts, nullptr),
+                            VHashListAlloc, [](VHashList *c, void *item) {
+                              VHashListInsertAfter(c, item, VHashListTail(c));
+                            }));
+MAKE(VTree *, WithTexts(VTreeCreateWith(malloc, CompareTexts, nullptr),
+                        VTreeAlloc, VTreeInsert));
 MAKE(VIncrAllocator *, VIncrAllocatorCreate(256));
 
 // Values.
