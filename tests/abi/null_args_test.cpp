@@ -241,15 +241,8 @@ MAKE_OUT(VLogFile, VLogFileOpen("stderr", &h));
 
 // Sockets.  Address handles are made by the IP driver, which start-up loads
 // from VTHOME (the test's environment names the staged modules).
-template <>
-struct Make<struct sockaddr *> {
-  static struct sockaddr *Get() {
-    auto *address = new sockaddr_in{};
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return reinterpret_cast<struct sockaddr *>(address);
-  }
-};
+MAKE(struct sockaddr *, reinterpret_cast<struct sockaddr *>(new sockaddr_in{
+                            AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}}));
 template <>
 struct Make<VSocketIPAddrHdl> {
   static VSocketIPAddrHdl Get() {
@@ -264,15 +257,9 @@ struct Make<VSocketIPAddrHdl> {
 };
 
 // Data encryption.
-template <>
-struct Make<VDataCryptContext> {
-  static VDataCryptContext Get() {
-    static const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    VDataCryptContext context = nullptr;
-    VDataCryptSetupContextWithKey("AES_CBC", kKey, sizeof kKey, &context);
-    return context;
-  }
-};
+const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+MAKE_OUT(VDataCryptContext,
+         VDataCryptSetupContextWithKey("AES_CBC", kKey, sizeof kKey, &h));
 
 // A VSocket is an int, so it gets the numbers' 4: every socket operation
 // refuses a null pointer before it touches the socket, and the calls that
