@@ -92,11 +92,14 @@ class SocketStartupTest : public testing::Test {
       unsetenv(name);
     }
   }
-  // Runs VInitialise and returns what it wrote to standard error.
-  static std::string StartUp(VRC *rc) {
+  // Runs VInitialise, expecting it to return `expected`, and returns what
+  // it wrote to standard error.
+  static std::string StartUp(VRC expected = 0) {
     CaptureStderr();
-    *rc = VInitialise("nettest", "stderr");
-    return GetCapturedStderr();
+    VRC rc = VInitialise("nettest", "stderr");
+    std::string written = GetCapturedStderr();
+    EXPECT_EQ(rc, expected) << written;
+    return written;
   }
   static std::string Warning(const std::string &text) {
     return ": Warning: " + text + "\n";
@@ -120,9 +123,7 @@ TEST_F(SocketStartupTest, WithoutADriverEveryAddressFunctionHasItsOwnResult) {
   vtest::TempHome empty;
   setenv("VTHOME", empty.path().c_str(), 1);
   auto before = vtest::OpenDescriptors();
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   std::string name = vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r";
   EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
                                         "module '" +
@@ -197,9 +198,7 @@ TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
   home.Install(GetParam().file, "ipv6_r");
   setenv("VTHOME", home.path().c_str(), 1);
   vtest::OsCallCounter unloads("dlclose");
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   char warning[200];
   snprintf(warning, sizeof warning, GetParam().warning,
            vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r");
@@ -213,9 +212,7 @@ TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
 // exported functions hand everything to it.
 TEST_F(SocketStartupTest, DriverFromTheStagePassesEverythingThrough) {
   UseStage();
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   bool v6 = vi::SocketIpv6Usable();
   EXPECT_STREQ(VSocketIPDriverGetName(), v6 ? "IPv6 Socket Address Library"
@@ -256,9 +253,7 @@ TEST_F(SocketStartupTest, NoIpv6SocketMeansTheIpv4DriverWhateverIsAsked) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipv6_r", 1);
   vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   EXPECT_FALSE(vi::SocketIpv6Usable());
   EXPECT_FALSE(vi::SocketSupplementalMode());
@@ -273,9 +268,7 @@ TEST_F(SocketStartupTest, OnlyLinkAndSiteLocalIpv6MeansNoIpv6) {
                              {AF_INET6, "febf::2"},
                              {AF_INET6, "fec0::1"},
                              {AF_INET6, "feff::3"}});
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   EXPECT_FALSE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
@@ -287,9 +280,7 @@ TEST_F(SocketStartupTest, UsableIpv6ChoosesTheIpv6Driver) {
   std::vector<FakeAddress> many(40, {AF_INET6, "fe80::1"});
   many.back() = {AF_INET6, "fd00::2"};
   FakeInterfaces interfaces(many);
-  VRC rc = -1;
-  ASSERT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(StartUp(), "");
   EXPECT_TRUE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv6 Socket Address Library");
 }
@@ -298,9 +289,7 @@ TEST_F(SocketStartupTest, UsableIpv6HonoursTheDriverVariable) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipv4_r", 1);
   FakeInterfaces interfaces({{AF_INET6, "2001:db8::1"}});
-  VRC rc = -1;
-  ASSERT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(StartUp(), "");
   EXPECT_TRUE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
 }
@@ -309,9 +298,7 @@ TEST_F(SocketStartupTest, UnknownDriverNameIsLoggedAndTolerated) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipx_r", 1);
   FakeInterfaces interfaces({{AF_INET6, "::1"}});  // the loopback counts
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
                                         "module 'ipx_r'. (-60:Unknown error "
                                         "-60)")))
@@ -326,17 +313,14 @@ TEST_F(SocketStartupTest, ResourceErrorsOfTheProbeEndStartUp) {
       {ENOBUFS, 10055}, {ETOOMANYREFS, 10059}, {EDQUOT, 10069}};
   for (const auto &[error, code] : resource) {
     vtest::OsFault fails("socket", 1, error);
-    VRC rc = -1;
-    EXPECT_EQ(StartUp(&rc), "");
-    EXPECT_EQ(rc, code) << strerror(error);
+    SCOPED_TRACE(strerror(error));
+    EXPECT_EQ(StartUp(code), "");
     EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
   }
   // Any other failure only means that there is no IPv6; start-up goes on.
   {
     vtest::OsFault refused("socket", 1, EACCES);
-    VRC rc = -1;
-    EXPECT_EQ(StartUp(&rc), "");
-    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(StartUp(), "");
     EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
   }
   // The sequence is not run again once it has succeeded.
@@ -351,18 +335,14 @@ TEST_F(SocketStartupTest, FailedInterfaceQueryIsLoggedAndEndsStartUp) {
   const std::pair<int, VRC> failures[] = {{ENOMEM, ENOMEM}, {EMFILE, 10024}};
   for (const auto &[error, code] : failures) {
     vtest::OsFault fails("getifaddrs", 1, error);
-    VRC rc = -1;
-    std::string written = StartUp(&rc);
-    EXPECT_EQ(rc, code);
+    std::string written = StartUp(code);
     std::string expected =
         std::string("IPv6 interface list query failed: ") + VRCToString(code);
     EXPECT_TRUE(Contains(written, Warning(expected))) << written;
     EXPECT_EQ(Lines(written), 1u) << written;
   }
   // The probe's socket is closed on the way out.
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   std::set<std::string> after = vtest::OpenDescriptors();
   EXPECT_EQ(after, before);
 }
@@ -380,9 +360,7 @@ void UseHomeBelowDrivers(const vtest::TempHome &top, const char *suffix) {
 TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
   vtest::TempHome top;
   UseHomeBelowDrivers(top, "/");  // the same once cut
-  VRC rc = -1;
-  EXPECT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  EXPECT_EQ(StartUp(), "");
   EXPECT_STRNE(VSocketIPDriverGetName(), "No Socket Address Library");
 }
 
@@ -390,9 +368,7 @@ TEST_F(SocketStartupTest, ParentIsNotSearchedWhenTheHomesDiffer) {
   vtest::TempHome top;
   UseHomeBelowDrivers(top, "/other");
   vtest::OsCallCounter loads("dlopen");
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_TRUE(Contains(written, "Failed to load IP address network module"))
       << written;
   EXPECT_EQ(loads.calls(), 1u);
@@ -416,9 +392,7 @@ TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
   if (!(v6only >> forced) || forced != 0) {
     GTEST_SKIP() << "this host makes IPv6 sockets v6-only";
   }
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   EXPECT_FALSE(vi::SocketSupplementalMode());
   VSocket partner = 7;
   EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);
@@ -430,9 +404,7 @@ TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
 TEST_F(SocketStartupTest, RefusedDualStackTurnsSupplementalModeOn) {
   UseStage();
   vtest::OsFault refused("setsockopt", 1, ENOPROTOOPT);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   if (!refused.fired()) GTEST_SKIP() << "no IPv6 sockets here";
   EXPECT_TRUE(vi::SocketSupplementalMode());
   ASSERT_EQ(vi::SupplementalRecordPair(5, 6), 0);
@@ -458,9 +430,7 @@ TEST_F(SocketStartupTest, SystemWideV6OnlyTurnsSupplementalModeOn) {
   std::ofstream(g_bindV6Only) << "1\n";
   vtest::OsOverride<decltype(&OpenWithBindV6Only)> open_call(
       "open", OpenWithBindV6Only);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   int s = socket(AF_INET6, SOCK_STREAM, 0);
   if (s < 0) GTEST_SKIP() << "no IPv6 sockets here";
   close(s);
@@ -471,9 +441,7 @@ TEST_F(SocketStartupTest, TestHookForcesSupplementalMode) {
   UseStage();
   vi::SocketForceSupplementalMode(true);
   vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   EXPECT_TRUE(vi::SocketSupplementalMode());
   VSocket partner = 9;
   EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);
