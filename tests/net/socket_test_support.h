@@ -1,6 +1,6 @@
 // Shared by the socket operation tests: starting the library with a chosen
-// IP driver from the staged modules, connected pairs over loopback, and the
-// socket layer's error numbers the tests expect.
+// IP driver from the staged modules, loopback addresses, connected pairs,
+// wait lists, and the socket layer's error numbers the tests expect.
 #ifndef VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 #define VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 
@@ -21,21 +21,21 @@
 
 namespace vtest {
 
-// Socket-layer numbers of the system's errors.
+// Socket-layer numbers of the system's and the resolver's errors.
 constexpr VRC kInterrupted = 10004;
 constexpr VRC kBadDescriptor = 10009;
 constexpr VRC kInvalidArgument = 10022;
 constexpr VRC kTooManyOpen = 10024;
 constexpr VRC kWouldBlock = 10035;
+constexpr VRC kNotASocket = 10038;
+constexpr VRC kFamilyNotSupported = 10047;
 constexpr VRC kAddressInUse = 10048;
 constexpr VRC kAborted = 10053;
 constexpr VRC kReset = 10054;
 constexpr VRC kNoBuffers = 10055;
+constexpr VRC kNotConnected = 10057;
 constexpr VRC kPeerGone = 10058;  // EPIPE, ESHUTDOWN
 constexpr VRC kRefused = 10061;
-constexpr VRC kNotASocket = 10038;
-constexpr VRC kFamilyNotSupported = 10047;
-constexpr VRC kNotConnected = 10057;
 constexpr VRC kNameTooLong = 10063;
 constexpr VRC kHostNotFound = 11001;
 constexpr VRC kNoData = 11004;
