@@ -60,6 +60,23 @@ struct Make {
                 "null_args_test.cpp");
 };
 
+// A factory returning an expression, and one for a handle `h` that a
+// creating call fills in through its out-parameter.
+#define MAKE(T, ...)                       \
+  template <>                              \
+  struct Make<T> {                         \
+    static T Get() { return __VA_ARGS__; } \
+  }
+#define MAKE_OUT(T, ...) \
+  template <>            \
+  struct Make<T> {       \
+    static T Get() {     \
+      T h{};             \
+      __VA_ARGS__;       \
+      return h;          \
+    }                    \
+  }
+
 // Numbers: small and positive, so that sizes, counts and log levels all
 // make the call do its work (4 is the error level: messages are written).
 template <typename T>
@@ -79,7 +96,9 @@ requires(std::is_arithmetic_v<T> && !std::is_const_v<T>) struct Make<T *> {
 template <typename T>
 struct Make<T **> {
   // Room for a few, so that a vector of them (argv) reads as empty.
-  static T **Get() { return new T *[8]{}; }
+  static T **Get() {
+    return new T *[8] {};
+  }
 };
 
 // What a read-only pointer gets is what the writable one would.
@@ -90,25 +109,10 @@ struct Make<const T *> {
 
 // Untyped data and items: zeroed memory with room on both sides, so that a
 // link header read in front of it stays inside the block.
-template <>
-struct Make<void *> {
-  static void *Get() { return static_cast<char *>(calloc(1, 4096)) + 1024; }
-};
-
-template <>
-struct Make<char *> {
-  static char *Get() { return static_cast<char *>(calloc(1, 4096)); }
-};
-
-template <>
-struct Make<const char *> {
-  static const char *Get() { return ""; }
-};
-
-template <>
-struct Make<FILE *> {
-  static FILE *Get() { return fopen("/dev/null", "r+"); }
-};
+MAKE(void *, static_cast<char *>(calloc(1, 4096)) + 1024);
+MAKE(char *, static_cast<char *>(calloc(1, 4096)));
+MAKE(const char *, "");
+MAKE(FILE *, fopen("/dev/null", "r+"));
 
 // va_list parameters are never given a null; they receive the argument
 // list of the variadic frame every call runs in.  (The type is taken from
@@ -129,200 +133,70 @@ void PrintNothing(FILE *, const void *, void *) {}
 VRC RunBriefly(VThread, void *) { return 0; }
 void InitialiseNothing(void) {}
 
-template <>
-struct Make<VAllocFunc> {
-  static VAllocFunc Get() { return malloc; }
-};
-template <>
-struct Make<VReleaseFunc> {
-  static VReleaseFunc Get() { return free; }
-};
-template <>
-struct Make<VVisitFunc> {
-  static VVisitFunc Get() { return VisitNothing; }
-};
-template <>
-struct Make<VCompareFunc> {
-  static VCompareFunc Get() { return CompareTexts; }
-};
-template <>
-struct Make<VHashFunc> {
-  static VHashFunc Get() { return VHashString2; }
-};
-template <>
-struct Make<VHashCopyFunc> {
-  static VHashCopyFunc Get() { return CopyNothing; }
-};
-template <>
-struct Make<VTreePrintFunc> {
-  static VTreePrintFunc Get() { return PrintNothing; }
-};
-template <>
-struct Make<VStringDupFunc> {
-  static VStringDupFunc Get() { return strdup; }
-};
-template <>
-struct Make<VThreadRoutine> {
-  static VThreadRoutine Get() { return RunBriefly; }
-};
-template <>
-struct Make<VOneTimeRoutine> {
-  static VOneTimeRoutine Get() { return InitialiseNothing; }
-};
+MAKE(VAllocFunc, malloc);
+MAKE(VReleaseFunc, free);
+MAKE(VVisitFunc, VisitNothing);
+MAKE(VCompareFunc, CompareTexts);
+MAKE(VHashFunc, VHashString2);
+MAKE(VHashCopyFunc, CopyNothing);
+MAKE(VTreePrintFunc, PrintNothing);
+MAKE(VStringDupFunc, strdup);
+MAKE(VThreadRoutine, RunBriefly);
+MAKE(VOneTimeRoutine, InitialiseNothing);
 
 // Containers, each holding a few items.
 constexpr const char *kTexts[] = {"alpha", "beta", "gamma"};
 
-void *TextItem(void *item, const char *text) {
-  return strcpy(static_cast<char *>(item), text);
+// The container c with the texts added as items from alloc.
+template <typename C, typename Add>
+C *WithTexts(C *c, void *(*alloc)(size_t), Add add) {
+  for (const char *text : kTexts)
+    add(c, strcpy(static_cast<char *>(alloc(16)), text));
+  return c;
 }
 
-template <>
-struct Make<VList *> {
-  static VList *Get() {
-    VList *list = VListCreateWith(malloc);
-    for (const char *text : kTexts) {
-      VListInsertAfter(list, TextItem(VListAlloc(16), text), VListTail(list));
-    }
-    return list;
-  }
-};
-template <>
-struct Make<VHash *> {
-  static VHash *Get() {
-    VHash *table = VHashCreateWith(malloc, 7, VHashString2, nullptr,
-                                   CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VHashInsert(table, TextItem(VHashAlloc(16), text));
-    }
-    return table;
-  }
-};
-template <>
-struct Make<VHashCursor *> {
-  static VHashCursor *Get() { return VHashCursorOpen(Make<VHash *>::Get()); }
-};
-template <>
-struct Make<VDHash *> {
-  static VDHash *Get() {
-    VDHash *table = VDHashCreateWith(malloc, 7, VHashString2, nullptr,
-                                     CompareTexts, nullptr, VHashStringIC,
-                                     nullptr, CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VDHashInsert(table, TextItem(VDHashAlloc(16), text));
-    }
-    return table;
-  }
-};
-template <>
-struct Make<VDHashCursor *> {
-  static VDHashCursor *Get() { return VDHashCursorOpen(Make<VDHash *>::Get()); }
-};
-template <>
-struct Make<VHashList *> {
-  static VHashList *Get() {
-    VHashList *hl = VHashListCreateWith(malloc, 7, VHashString2, nullptr,
-                                        CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VHashListInsertAfter(hl, TextItem(VHashListAlloc(16), text),
-                           VHashListTail(hl));
-    }
-    return hl;
-  }
-};
-template <>
-struct Make<VTree *> {
-  static VTree *Get() {
-    VTree *tree = VTreeCreateWith(malloc, CompareTexts, nullptr);
-    for (const char *text : kTexts) {
-      VTreeInsert(tree, TextItem(VTreeAlloc(16), text));
-    }
-    return tree;
-  }
-};
-template <>
-struct Make<VIncrAllocator *> {
-  static VIncrAllocator *Get() { return VIncrAllocatorCreate(256); }
-};
+MAKE(VList *,
+     WithTexts(VListCreateWith(malloc), VListAlloc, [](VList *c, void *item) {
+       VListInsertAfter(c, item, VListTail(c));
+     }));
+MAKE(VHash *, WithTexts(VHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                        CompareTexts, nullptr),
+                        VHashAlloc, VHashInsert));
+MAKE(VHashCursor *, VHashCursorOpen(Make<VHash *>::Get()));
+MAKE(VDHash *, WithTexts(VDHashCreateWith(malloc, 7, VHashString2, nullptr,
+                                          CompareTexts, nullptr, VHashStringIC,
+                                          nullptr, CompareTexts, nullptr),
+                         VDHashAlloc, VDHashInsert));
+MAKE(VDHashCursor *, VDHashCursorOpen(Make<VDHash *>::Get()));
+MAKE(VHashList *, WithTexts(VHashListCreateWith(malloc, 7, VHashString2,
+                                                nullptr, CompareTexts, nullptr),
+                            VHashListAlloc, [](VHashList *c, void *item) {
+                              VHashListInsertAfter(c, item, VHashListTail(c));
+                            }));
+MAKE(VTree *, WithTexts(VTreeCreateWith(malloc, CompareTexts, nullptr),
+                        VTreeAlloc, VTreeInsert));
+MAKE(VIncrAllocator *, VIncrAllocatorCreate(256));
 
 // Values.
-template <>
-struct Make<VValue> {
-  static VValue Get() { return VValue{}; }
-};
-template <>
-struct Make<VValue *> {
-  static VValue *Get() { return new VValue{}; }
-};
-template <>
-struct Make<VTypedValue> {
-  static VTypedValue Get() { return VTypedValue{VDT_INTEGER, VValue{}}; }
-};
-template <>
-struct Make<VTypedValue *> {
-  static VTypedValue *Get() {
-    return new VTypedValue{Make<VTypedValue>::Get()};
-  }
-};
-template <>
-struct Make<VNamedValue *> {
-  static VNamedValue *Get() {
-    VValue zero{};
-    return VNamedValueCreateFromValue("name", VDT_INTEGER, &zero, malloc, free);
-  }
-};
-template <>
-struct Make<VColumnTypeInfo> {
-  static VColumnTypeInfo Get() { return VColumnTypeInfo{VCT_INTEGER, 0}; }
-};
-template <>
-struct Make<VColumnDef *> {
-  static VColumnDef *Get() {
-    VColumnDef *def = nullptr;
-    VColumnDefCreate("column", Make<VColumnTypeInfo>::Get(), 0, nullptr, malloc,
-                     &def);
-    return def;
-  }
-};
-template <>
-struct Make<VBinary *> {
-  static VBinary *Get() { return new VBinary{}; }
-};
+MAKE(VValue, VValue{});
+MAKE(VValue *, new VValue{});
+MAKE(VTypedValue, VTypedValue{VDT_INTEGER, VValue{}});
+MAKE(VTypedValue *, new VTypedValue{Make<VTypedValue>::Get()});
+MAKE(VNamedValue *, VNamedValueCreateFromValue("name", VDT_INTEGER,
+                                               new VValue{}, malloc, free));
+MAKE(VColumnTypeInfo, VColumnTypeInfo{VCT_INTEGER, 0});
+MAKE_OUT(VColumnDef *, VColumnDefCreate("column", Make<VColumnTypeInfo>::Get(),
+                                        0, nullptr, malloc, &h));
+MAKE(VBinary *, new VBinary{});
 
 // A compiled expression that has matched, so that its sub-expressions and
 // substitutions have something to read.
-template <>
-struct Make<VRegexp> {
-  static VRegexp Get() {
-    VRegexp re = nullptr;
-    VRegexpCompile("(a+)(b*)", &re);
-    VRegexpMatch(re, "xaab");
-    return re;
-  }
-};
+MAKE_OUT(VRegexp, VRegexpCompile("(a+)(b*)", &h); VRegexpMatch(h, "xaab"));
 
 // Text, time and return codes.
-template <>
-struct Make<vb_buffer *> {
-  static vb_buffer *Get() {
-    auto *buffer = new vb_buffer;
-    vb_init(buffer);
-    return buffer;
-  }
-};
-template <>
-struct Make<struct tm *> {
-  static struct tm *Get() {
-    auto *broken = new ::tm{};
-    broken->tm_mday = 1;
-    broken->tm_year = 100;
-    return broken;
-  }
-};
-template <>
-struct Make<VTimeval *> {
-  static VTimeval *Get() { return new VTimeval{1, 2}; }
-};
+MAKE_OUT(vb_buffer *, h = new vb_buffer; vb_init(h));
+MAKE(struct tm *, new ::tm{.tm_mday = 1, .tm_year = 100});
+MAKE(VTimeval *, new VTimeval{1, 2});
 template <>
 struct Make<VRCEntry *> {
   static VRCEntry *Get() {
@@ -333,156 +207,42 @@ struct Make<VRCEntry *> {
 };
 
 // Localisation handles: null is every catalog's and locale's valid value.
-template <>
-struct Make<VI18nCatalog> {
-  static VI18nCatalog Get() { return nullptr; }
-};
-template <>
-struct Make<VI18nLocale> {
-  static VI18nLocale Get() { return nullptr; }
-};
+MAKE(VI18nCatalog, nullptr);
+MAKE(VI18nLocale, nullptr);
 
 // Threads and synchronisation.
-template <>
-struct Make<VThread> {
-  static VThread Get() {
-    VInitialise("abi_null_args", "stderr");
-    return VThreadGetID();
-  }
-};
-template <>
-struct Make<VThreadAttr *> {
-  static VThreadAttr *Get() { return new VThreadAttr{}; }
-};
-template <>
-struct Make<VThreadDataKey> {
-  static VThreadDataKey Get() {
-    VThreadDataKey key = nullptr;
-    VThreadDataKeyCreate(&key);
-    return key;
-  }
-};
-template <>
-struct Make<VMutex> {
-  static VMutex Get() {
-    VMutex m = nullptr;
-    VMutexCreate("abi_null_args", &m);
-    return m;
-  }
-};
-template <>
-struct Make<VRWLock> {
-  static VRWLock Get() {
-    VRWLock l = nullptr;
-    VRWLockCreate("abi_null_args", &l);
-    return l;
-  }
-};
-template <>
-struct Make<VCond> {
-  static VCond Get() {
-    VCond c = nullptr;
-    VCondCreate(&c);
-    return c;
-  }
-};
-template <>
-struct Make<VEvent> {
-  static VEvent Get() {
-    VEvent e = nullptr;
-    VEventCreate(&e);
-    return e;
-  }
-};
-template <>
-struct Make<VGate> {
-  static VGate Get() {
-    VGate g = nullptr;
-    VGateCreate(&g);
-    return g;
-  }
-};
-template <>
-struct Make<VSemaphore> {
-  static VSemaphore Get() {
-    VSemaphore s = nullptr;
-    VSemaphoreCreateN(1, &s);
-    return s;
-  }
-};
-template <>
-struct Make<VOneTime *> {
-  static VOneTime *Get() { return new VOneTime VONETIME_INIT; }
-};
+MAKE(VThread, (VInitialise("abi_null_args", "stderr"), VThreadGetID()));
+MAKE(VThreadAttr *, new VThreadAttr{});
+MAKE_OUT(VThreadDataKey, VThreadDataKeyCreate(&h));
+MAKE_OUT(VMutex, VMutexCreate("abi_null_args", &h));
+MAKE_OUT(VRWLock, VRWLockCreate("abi_null_args", &h));
+MAKE_OUT(VCond, VCondCreate(&h));
+MAKE_OUT(VEvent, VEventCreate(&h));
+MAKE_OUT(VGate, VGateCreate(&h));
+MAKE_OUT(VSemaphore, VSemaphoreCreateN(1, &h));
+MAKE(VOneTime *, new VOneTime VONETIME_INIT);
 
 // Services.
 VRC RunJob(void *) { return 0; }
 VRC JobDone(VThreadPoolJob, void *) { return 0; }
-template <>
-struct Make<VMsgQueue> {
-  static VMsgQueue Get() {
-    VMsgQueue q = nullptr;
-    VMsgQueueCreate(&q);
-    VMsgQueuePut(q, &q);
-    return q;
-  }
-};
-template <>
-struct Make<VThreadPool> {
-  static VThreadPool Get() {
-    VThreadPool pool = nullptr;
-    VThreadPoolCreate(1, &pool);
-    return pool;
-  }
-};
-template <>
-struct Make<VThreadPoolJob> {
-  static VThreadPoolJob Get() {
-    VThreadPoolJob job = nullptr;
-    VThreadPoolJobSubmit(Make<VThreadPool>::Get(), "job", RunJob, nullptr,
-                         nullptr, nullptr, 0, &job);
-    return job;
-  }
-};
-template <>
-struct Make<VThreadPoolRoutine> {
-  static VThreadPoolRoutine Get() { return RunJob; }
-};
-template <>
-struct Make<VThreadPoolCallback> {
-  static VThreadPoolCallback Get() { return JobDone; }
-};
-template <>
-struct Make<VTimer> {
-  // Its handler has the job routines' type, whose factory serves both.
-  static VTimer Get() { return VTimerCreate(RunJob, nullptr, "timer"); }
-};
-template <>
-struct Make<VEvent *> {
-  static VEvent *Get() { return new VEvent{Make<VEvent>::Get()}; }
-};
+MAKE_OUT(VMsgQueue, VMsgQueueCreate(&h); VMsgQueuePut(h, &h));
+MAKE_OUT(VThreadPool, VThreadPoolCreate(1, &h));
+MAKE_OUT(VThreadPoolJob,
+         VThreadPoolJobSubmit(Make<VThreadPool>::Get(), "job", RunJob, nullptr,
+                              nullptr, nullptr, 0, &h));
+MAKE(VThreadPoolRoutine, RunJob);
+MAKE(VThreadPoolCallback, JobDone);
+// Its handler has the job routines' type, whose factory serves both.
+MAKE(VTimer, VTimerCreate(RunJob, nullptr, "timer"));
+MAKE(VEvent *, new VEvent{Make<VEvent>::Get()});
 
 // Logging.
-template <>
-struct Make<VLogFile> {
-  static VLogFile Get() {
-    VLogFile log = nullptr;
-    VLogFileOpen("stderr", &log);
-    return log;
-  }
-};
+MAKE_OUT(VLogFile, VLogFileOpen("stderr", &h));
 
 // Sockets.  Address handles are made by the IP driver, which start-up loads
 // from VTHOME (the test's environment names the staged modules).
-template <>
-struct Make<struct sockaddr *> {
-  static struct sockaddr *Get() {
-    auto *address = new sockaddr_in{};
-    address->sin_family = AF_INET;
-    address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return reinterpret_cast<struct sockaddr *>(address);
-  }
-};
+MAKE(struct sockaddr *, reinterpret_cast<struct sockaddr *>(new sockaddr_in{
+                            AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}}));
 template <>
 struct Make<VSocketIPAddrHdl> {
   static VSocketIPAddrHdl Get() {
@@ -497,54 +257,26 @@ struct Make<VSocketIPAddrHdl> {
 };
 
 // Data encryption.
-template <>
-struct Make<VDataCryptContext> {
-  static VDataCryptContext Get() {
-    static const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    VDataCryptContext context = nullptr;
-    VDataCryptSetupContextWithKey("AES_CBC", kKey, sizeof kKey, &context);
-    return context;
-  }
-};
+const unsigned char kKey[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+MAKE_OUT(VDataCryptContext,
+         VDataCryptSetupContextWithKey("AES_CBC", kKey, sizeof kKey, &h));
 
 // A VSocket is an int, so it gets the numbers' 4: every socket operation
 // refuses a null pointer before it touches the socket, and the calls that
 // then run (a send of nothing, a wait list) never wait on any descriptor.
 
 // Host and service lookup, system and process information.
-template <>
-struct Make<struct servent *> {
-  static struct servent *Get() { return new servent{}; }
-};
-template <>
-struct Make<struct hostent *> {
-  static struct hostent *Get() { return new hostent{}; }
-};
-template <>
-struct Make<VSystemName *> {
-  static VSystemName *Get() { return new VSystemName{}; }
-};
-template <>
-struct Make<VProcess> {
-  static VProcess Get() {
-    VProcess process = nullptr;
-    VProcessGet(getpid(), &process);
-    return process;
-  }
-};
+MAKE(struct servent *, new servent{});
+MAKE(struct hostent *, new hostent{});
+MAKE(VSystemName *, new VSystemName{});
+MAKE_OUT(VProcess, VProcessGet(getpid(), &h));
 
 // Properties and arguments: a manager with a few properties, an alias and
 // a callback, and an argument manager with options bound to them.
 VRC AcceptChange(VProperty, const VTypedValue *, void *) { return 0; }
 VRC AcceptName(VArgMgr, const char *, void *) { return 0; }
-template <>
-struct Make<VPropertyCallback> {
-  static VPropertyCallback Get() { return AcceptChange; }
-};
-template <>
-struct Make<VArgInterlockCallback> {
-  static VArgInterlockCallback Get() { return AcceptName; }
-};
+MAKE(VPropertyCallback, AcceptChange);
+MAKE(VArgInterlockCallback, AcceptName);
 template <>
 struct Make<VPropMgr> {
   static VPropMgr Get() {
@@ -562,14 +294,8 @@ struct Make<VPropMgr> {
     return manager;
   }
 };
-template <>
-struct Make<VProperty> {
-  static VProperty Get() { return VPropMgrFind(Make<VPropMgr>::Get(), "port"); }
-};
-template <>
-struct Make<VPropParseError *> {
-  static VPropParseError *Get() { return new VPropParseError{}; }
-};
+MAKE(VProperty, VPropMgrFind(Make<VPropMgr>::Get(), "port"));
+MAKE(VPropParseError *, new VPropParseError{});
 template <>
 struct Make<VPropTableRow *> {
   static VPropTableRow *Get() {
@@ -600,7 +326,7 @@ struct Make<VArgTableRow *> {
     auto *rows = new VArgTableRow[4];
     const char *options[] = {"-a", "-b", "-c", "-d"};
     for (int i = 0; i < 4; ++i) {
-      rows[i] = VArgTableRow{options[i], "port", "%d", VARG_KIND_VALUE,
+      rows[i] = VArgTableRow{options[i],  "port",  "%d", VARG_KIND_VALUE,
                              VDT_INTEGER, nullptr, 0};
     }
     return rows;

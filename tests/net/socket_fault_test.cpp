@@ -74,13 +74,7 @@ VRC WaitForData(Scene &s) {
 VRC WaitMultiple(Scene &s) {
   VList *list = VSocketEntryListCreate(s.connection.server, 0);
   VRC rc = VSocketWaitMultiple(list, 5000);
-  VListDestroyWith(
-      list,
-      [](void *item, void *) {
-        VListFree(item);
-        return 0;
-      },
-      nullptr, free);
+  vtest::DestroyEntryList(list);
   return rc;
 }
 VRC SetBlocking(Scene &s) {

@@ -1,9 +1,6 @@
 // Start-up of the socket layer inside VInitialise: the IPv6 probe, the
-// driver choice, loading the driver and what the address functions do
-// with and without one.  Each test runs in its own process, so each sees a
-// library that has not started yet.  The probe's inputs come through the
-// platform seam: the IPv6 socket ("socket", "setsockopt"), the interface
-// list ("getifaddrs") and the system's v6-only default ("open").
+// driver choice and the address functions with and without a driver.  Each
+// test runs in its own process, so each sees a library not yet started.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -36,8 +33,6 @@ namespace {
 namespace vi = vantrel::internal;
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
-
-// ---- A made-up interface list in place of the system's.
 
 struct FakeAddress {
   int family;
@@ -89,8 +84,6 @@ class FakeInterfaces {
                                                   FakeFreeifaddrs};
 };
 
-// ---- Fixture.
-
 class SocketStartupTest : public testing::Test {
  protected:
   SocketStartupTest() {
@@ -99,11 +92,14 @@ class SocketStartupTest : public testing::Test {
       unsetenv(name);
     }
   }
-  // Runs VInitialise and returns what it wrote to standard error.
-  static std::string StartUp(VRC *rc) {
+  // Runs VInitialise, expecting it to return `expected`, and returns what
+  // it wrote to standard error.
+  static std::string StartUp(VRC expected = 0) {
     CaptureStderr();
-    *rc = VInitialise("nettest", "stderr");
-    return GetCapturedStderr();
+    VRC rc = VInitialise("nettest", "stderr");
+    std::string written = GetCapturedStderr();
+    EXPECT_EQ(rc, expected) << written;
+    return written;
   }
   static std::string Warning(const std::string &text) {
     return ": Warning: " + text + "\n";
@@ -127,9 +123,7 @@ TEST_F(SocketStartupTest, WithoutADriverEveryAddressFunctionHasItsOwnResult) {
   vtest::TempHome empty;
   setenv("VTHOME", empty.path().c_str(), 1);
   auto before = vtest::OpenDescriptors();
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   std::string name = vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r";
   EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
                                         "module '" +
@@ -169,9 +163,7 @@ TEST_F(SocketStartupTest, WithoutADriverEveryAddressFunctionHasItsOwnResult) {
   VSocketIPAddrHdlDestroy(hdl);
   EXPECT_EQ(record.sockAddr, nullptr);
   EXPECT_EQ(record.sockAddrLength, 0);
-}
-
-TEST_F(SocketStartupTest, TypeNamesNeedNoDriver) {
+  // Type names need no driver.
   const std::pair<int, const char *> names[] = {
       {0, "Unknown"}, {1, "IPv4"},    {2, "IPv4 Mapped"},
       {3, "IPv6"},    {4, "Unknown"}, {-1, "Unknown"}};
@@ -206,9 +198,7 @@ TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
   home.Install(GetParam().file, "ipv6_r");
   setenv("VTHOME", home.path().c_str(), 1);
   vtest::OsCallCounter unloads("dlclose");
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   char warning[200];
   snprintf(warning, sizeof warning, GetParam().warning,
            vi::SocketIpv6Usable() ? "ipv6_r" : "ipv4_r");
@@ -222,9 +212,7 @@ TEST_P(BrokenDriverTest, IsLoggedReleasedAndLeavesNoDriver) {
 // exported functions hand everything to it.
 TEST_F(SocketStartupTest, DriverFromTheStagePassesEverythingThrough) {
   UseStage();
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   bool v6 = vi::SocketIpv6Usable();
   EXPECT_STREQ(VSocketIPDriverGetName(), v6 ? "IPv6 Socket Address Library"
@@ -265,9 +253,7 @@ TEST_F(SocketStartupTest, NoIpv6SocketMeansTheIpv4DriverWhateverIsAsked) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipv6_r", 1);
   vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   EXPECT_FALSE(vi::SocketIpv6Usable());
   EXPECT_FALSE(vi::SocketSupplementalMode());
@@ -282,9 +268,7 @@ TEST_F(SocketStartupTest, OnlyLinkAndSiteLocalIpv6MeansNoIpv6) {
                              {AF_INET6, "febf::2"},
                              {AF_INET6, "fec0::1"},
                              {AF_INET6, "feff::3"}});
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_EQ(written, "");
   EXPECT_FALSE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
@@ -296,9 +280,7 @@ TEST_F(SocketStartupTest, UsableIpv6ChoosesTheIpv6Driver) {
   std::vector<FakeAddress> many(40, {AF_INET6, "fe80::1"});
   many.back() = {AF_INET6, "fd00::2"};
   FakeInterfaces interfaces(many);
-  VRC rc = -1;
-  ASSERT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(StartUp(), "");
   EXPECT_TRUE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv6 Socket Address Library");
 }
@@ -307,9 +289,7 @@ TEST_F(SocketStartupTest, UsableIpv6HonoursTheDriverVariable) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipv4_r", 1);
   FakeInterfaces interfaces({{AF_INET6, "2001:db8::1"}});
-  VRC rc = -1;
-  ASSERT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  ASSERT_EQ(StartUp(), "");
   EXPECT_TRUE(vi::SocketIpv6Usable());
   EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
 }
@@ -318,9 +298,7 @@ TEST_F(SocketStartupTest, UnknownDriverNameIsLoggedAndTolerated) {
   UseStage();
   setenv("VDE_SOCKET_IPDRV_NAME", "ipx_r", 1);
   FakeInterfaces interfaces({{AF_INET6, "::1"}});  // the loopback counts
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_TRUE(Contains(written, Warning("Failed to load IP address network "
                                         "module 'ipx_r'. (-60:Unknown error "
                                         "-60)")))
@@ -335,17 +313,14 @@ TEST_F(SocketStartupTest, ResourceErrorsOfTheProbeEndStartUp) {
       {ENOBUFS, 10055}, {ETOOMANYREFS, 10059}, {EDQUOT, 10069}};
   for (const auto &[error, code] : resource) {
     vtest::OsFault fails("socket", 1, error);
-    VRC rc = -1;
-    EXPECT_EQ(StartUp(&rc), "");
-    EXPECT_EQ(rc, code) << strerror(error);
+    SCOPED_TRACE(strerror(error));
+    EXPECT_EQ(StartUp(code), "");
     EXPECT_STREQ(VSocketIPDriverGetName(), "No Socket Address Library");
   }
   // Any other failure only means that there is no IPv6; start-up goes on.
   {
     vtest::OsFault refused("socket", 1, EACCES);
-    VRC rc = -1;
-    EXPECT_EQ(StartUp(&rc), "");
-    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(StartUp(), "");
     EXPECT_STREQ(VSocketIPDriverGetName(), "IPv4 Socket Address Library");
   }
   // The sequence is not run again once it has succeeded.
@@ -360,48 +335,40 @@ TEST_F(SocketStartupTest, FailedInterfaceQueryIsLoggedAndEndsStartUp) {
   const std::pair<int, VRC> failures[] = {{ENOMEM, ENOMEM}, {EMFILE, 10024}};
   for (const auto &[error, code] : failures) {
     vtest::OsFault fails("getifaddrs", 1, error);
-    VRC rc = -1;
-    std::string written = StartUp(&rc);
-    EXPECT_EQ(rc, code);
+    std::string written = StartUp(code);
     std::string expected =
         std::string("IPv6 interface list query failed: ") + VRCToString(code);
     EXPECT_TRUE(Contains(written, Warning(expected))) << written;
     EXPECT_EQ(Lines(written), 1u) << written;
   }
   // The probe's socket is closed on the way out.
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   std::set<std::string> after = vtest::OpenDescriptors();
   EXPECT_EQ(after, before);
 }
 
-TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
-  vtest::TempHome top;
+// Drivers installed in top, VTHOME below it and KESSHOME at VTHOME + suffix.
+void UseHomeBelowDrivers(const vtest::TempHome &top, const char *suffix) {
   top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
   top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
   std::string home = top.path() + "/kess";
   vtest::fs::create_directories(home);
   setenv("VTHOME", home.c_str(), 1);
-  setenv("KESSHOME", (home + "/").c_str(), 1);  // the same once cut
-  VRC rc = -1;
-  EXPECT_EQ(StartUp(&rc), "");
-  ASSERT_EQ(rc, 0);
+  setenv("KESSHOME", (home + suffix).c_str(), 1);
+}
+
+TEST_F(SocketStartupTest, DriverIsFoundBelowTheParentOfASharedHome) {
+  vtest::TempHome top;
+  UseHomeBelowDrivers(top, "/");  // the same once cut
+  EXPECT_EQ(StartUp(), "");
   EXPECT_STRNE(VSocketIPDriverGetName(), "No Socket Address Library");
 }
 
 TEST_F(SocketStartupTest, ParentIsNotSearchedWhenTheHomesDiffer) {
   vtest::TempHome top;
-  top.Install(vtest::StagedModule("ipv4_r"), "ipv4_r");
-  top.Install(vtest::StagedModule("ipv6_r"), "ipv6_r");
-  std::string home = top.path() + "/kess";
-  vtest::fs::create_directories(home);
-  setenv("VTHOME", home.c_str(), 1);
-  setenv("KESSHOME", (home + "/other").c_str(), 1);
+  UseHomeBelowDrivers(top, "/other");
   vtest::OsCallCounter loads("dlopen");
-  VRC rc = -1;
-  std::string written = StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  std::string written = StartUp();
   EXPECT_TRUE(Contains(written, "Failed to load IP address network module"))
       << written;
   EXPECT_EQ(loads.calls(), 1u);
@@ -415,8 +382,6 @@ TEST_F(SocketStartupTest, DefaultHomeIsWhereTheDriversAreInstalled) {
   EXPECT_STREQ(VGetVTHOME(), VTEST_INSTALL_HOME);
 }
 
-// ---- Supplemental mode.
-
 TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
   UseStage();
   int s = socket(AF_INET6, SOCK_STREAM, 0);
@@ -427,9 +392,7 @@ TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
   if (!(v6only >> forced) || forced != 0) {
     GTEST_SKIP() << "this host makes IPv6 sockets v6-only";
   }
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   EXPECT_FALSE(vi::SocketSupplementalMode());
   VSocket partner = 7;
   EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);
@@ -441,9 +404,7 @@ TEST_F(SocketStartupTest, DualStackHostsNeedNoSupplementalSockets) {
 TEST_F(SocketStartupTest, RefusedDualStackTurnsSupplementalModeOn) {
   UseStage();
   vtest::OsFault refused("setsockopt", 1, ENOPROTOOPT);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   if (!refused.fired()) GTEST_SKIP() << "no IPv6 sockets here";
   EXPECT_TRUE(vi::SocketSupplementalMode());
   ASSERT_EQ(vi::SupplementalRecordPair(5, 6), 0);
@@ -469,9 +430,7 @@ TEST_F(SocketStartupTest, SystemWideV6OnlyTurnsSupplementalModeOn) {
   std::ofstream(g_bindV6Only) << "1\n";
   vtest::OsOverride<decltype(&OpenWithBindV6Only)> open_call(
       "open", OpenWithBindV6Only);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   int s = socket(AF_INET6, SOCK_STREAM, 0);
   if (s < 0) GTEST_SKIP() << "no IPv6 sockets here";
   close(s);
@@ -482,9 +441,7 @@ TEST_F(SocketStartupTest, TestHookForcesSupplementalMode) {
   UseStage();
   vi::SocketForceSupplementalMode(true);
   vtest::OsFault no_ipv6("socket", 1, EAFNOSUPPORT);
-  VRC rc = -1;
-  StartUp(&rc);
-  ASSERT_EQ(rc, 0);
+  StartUp();
   EXPECT_TRUE(vi::SocketSupplementalMode());
   VSocket partner = 9;
   EXPECT_EQ(vi::SupplementalLookupPartner(3, &partner), VRC_NOT_FOUND);

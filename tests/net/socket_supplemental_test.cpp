@@ -29,11 +29,6 @@ namespace vi = vantrel::internal;
 // Descriptor numbers a leftover pair could name.
 constexpr int kLowDescriptors = 256;
 
-int DestroyEntry(void *item, void *) {
-  VListFree(item);
-  return 0;
-}
-
 class SupplementalSocketTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -125,7 +120,8 @@ TEST_F(SupplementalSocketTest, AnyAddressListenerGetsAnIpv4PartnerOnItsPort) {
   EXPECT_EQ(VSocketConnect("127.0.0.1", port, &s), vtest::kRefused);
 }
 
-TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamily) {
+// A blocking accept waits for either family; a non-blocking one looks once.
+TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamilyOrLooksOnce) {
   uint16_t port = 0;
   VSocket listener = VSOCKET_INVALID;
   ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
@@ -139,13 +135,6 @@ TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamily) {
     VSocketClose(server);
     VSocketClose(client);
   }
-  VSocketClose(listener);
-}
-
-TEST_F(SupplementalSocketTest, NonBlockingPairsLookOnce) {
-  uint16_t port = 0;
-  VSocket listener = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
   ASSERT_EQ(VSocketSetBlockingState(listener, 1), 0);
   VSocket server = 123;
   EXPECT_EQ(VSocketAccept(listener, &server), vtest::kWouldBlock);
@@ -165,12 +154,11 @@ TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
   ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
   vtest::Connection other;
   other.Open("::1");
+  EXPECT_EQ(PartnerOf(other.listener), VSOCKET_INVALID);  // not the any-address
   VList *list = VSocketEntryListCreate(listener, other.server, 0);
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(VListNumItems(list), 3);
-  auto entry = [&](int n) {
-    return static_cast<VSocketEntry *>(VListNth(list, n));
-  };
+  auto entry = [&](int n) { return vtest::Entry(list, n); };
   EXPECT_EQ(entry(0)->socket, listener);
   EXPECT_EQ(entry(1)->socket, PartnerOf(listener));
   EXPECT_EQ(entry(2)->socket, other.server);
@@ -183,25 +171,15 @@ TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
   EXPECT_EQ(entry(0)->ready, 1);
   EXPECT_EQ(entry(1)->ready, 1);
   EXPECT_EQ(entry(2)->ready, 0);
-  VListDestroyWith(list, DestroyEntry, nullptr, free);
+  vtest::DestroyEntryList(list);
 
-  // A list without the partner's own entry still sees it through the pair.
+  // A list without the partner's own entry does not watch the partner.
   VList *alone = VSocketEntryListCreate(0);
-  auto *only = static_cast<VSocketEntry *>(VListAlloc(sizeof(VSocketEntry)));
-  *only = {listener, 0};
-  VListInsertAfter(alone, only, VListTail(alone));
+  vtest::AppendEntry(alone, listener);
   EXPECT_EQ(VSocketWaitMultiple(alone, 0), VRC_TIMEOUT);
-  VListDestroyWith(alone, DestroyEntry, nullptr, free);
+  vtest::DestroyEntryList(alone);
 
   VSocketClose(client);
-  VSocketClose(listener);
-}
-
-TEST_F(SupplementalSocketTest, ListenersForAHostHaveNoPartner) {
-  uint16_t port = 0;
-  VSocket listener = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketListenAnyPort("::1", &port, &listener), 0);
-  EXPECT_EQ(PartnerOf(listener), VSOCKET_INVALID);
   VSocketClose(listener);
 }
 

@@ -1,8 +1,5 @@
-// Socket operations over loopback with each IP driver: listening,
-// connecting (refused, timed out, with and without a limit), accepting,
-// whole-buffer transfers, half-closed and closed connections, options,
-// blocking state and the readiness waits.  Each test runs in its own
-// process and starts the library with the driver it names.
+// Socket operations over loopback with each IP driver.  Each test runs in
+// its own process and starts the library with the driver it names.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -43,29 +40,6 @@ std::string Name(const testing::TestParamInfo<Loopback> &info) {
   return std::string(info.param.driver) + "_" + host;
 }
 
-// True when a socket can be bound to host here.
-bool CanBind(const char *host) {
-  bool v6 = strchr(host, ':') != nullptr;
-  int s = socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-  if (s < 0) return false;
-  sockaddr_storage address{};
-  socklen_t length;
-  if (v6) {
-    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
-    in6->sin6_family = AF_INET6;
-    inet_pton(AF_INET6, host, &in6->sin6_addr);
-    length = sizeof *in6;
-  } else {
-    auto *in = reinterpret_cast<sockaddr_in *>(&address);
-    in->sin_family = AF_INET;
-    inet_pton(AF_INET, host, &in->sin_addr);
-    length = sizeof *in;
-  }
-  bool ok = bind(s, reinterpret_cast<sockaddr *>(&address), length) == 0;
-  close(s);
-  return ok;
-}
-
 class SocketLoopbackTest : public testing::TestWithParam<Loopback> {
  protected:
   void SetUp() override {
@@ -73,7 +47,7 @@ class SocketLoopbackTest : public testing::TestWithParam<Loopback> {
       GTEST_SKIP() << "driver " << GetParam().driver
                    << " not in use: this host has no usable IPv6";
     }
-    if (!CanBind(GetParam().host)) {
+    if (!vtest::CanBind(GetParam().host)) {
       GTEST_SKIP() << "no loopback address " << GetParam().host << " here";
     }
     before_ = vtest::OpenDescriptors();
@@ -84,7 +58,6 @@ class SocketLoopbackTest : public testing::TestWithParam<Loopback> {
     }
   }
   const char *host() const { return GetParam().host; }
-  bool ipv6() const { return strchr(host(), ':') != nullptr; }
 
  private:
   std::set<std::string> before_;
@@ -137,36 +110,24 @@ TEST_P(SocketLoopbackTest, WholeBuffersTravelBothWays) {
   VSocketIPAddrHdlDestroy(peer);
 }
 
-TEST_P(SocketLoopbackTest, ReceiveEndsWithClosedWhenThePeerClosesEarly) {
+TEST_P(SocketLoopbackTest, ZeroLengthsAndShutdownsReportAClosedConnection) {
   vtest::Connection c;
   c.Open(host());
-  ASSERT_EQ(VSocketSend(c.client, "abc", 3), 0);
-  VSocketClose(c.client);
-  c.client = VSOCKET_INVALID;
   char buffer[10] = {};
-  EXPECT_EQ(VSocketRecv(c.server, buffer, 10), VRC_CONNECTION_CLOSED);
-  EXPECT_STREQ(buffer, "abc");  // what came first is there
-}
+  EXPECT_EQ(VSocketSend(c.client, buffer, 0), VRC_CONNECTION_CLOSED);
+  EXPECT_EQ(VSocketRecv(c.server, buffer, 0), VRC_CONNECTION_CLOSED);
+  EXPECT_EQ(VSocketSend(c.client, buffer, -1), EINVAL);
+  EXPECT_EQ(VSocketRecv(c.server, buffer, -1), EINVAL);
 
-TEST_P(SocketLoopbackTest, ShutdownEndsThePeersStream) {
-  vtest::Connection c;
-  c.Open(host());
+  // The stream ends early: what came first is there, and the half-closed
+  // client can no longer send.
+  ASSERT_EQ(VSocketSend(c.client, "abc", 3), 0);
   EXPECT_EQ(VSocketShutdown(c.client), 0);
-  char byte;
-  EXPECT_EQ(VSocketWait(c.server, 5000), 0);  // the end is readable
-  EXPECT_EQ(VSocketRecv(c.server, &byte, 1), VRC_CONNECTION_CLOSED);
-  // The half-closed client can no longer send.
+  EXPECT_EQ(VSocketWait(c.server, 5000), 0);
+  EXPECT_EQ(VSocketRecv(c.server, buffer, 10), VRC_CONNECTION_CLOSED);
+  EXPECT_STREQ(buffer, "abc");
+  EXPECT_EQ(VSocketRecv(c.server, buffer, 1), VRC_CONNECTION_CLOSED);
   EXPECT_EQ(VSocketSend(c.client, "x", 1), vtest::kPeerGone);
-}
-
-TEST_P(SocketLoopbackTest, ZeroLengthTransfersReportAClosedConnection) {
-  vtest::Connection c;
-  c.Open(host());
-  char byte = 0;
-  EXPECT_EQ(VSocketSend(c.client, &byte, 0), VRC_CONNECTION_CLOSED);
-  EXPECT_EQ(VSocketRecv(c.server, &byte, 0), VRC_CONNECTION_CLOSED);
-  EXPECT_EQ(VSocketSend(c.client, &byte, -1), EINVAL);
-  EXPECT_EQ(VSocketRecv(c.server, &byte, -1), EINVAL);
 }
 
 // A send to a peer that has gone returns an error; SIGPIPE (whose default
@@ -184,25 +145,20 @@ TEST_P(SocketLoopbackTest, SendingToAClosedPeerFailsWithoutASignal) {
   EXPECT_TRUE(rc == vtest::kPeerGone || rc == vtest::kReset) << rc;
 }
 
-TEST_P(SocketLoopbackTest, RefusedConnectionsLeaveNothingOpen) {
+TEST_P(SocketLoopbackTest, RefusedListensAndConnectsLeaveNothingOpen) {
   uint16_t port = 0;
   VSocket listener = VSOCKET_INVALID;
   ASSERT_EQ(VSocketListenAnyPort(host(), &port, &listener), 0);
-  VSocketClose(listener);
   VSocket s = 123;
+  EXPECT_EQ(VSocketListen(host(), port, &s), vtest::kAddressInUse);
+  EXPECT_EQ(s, VSOCKET_INVALID);
+  VSocketClose(listener);
+  s = 123;
   EXPECT_EQ(VSocketConnect(host(), port, &s), vtest::kRefused);
   EXPECT_EQ(s, VSOCKET_INVALID);
   s = 123;
   EXPECT_EQ(VSocketConnectWithTimeout(host(), port, 5, &s), vtest::kRefused);
   EXPECT_EQ(s, VSOCKET_INVALID);
-}
-
-TEST_P(SocketLoopbackTest, ListeningTwiceOnAPortIsRefused) {
-  vtest::Connection c;
-  c.Open(host());
-  VSocket second = 123;
-  EXPECT_EQ(VSocketListen(host(), c.port, &second), vtest::kAddressInUse);
-  EXPECT_EQ(second, VSOCKET_INVALID);
 }
 
 TEST_P(SocketLoopbackTest, ConnectWithALimitGivesABlockingSocket) {
@@ -228,20 +184,9 @@ TEST_P(SocketLoopbackTest, ConnectWithALimitGivesABlockingSocket) {
 // connection neither completes nor is refused until the limit passes.
 TEST_P(SocketLoopbackTest, ConnectWithALimitTimesOutOnAFullQueue) {
   // A listener with the shortest queue, filled by one connection.
-  int listener = socket(ipv6() ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-  sockaddr_storage address{};
-  socklen_t length = sizeof address;
-  if (ipv6()) {
-    auto *in6 = reinterpret_cast<sockaddr_in6 *>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof *in6;
-  } else {
-    auto *in = reinterpret_cast<sockaddr_in *>(&address);
-    in->sin_family = AF_INET;
-    in->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof *in;
-  }
+  sockaddr_storage address;
+  socklen_t length = vtest::AddressOf(host(), &address);
+  int listener = socket(address.ss_family, SOCK_STREAM, 0);
   auto *sa = reinterpret_cast<sockaddr *>(&address);
   ASSERT_EQ(bind(listener, sa, length), 0);
   ASSERT_EQ(listen(listener, 0), 0);
@@ -363,9 +308,7 @@ TEST_P(SocketLoopbackTest, WaitMultipleFlagsTheReadyEntries) {
   VList *list = VSocketEntryListCreate(a.server, b.server, a.server, 0);
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(VListNumItems(list), 3);
-  auto entry = [&](int n) {
-    return static_cast<VSocketEntry *>(VListNth(list, n));
-  };
+  auto entry = [&](int n) { return vtest::Entry(list, n); };
   EXPECT_EQ(entry(0)->socket, a.server);
   EXPECT_EQ(entry(1)->socket, b.server);
 
@@ -388,13 +331,7 @@ TEST_P(SocketLoopbackTest, WaitMultipleFlagsTheReadyEntries) {
   EXPECT_EQ(entry(0)->ready, 1);
   EXPECT_EQ(entry(1)->ready, 0);
   EXPECT_EQ(entry(2)->ready, 1);
-  VListDestroyWith(
-      list,
-      [](void *item, void *) {
-        VListFree(item);
-        return 0;
-      },
-      nullptr, free);
+  vtest::DestroyEntryList(list);
 }
 
 // A listener for the any-address takes IPv4 and (with the IPv6 driver)
@@ -408,7 +345,8 @@ TEST(SocketAnyAddressTest, OneListenerServesBothFamilies) {
   std::vector<std::pair<const char *, int>> peers = {
       {"127.0.0.1",
        v6 ? VSOCKET_ADDR_TYPE_IPV4_MAPPED : VSOCKET_ADDR_TYPE_IPV4}};
-  if (v6 && CanBind("::1")) peers.push_back({"::1", VSOCKET_ADDR_TYPE_IPV6});
+  if (v6 && vtest::CanBind("::1"))
+    peers.push_back({"::1", VSOCKET_ADDR_TYPE_IPV6});
   for (auto [host, type] : peers) {
     VSocket client = VSOCKET_INVALID;
     VSocket server = VSOCKET_INVALID;
@@ -456,13 +394,7 @@ TEST_F(SocketTest, SocketsThatAreNotOpenAreRefused) {
     VList *list = VSocketEntryListCreate(s, 0);
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(VSocketWaitMultiple(list, -1), vtest::kBadDescriptor);
-    VListDestroyWith(
-        list,
-        [](void *item, void *) {
-          VListFree(item);
-          return 0;
-        },
-        nullptr, free);
+    vtest::DestroyEntryList(list);
   }
   // A connected socket does not accept.
   vtest::Connection c;
@@ -472,7 +404,7 @@ TEST_F(SocketTest, SocketsThatAreNotOpenAreRefused) {
   EXPECT_EQ(out, VSOCKET_INVALID);
 }
 
-TEST_F(SocketTest, NullArgumentsAreRefusedBeforeAnythingIsOpened) {
+TEST_F(SocketTest, NullArgumentsAndEmptyWaitListsAreRefused) {
   VSocket s = 123;
   uint16_t port = 0;
   EXPECT_EQ(VSocketListen("127.0.0.1", 0, nullptr), EINVAL);
@@ -488,9 +420,6 @@ TEST_F(SocketTest, NullArgumentsAreRefusedBeforeAnythingIsOpened) {
   EXPECT_EQ(VSocketRecv(0, nullptr, 1), EINVAL);
   EXPECT_EQ(VSocketGetNRecv(0, nullptr), EINVAL);
   EXPECT_EQ(VSocketWaitMultiple(nullptr, 0), EINVAL);
-}
-
-TEST_F(SocketTest, EmptyWaitListsAreRefused) {
   VList *list = VSocketEntryListCreate(0);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(VListNumItems(list), 0);
@@ -510,13 +439,7 @@ TEST_F(SocketTest, EntryListsWithoutMemoryAreNotMade) {
     }
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(VListNumItems(list), 2);
-    VListDestroyWith(
-        list,
-        [](void *item, void *) {
-          VListFree(item);
-          return 0;
-        },
-        nullptr, free);
+    vtest::DestroyEntryList(list);
   });
 }
 
@@ -558,16 +481,9 @@ TEST_F(SocketTest, WaitsWatchAtMost512DistinctSockets) {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
     mine = fds[0];
     theirs = fds[1];
-    auto *entry = static_cast<VSocketEntry *>(VListAlloc(sizeof(VSocketEntry)));
-    *entry = {mine, 0};
-    VListInsertAfter(list, entry, VListTail(list));
-    if (&mine == &pairs.front().first) {
-      // The first socket again: a duplicate takes no place in the set.
-      auto *again =
-          static_cast<VSocketEntry *>(VListAlloc(sizeof(VSocketEntry)));
-      *again = {mine, 0};
-      VListInsertAfter(list, again, VListTail(list));
-    }
+    vtest::AppendEntry(list, mine);
+    // The first socket again: a duplicate takes no place in the set.
+    if (&mine == &pairs.front().first) vtest::AppendEntry(list, mine);
   }
   EXPECT_GT(pairs.back().first, 1023);
   // The 513th distinct socket is not watched...
@@ -582,15 +498,8 @@ TEST_F(SocketTest, WaitsWatchAtMost512DistinctSockets) {
   }
   EXPECT_EQ(ready, 1);
   EXPECT_EQ(static_cast<VSocketEntry *>(VListLast(list))->ready, 0);
-  EXPECT_EQ(
-      static_cast<VSocketEntry *>(VListNth(list, VSOCKET_WAIT_MAX))->ready, 1);
-  VListDestroyWith(
-      list,
-      [](void *item, void *) {
-        VListFree(item);
-        return 0;
-      },
-      nullptr, free);
+  EXPECT_EQ(vtest::Entry(list, VSOCKET_WAIT_MAX)->ready, 1);
+  vtest::DestroyEntryList(list);
   for (auto [mine, theirs] : pairs) {
     close(mine);
     close(theirs);
