@@ -1,5 +1,3 @@
-// Stream and file drivers: line format, size and daily rotation, the pool,
-// the fall-backs to standard error, and many threads on one file.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>

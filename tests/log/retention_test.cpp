@@ -1,6 +1,4 @@
-// Size rotation keeping VDE_LOGFILE_MAXFILES numbered files: names, order,
-// nothing lost beyond the kept files, many writers, and failed renames and
-// removals ending as a failed rotation does.
+// Size rotation keeping VDE_LOGFILE_MAXFILES numbered files.
 #include <errno.h>
 #include <sys/stat.h>
 

@@ -1,6 +1,5 @@
 // The syslog and journal destinations against datagram sockets the test
-// binds itself: what each line carries, the specification's forms, an
-// absent or vanishing daemon, failed system calls and memory.
+// binds itself.
 #include "log/system_log.h"
 
 #include <errno.h>

@@ -1,6 +1,3 @@
-// Message queues: order, waiting and non-waiting gets, destruction with a
-// visitor, one allocation per message, allocation failures, and a soak of
-// producers and consumers that must lose and duplicate nothing.
 #include "services/mqueue.h"
 
 #include <errno.h>

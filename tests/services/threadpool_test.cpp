@@ -1,6 +1,3 @@
-// Thread pools: workers and their names, submission order, job kinds,
-// statuses, exit codes and callbacks, both destroy modes, changes of the
-// worker count under load, allocation and thread-start failures.
 #include "services/threadpool.h"
 
 #include <errno.h>

@@ -1,11 +1,6 @@
-// Timers: whole ticks, firing order, the delta list under set, remove and
-// refinement, periodic timers, handlers that change the list, flag and
-// event timers, sleeps and their aborts, the wall clock, and failures.
-//
 // Each test runs in its own process (CTest), so each starts the service
-// afresh.  Firing is checked in ticks, which the service counts under its
-// lock: a test that holds the lock while it arms a timer knows the exact
-// tick on which it must fire, however late the timer thread runs.
+// afresh.  Firing is checked in ticks, counted under the service lock: a
+// test that arms a timer under it knows the exact tick it must fire on.
 #include "services/timer.h"
 
 #include <errno.h>
@@ -410,8 +405,6 @@ TEST(VTimerTest, NamesAreCopiedAndResolutionMustBePositive) {
   VTimer anonymous = VTimerCreate(Record, &f, nullptr);
   EXPECT_STREQ(anonymous->name, "Anonymous");
   EXPECT_EQ(VTimerCreate(nullptr, &f, "no handler"), nullptr);
-  VTimerSetData(named, nullptr);
-  EXPECT_EQ(VTimerGetData(named), nullptr);
   VTimerDestroy(named);
   VTimerDestroy(anonymous);
   EXPECT_EQ(VTimerInit(0), EINVAL);

@@ -1,7 +1,3 @@
-// The semaphore's hand-off: posts without sleepers stay in user space,
-// sleepers are woken exactly as often as units arrive, a waiter that takes
-// the last unit may destroy the semaphore at once, and timed waits follow
-// the monotonic clock.
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <time.h>
