@@ -14,9 +14,9 @@ namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
+using vtest::Exists;
 using vtest::ReadFile;
 using vtest::ReadLines;
-using vtest::Exists;
 using vtest::SetEnv;
 
 using vtest::g_now;
