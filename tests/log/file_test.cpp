@@ -1,5 +1,3 @@
-// Stream and file drivers: line format, size and daily rotation, the pool,
-// the fall-backs to standard error, and many threads on one file.
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -16,9 +14,9 @@ namespace {
 
 using testing::internal::CaptureStderr;
 using testing::internal::GetCapturedStderr;
+using vtest::Exists;
 using vtest::ReadFile;
 using vtest::ReadLines;
-using vtest::Exists;
 using vtest::SetEnv;
 
 using vtest::g_now;

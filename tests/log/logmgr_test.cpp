@@ -1,5 +1,3 @@
-// The log manager: levels, the message path, the default driver,
-// destinations, headers, fatal messages and the close at exit.
 #include <errno.h>
 #include <wchar.h>
 

@@ -1,7 +1,5 @@
-// The clock service: deliveries at their rates with the UTC time of day,
-// rate changes, removal, the instance count, the wall clock in the
-// messages, and start-up failures.  Each test runs in its own process and
-// takes a few real seconds: the service ticks once a second.
+// Each test runs in its own process and takes a few real seconds: the
+// clock service ticks once a second.
 #include "services/clock.h"
 
 #include <errno.h>

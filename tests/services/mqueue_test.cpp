@@ -1,6 +1,3 @@
-// Message queues: order, waiting and non-waiting gets, destruction with a
-// visitor, one allocation per message, allocation failures, and a soak of
-// producers and consumers that must lose and duplicate nothing.
 #include "services/mqueue.h"
 
 #include <errno.h>
@@ -29,7 +26,9 @@ VMsgQueue MakeQueue() {
   return q;
 }
 
-TEST(VMsgQueueTest, DeliversInPutOrderAndCounts) {
+// Gets in put order, a waiting get woken by a put, and a destroy that
+// visits what is left, oldest first.
+TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
   VMsgQueue q = MakeQueue();
   for (uintptr_t i = 1; i <= 3; i++) ASSERT_EQ(VMsgQueuePut(q, Msg(i)), 0);
   EXPECT_EQ(VMsgQueueNumItems(q), 3);
@@ -46,11 +45,7 @@ TEST(VMsgQueueTest, DeliversInPutOrderAndCounts) {
   EXPECT_EQ(VMsgQueueGet(q, &m, VMSGQUEUE_NOWAIT), EAGAIN);
   EXPECT_EQ(Num(m), 99u);
   EXPECT_EQ(VMsgQueueNumItems(q), 0);
-  VMsgQueueDestroy(q, nullptr, nullptr);
-}
 
-TEST(VMsgQueueTest, WaitingGetReturnsWhenAMessageArrives) {
-  VMsgQueue q = MakeQueue();
   void *got = nullptr;
   std::thread consumer(
       [&] { EXPECT_EQ(VMsgQueueGet(q, &got, VMSGQUEUE_WAIT), 0); });
@@ -60,11 +55,7 @@ TEST(VMsgQueueTest, WaitingGetReturnsWhenAMessageArrives) {
   VMsgQueuePut(q, Msg(7));
   consumer.join();
   EXPECT_EQ(Num(got), 7u);
-  VMsgQueueDestroy(q, nullptr, nullptr);
-}
 
-TEST(VMsgQueueTest, DestroyVisitsTheRemainingMessagesOldestFirst) {
-  VMsgQueue q = MakeQueue();
   VMsgQueuePut(q, Msg(10));
   VMsgQueuePut(q, Msg(20));
   struct Seen {

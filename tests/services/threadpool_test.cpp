@@ -1,6 +1,3 @@
-// Thread pools: workers and their names, submission order, job kinds,
-// statuses, exit codes and callbacks, both destroy modes, changes of the
-// worker count under load, allocation and thread-start failures.
 #include "services/threadpool.h"
 
 #include <errno.h>
@@ -44,6 +41,17 @@ VRC CountRun(void *arg) {
   return 0;
 }
 
+VRC PostDone(VThreadPoolJob, void *done) {
+  return VSemaphorePost(static_cast<VSemaphore>(done));
+}
+
+// A job without name or callback; kept (job given) or released (null).
+VRC Submit(VThreadPool pool, VThreadPoolRoutine routine, void *arg,
+           VThreadPoolJob *job) {
+  return VThreadPoolJobSubmit(pool, nullptr, routine, arg, nullptr, nullptr,
+                              job ? 0 : VTHREADPOOL_JOB_RELEASE, job);
+}
+
 // A job that reports that it runs, then holds its worker until released.
 struct Blocker {
   VSemaphore started = nullptr;
@@ -72,8 +80,8 @@ TEST(VThreadPoolTest, ZeroWorkersMeansFiveNamedLibraryThreads) {
     std::string system;
   } names;
   VThreadPoolJob job = nullptr;
-  ASSERT_EQ(VThreadPoolJobSubmit(
-                pool, nullptr,
+  ASSERT_EQ(Submit(
+                pool,
                 [](void *arg) -> VRC {
                   auto *n = static_cast<Names *>(arg);
                   n->record = VThreadGetName(VThreadGetID());
@@ -82,7 +90,7 @@ TEST(VThreadPoolTest, ZeroWorkersMeansFiveNamedLibraryThreads) {
                   n->system = buffer;
                   return 0;
                 },
-                &names, nullptr, nullptr, 0, &job),
+                &names, &job),
             0);
   EXPECT_EQ(VThreadPoolJobExitCode(job), 0);
   EXPECT_EQ(names.record, "Thread Pool Thread");
@@ -105,8 +113,8 @@ TEST(VThreadPoolTest, QueuedJobsWakeEverySleepingWorkerTheyNeed) {
     arrived = 0;
     std::vector<VThreadPoolJob> jobs(5);
     for (auto &job : jobs) {
-      VThreadPoolJobSubmit(
-          pool, nullptr,
+      Submit(
+          pool,
           [](void *arg) -> VRC {
             auto *count = static_cast<std::atomic<int> *>(arg);
             count->fetch_add(1);
@@ -115,7 +123,7 @@ TEST(VThreadPoolTest, QueuedJobsWakeEverySleepingWorkerTheyNeed) {
                        ? 0
                        : 1;
           },
-          &arrived, nullptr, nullptr, 0, &job);
+          &arrived, &job);
     }
     for (auto &job : jobs) {
       EXPECT_EQ(VThreadPoolJobExitCode(job), 0);
@@ -128,8 +136,7 @@ TEST(VThreadPoolTest, QueuedJobsWakeEverySleepingWorkerTheyNeed) {
 TEST(VThreadPoolTest, JobsRunInSubmissionOrderWhateverTheirPriorityBits) {
   VThreadPool pool = MakePool(1);
   Blocker blocker;
-  VThreadPoolJobSubmit(pool, nullptr, Blocker::Run, &blocker, nullptr, nullptr,
-                       VTHREADPOOL_JOB_RELEASE, nullptr);
+  Submit(pool, Blocker::Run, &blocker, nullptr);
   VSemaphoreWait(blocker.started);
   std::mutex lock;
   std::vector<int> order;
@@ -145,21 +152,18 @@ TEST(VThreadPoolTest, JobsRunInSubmissionOrderWhateverTheirPriorityBits) {
   for (int i = 0; i < 32; i++) {
     // Flags 31..0: every priority from 15 to -16 in the low five bits (and
     // with bits 2 or 16 set, a job the pool releases itself).
-    ASSERT_EQ(VThreadPoolJobSubmit(
-                  pool, "step",
-                  [](void *arg) -> VRC {
-                    auto *s = static_cast<Step *>(arg);
-                    std::lock_guard<std::mutex> hold(*s->lock);
-                    s->order->push_back(s->index);
-                    return 0;
-                  },
-                  &steps[i],
-                  [](VThreadPoolJob, void *arg) -> VRC {
-                    return VSemaphorePost(static_cast<VSemaphore>(arg));
-                  },
-                  done, static_cast<unsigned>(31 - i) | VTHREADPOOL_JOB_RELEASE,
-                  nullptr),
-              0);
+    ASSERT_EQ(
+        VThreadPoolJobSubmit(
+            pool, "step",
+            [](void *arg) -> VRC {
+              auto *s = static_cast<Step *>(arg);
+              std::lock_guard<std::mutex> hold(*s->lock);
+              s->order->push_back(s->index);
+              return 0;
+            },
+            &steps[i], PostDone, done,
+            static_cast<unsigned>(31 - i) | VTHREADPOOL_JOB_RELEASE, nullptr),
+        0);
   }
   VSemaphorePost(blocker.release);
   for (int i = 0; i < 32; i++) VSemaphoreWait(done);
@@ -210,24 +214,17 @@ TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   VSemaphore done = nullptr;
   VSemaphoreCreateN(0, &done);
   for (unsigned flags : {2u, 16u, 32u, 50u, 34u}) {
-    ASSERT_EQ(VThreadPoolJobSubmit(
-                  pool, "released", CountRun, &runs,
-                  [](VThreadPoolJob, void *arg) -> VRC {
-                    return VSemaphorePost(static_cast<VSemaphore>(arg));
-                  },
-                  done, flags, nullptr),
+    ASSERT_EQ(VThreadPoolJobSubmit(pool, "released", CountRun, &runs, PostDone,
+                                   done, flags, nullptr),
               0);
   }
   for (int i = 0; i < 5; i++) VSemaphoreWait(done);
   EXPECT_EQ(runs.load(), 5);
   // Their records are kept for the next jobs (and freed with the pool).
-  ASSERT_TRUE(
-      vtest::YieldUntil([pool] { return pool->spares.Kept() > 0; }));
+  ASSERT_TRUE(vtest::YieldUntil([pool] { return pool->spares.Kept() > 0; }));
   {
     vtest::AllocCounter counter;
-    ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
-                                   nullptr, VTHREADPOOL_JOB_RELEASE, nullptr),
-              0);
+    ASSERT_EQ(Submit(pool, CountRun, &runs, nullptr), 0);
     EXPECT_EQ(counter.count(), 0u);
   }
   VThreadPoolDestroyWithFlags(pool, 0);
@@ -235,50 +232,44 @@ TEST(VThreadPoolTest, ReleasedJobsAreFreedByThePool) {
   VSemaphoreDestroy(done);
 }
 
-// One worker busy with a job, two more queued, destroyed with and
-// without VTHREADPOOL_DESTROY_NOW.
-void DestroyWhileBusy(int flags) {
-  VThreadPool pool = MakePool(1);
-  Blocker blocker;
-  VThreadPoolJob running = nullptr, queued[2] = {};
-  VThreadPoolJobSubmit(pool, "running", Blocker::Run, &blocker, nullptr,
-                       nullptr, 0, &running);
-  VSemaphoreWait(blocker.started);
-  for (auto &job : queued) {
-    VThreadPoolJobSubmit(pool, "queued", ReturnArgument,
-                         reinterpret_cast<void *>(5), nullptr, nullptr, 0,
-                         &job);
+// One worker busy with a job, two more queued: destroying at once cancels
+// the queued jobs after the running one, an ordinary destroy runs them all.
+TEST(VThreadPoolTest, DestroyRunsOrCancelsQueuedJobsAfterTheRunningOne) {
+  for (int flags : {VTHREADPOOL_DESTROY_NOW, 0}) {
+    SCOPED_TRACE(flags);
+    VThreadPool pool = MakePool(1);
+    Blocker blocker;
+    VThreadPoolJob running = nullptr, queued[2] = {};
+    Submit(pool, Blocker::Run, &blocker, &running);
+    VSemaphoreWait(blocker.started);
+    for (auto &job : queued) {
+      Submit(pool, ReturnArgument, reinterpret_cast<void *>(5), &job);
+    }
+    std::thread destroyer(
+        [&] { EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, flags), 0); });
+    // The stop order must be queued (behind or ahead of the two jobs) before
+    // the running job ends; otherwise the worker would rightly take a queued
+    // job first.
+    ASSERT_TRUE(vtest::YieldUntil([&] { return pool->queued.load() == 3; }));
+    VThreadPoolJob late = reinterpret_cast<VThreadPoolJob>(&blocker);
+    EXPECT_EQ(VThreadPoolJobSubmit(pool, "late", ReturnArgument, nullptr,
+                                   nullptr, nullptr, 0, &late),
+              VRC_FAILURE);
+    EXPECT_EQ(late, nullptr);
+    VSemaphorePost(blocker.release);
+    destroyer.join();
+    EXPECT_EQ(VThreadPoolJobExitCode(running), 0);
+    EXPECT_EQ(VThreadPoolJobGetStatus(running), VTHREADPOOL_JOB_FINISHED);
+    bool now = (flags & VTHREADPOOL_DESTROY_NOW) != 0;
+    for (VThreadPoolJob job : queued) {
+      EXPECT_EQ(VThreadPoolJobExitCode(job), now ? VRC_FAILURE : 5);
+      EXPECT_EQ(VThreadPoolJobGetStatus(job),
+                now ? VTHREADPOOL_JOB_CANCELLED : VTHREADPOOL_JOB_FINISHED);
+      VThreadPoolJobCleanup(job);
+    }
+    VThreadPoolJobCleanup(running);
   }
-  std::thread destroyer(
-      [&] { EXPECT_EQ(VThreadPoolDestroyWithFlags(pool, flags), 0); });
-  // The stop order must be queued (behind or ahead of the two jobs) before
-  // the running job ends; otherwise the worker would rightly take a queued
-  // job first.
-  ASSERT_TRUE(vtest::YieldUntil([&] { return pool->queued.load() == 3; }));
-  VThreadPoolJob late = reinterpret_cast<VThreadPoolJob>(&blocker);
-  EXPECT_EQ(VThreadPoolJobSubmit(pool, "late", ReturnArgument, nullptr, nullptr,
-                                 nullptr, 0, &late),
-            VRC_FAILURE);
-  EXPECT_EQ(late, nullptr);
-  VSemaphorePost(blocker.release);
-  destroyer.join();
-  EXPECT_EQ(VThreadPoolJobExitCode(running), 0);
-  EXPECT_EQ(VThreadPoolJobGetStatus(running), VTHREADPOOL_JOB_FINISHED);
-  bool now = (flags & VTHREADPOOL_DESTROY_NOW) != 0;
-  for (VThreadPoolJob job : queued) {
-    EXPECT_EQ(VThreadPoolJobExitCode(job), now ? VRC_FAILURE : 5);
-    EXPECT_EQ(VThreadPoolJobGetStatus(job),
-              now ? VTHREADPOOL_JOB_CANCELLED : VTHREADPOOL_JOB_FINISHED);
-    VThreadPoolJobCleanup(job);
-  }
-  VThreadPoolJobCleanup(running);
 }
-
-TEST(VThreadPoolTest, DestroyNowCancelsQueuedJobsAfterTheRunningOne) {
-  DestroyWhileBusy(VTHREADPOOL_DESTROY_NOW);
-}
-
-TEST(VThreadPoolTest, DestroyRunsEveryQueuedJobFirst) { DestroyWhileBusy(0); }
 
 TEST(VThreadPoolTest, DecreaseStopsOneWorkerAndIncreaseAddsOne) {
   VThreadPool pool = MakePool(2);
@@ -293,8 +284,7 @@ TEST(VThreadPoolTest, DecreaseStopsOneWorkerAndIncreaseAddsOne) {
   // Jobs queued with no worker wait for the next one.
   std::atomic<int> runs{0};
   VThreadPoolJob job = nullptr;
-  VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr, nullptr, 0,
-                       &job);
+  Submit(pool, CountRun, &runs, &job);
   EXPECT_EQ(VThreadPoolJobGetStatus(job), VTHREADPOOL_JOB_QUEUED);
   EXPECT_EQ(VThreadPoolIncrease(pool), 0);
   EXPECT_EQ(VThreadPoolJobExitCode(job), 0);
@@ -321,15 +311,11 @@ TEST(VThreadPoolTest, EveryJobRunsOnceWhileWorkersComeAndGo) {
   });
   std::thread second([&] {
     for (int i = 0; i < jobs / 2; i++) {
-      ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
-                                     nullptr, VTHREADPOOL_JOB_RELEASE, nullptr),
-                0);
+      ASSERT_EQ(Submit(pool, CountRun, &runs, nullptr), 0);
     }
   });
   for (int i = jobs / 2; i < jobs; i++) {
-    ASSERT_EQ(VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
-                                   nullptr, VTHREADPOOL_JOB_RELEASE, nullptr),
-              0);
+    ASSERT_EQ(Submit(pool, CountRun, &runs, nullptr), 0);
   }
   second.join();
   submitting = false;
@@ -348,8 +334,7 @@ TEST(VThreadPoolTest, CancellingDestroyAccountsForEveryAcceptedJob) {
     VThreadPool pool = MakePool(2);
     Blocker blocker;
     VThreadPoolJob holder = nullptr;
-    VThreadPoolJobSubmit(pool, nullptr, Blocker::Run, &blocker, nullptr,
-                         nullptr, 0, &holder);
+    Submit(pool, Blocker::Run, &blocker, &holder);
     VSemaphoreWait(blocker.started);
     std::atomic<int> runs{0}, accepted{0};
     std::vector<std::vector<VThreadPoolJob>> kept(2);
@@ -358,8 +343,7 @@ TEST(VThreadPoolTest, CancellingDestroyAccountsForEveryAcceptedJob) {
       submitters.emplace_back([&, s] {
         for (;;) {
           VThreadPoolJob job = nullptr;
-          VRC rc = VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr,
-                                        nullptr, 0, &job);
+          VRC rc = Submit(pool, CountRun, &runs, &job);
           if (rc == VRC_FAILURE) return;
           ASSERT_EQ(rc, 0);
           accepted++;
@@ -414,8 +398,7 @@ TEST(VThreadPoolTest, AllocationFailuresLeaveNothingBehind) {
     // A job without a name is one block: record and semaphore.
     VThreadPoolJob job = nullptr;
     vtest::AllocCounter counter;
-    VThreadPoolJobSubmit(pool, nullptr, CountRun, &runs, nullptr, nullptr, 0,
-                         &job);
+    Submit(pool, CountRun, &runs, &job);
     EXPECT_EQ(counter.count(), 1u);
     VThreadPoolJobCleanup(job);
   }

@@ -135,19 +135,23 @@ TEST_F(VAFormatTest, RandomConversionsMatchCLibrary) {
     char expected[512];
     int n = 0, got = 0;
     uint64_t bits = rng();
+    // One argument through both; the format is built above.
+    auto format_with = [&](auto arg) {
+      n = snprintf(expected, sizeof expected, format.c_str(), arg);
+      got = v_asprintf(&s, format.c_str(), arg);
+    };
+    double d;
+    memcpy(&d, &bits, sizeof d);
     switch (rng() % 4) {
       case 0: {
         const char *size = kIntSizes[rng() % 8];
         format += size;
         format += kIntLetters[rng() % 7];
-        const char *fmt = format.c_str();
+        // l, ll, j, z and t are all 64 bits wide here.
         if (size[0] == '\0' || size[0] == 'h') {
-          n = snprintf(expected, sizeof expected, fmt, int(bits));
-          got = v_asprintf(&s, fmt, int(bits));
+          format_with(int(bits));
         } else {
-          // l, ll, j, z and t are all 64 bits wide here.
-          n = snprintf(expected, sizeof expected, fmt, (long long)bits);
-          got = v_asprintf(&s, fmt, (long long)bits);
+          format_with((long long)bits);
         }
         break;
       }
@@ -155,36 +159,24 @@ TEST_F(VAFormatTest, RandomConversionsMatchCLibrary) {
         bool wide = rng() % 2;
         format += wide ? "L" : "";
         format += kRealLetters[rng() % 8];
-        double d;
-        memcpy(&d, &bits, sizeof d);
         if (rng() % 2) d = double(int64_t(bits)) / double(1 << (bits % 30));
-        const char *fmt = format.c_str();
-        n = wide ? snprintf(expected, sizeof expected, fmt, (long double)d)
-                 : snprintf(expected, sizeof expected, fmt, d);
-        got =
-            wide ? v_asprintf(&s, fmt, (long double)d) : v_asprintf(&s, fmt, d);
+        wide ? format_with((long double)d) : format_with(d);
         break;
       }
       case 2: {
         std::string text(bits % 50, char('a' + bits % 26));
         format += rng() % 2 ? 's' : 'c';
-        const char *fmt = format.c_str();
         if (format.back() == 's') {
-          n = snprintf(expected, sizeof expected, fmt, text.c_str());
-          got = v_asprintf(&s, fmt, text.c_str());
+          format_with(text.c_str());
         } else {
-          n = snprintf(expected, sizeof expected, fmt, int(bits % 127 + 1));
-          got = v_asprintf(&s, fmt, int(bits % 127 + 1));
+          format_with(int(bits % 127 + 1));
         }
         break;
       }
-      default: {
+      default:
         format += 'p';
-        const char *fmt = format.c_str();
-        n = snprintf(expected, sizeof expected, fmt, (void *)bits);
-        got = v_asprintf(&s, fmt, (void *)bits);
+        format_with((void *)bits);
         break;
-      }
     }
     ASSERT_EQ(got, n) << format << " " << bits;
     ASSERT_STREQ(s, expected) << format;

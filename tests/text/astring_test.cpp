@@ -47,6 +47,10 @@ TEST_F(VAStringTest, TrackedStringsGrowIn1024StepsUntrackedExactly) {
   astrfree(&s);
   EXPECT_EQ(s, nullptr);
   astrfree(&s);
+  // A block that would pass INT32_MAX bytes fails like exhausted memory.
+  ASSERT_NE(astrcpy(&s, "abc"), nullptr);
+  EXPECT_EQ(astrensure(&s, UINT32_MAX - 1), nullptr);
+  EXPECT_EQ(s, nullptr);
 }
 
 TEST_F(VAStringTest, EleventhStringEvictsLeastRecentlyLookedUp) {

@@ -178,7 +178,11 @@ TEST(VStringTest, WordWrapBreaksAtWhiteSpace) {
       {"abcdefgh ij", 5, "abcdefgh\nij", 2},  // first white space after it
       {" abcdefg", 3, " abcdefg", 0},  // the first character never breaks
       {"a b", -4, "a\nb", 0},
+      {"x", -1, "x", 0},
       {"", 3, "", 0},
+      {"ab\ncd", 10, "ab\ncd", 5},  // newlines count in the rest
+      {"aaaaa bbbbb cc", 10, "aaaaa\nbbbbb cc", 8},
+      {"abc\ndefgh ij", 4, "abc\ndefgh\nij", 2},
   };
   for (const auto &c : cases) {
     auto text = Exact(c.text);

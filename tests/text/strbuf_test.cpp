@@ -83,6 +83,7 @@ TEST(VStrBufTest, RawBytesAndErrorsKeepTheBuffer) {
   const wchar_t bad[] = {0xD800, 0};  // no multibyte form in any locale
   EXPECT_EQ(vb_sprintf(&b, "%ls", bad), EILSEQ);
   EXPECT_EQ(std::string(vb_strval(&b), vb_strlen(&b)), expected);
+  EXPECT_EQ(b.data[b.length], '\0');
   vb_free(&b);
 }
 
@@ -143,8 +144,8 @@ TEST(VStrBufTest, FailedGrowthReturns12AndLosesNothing) {
       });
     }
   }
-  // A line reader that cannot grow keeps what it read; the rest of the
-  // line is still there for the next call.
+  // A line reader that cannot grow keeps what it read, terminated; the rest
+  // of the line is still there for the next call.
   std::string line = std::string(200, 'L') + "\n";
   vtest::SweepAllocations([&](vtest::Fault &f) {
     FILE *stream = fmemopen(line.data(), line.size(), "r");
@@ -153,6 +154,9 @@ TEST(VStrBufTest, FailedGrowthReturns12AndLosesNothing) {
     f.Arm();
     VRC rc = vb_fgets(&b, stream);
     f.Disarm();
+    if (rc == ENOMEM && b.data != nullptr) {
+      EXPECT_EQ(b.data[b.length], '\0');
+    }
     if (rc == ENOMEM) rc = vb_fgets(&b, stream);
     EXPECT_EQ(rc, 0);
     EXPECT_EQ(Content(b), line);

@@ -1,5 +1,4 @@
-// Thread exception records: chain building, the entry cap, the string pool
-// and the byte-exact renderings.
+// Thread exception records.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdio.h>
