@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 #include <vector>
@@ -51,7 +52,7 @@ TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
       [&] { EXPECT_EQ(VMsgQueueGet(q, &got, VMSGQUEUE_WAIT), 0); });
   // The consumer is asleep on the queue before anything is put.
   ASSERT_TRUE(vtest::YieldUntil(
-      [&] { return vi::SemaphoreSleeperCount(q->available) == 1; }));
+      [&] { return vi::QueueSleepers(q) == 1; }));
   VMsgQueuePut(q, Msg(7));
   consumer.join();
   EXPECT_EQ(Num(got), 7u);
@@ -73,6 +74,46 @@ TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
                 &seen),
             0);
   EXPECT_EQ(seen.messages, (std::vector<uintptr_t>{10, 20}));
+}
+
+// Consumers asleep on an empty queue: a single put wakes one of them, and
+// a burst as large as their number wakes them all, though each consumer
+// takes one message and then holds back until the burst is gone (so the
+// first one woken cannot take the whole burst itself).
+TEST(VMsgQueueTest, SleepingConsumersAreWokenBySinglePutsAndBursts) {
+  constexpr int kConsumers = 4;
+  constexpr uintptr_t kStop = UINTPTR_MAX;
+  VMsgQueue q = MakeQueue();
+  std::atomic<int> received{0}, target{0};
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> consumers;
+  for (int c = 0; c < kConsumers; c++) {
+    consumers.emplace_back([&] {
+      for (;;) {
+        void *m = nullptr;
+        EXPECT_EQ(VMsgQueueGet(q, &m, VMSGQUEUE_WAIT), 0);
+        if (Num(m) == kStop) return;
+        received++;
+        vtest::YieldUntil([&] { return failed || received >= target; });
+      }
+    });
+  }
+  for (int round = 0; round < 100 && !failed; round++) {
+    int burst = round % 2 == 0 ? 1 : kConsumers;
+    failed = !vtest::YieldUntil(
+        [&] { return vi::QueueSleepers(q) == kConsumers; });
+    target += burst;
+    for (int i = 0; i < burst; i++) VMsgQueuePut(q, Msg(1));
+    if (!failed) {
+      failed = !vtest::YieldUntil([&] { return received == target; },
+                                  std::chrono::seconds(10));
+    }
+    EXPECT_FALSE(failed) << "round " << round;
+  }
+  for (int c = 0; c < kConsumers; c++) VMsgQueuePut(q, Msg(kStop));
+  // After a lost wake-up, a consumer may sleep for ever: leave it.
+  for (auto &t : consumers) failed ? t.detach() : t.join();
+  if (!failed) VMsgQueueDestroy(q, nullptr, nullptr);
 }
 
 // A put allocates a node unless taken messages left theirs behind; gets

@@ -22,8 +22,8 @@ typedef struct VMsgQueueRecord *VMsgQueue;
 #define VMSGQUEUE_NOWAIT 2 /* return EAGAIN (11) at once when empty */
 
 /* Creates an empty queue with its lock (named "MsgQueueAnon") and
- * stores it in *out.  Returns 0, ENOMEM (12), or the code of the lock or
- * semaphore that could not be made; on failure nothing is left behind. */
+ * stores it in *out.  Returns 0, ENOMEM (12), or the code of the lock
+ * that could not be made; on failure nothing is left behind. */
 VANTREL_API VRC VMsgQueueCreate(VMsgQueue *out);
 
 /* Hands every message still queued, oldest first, to visitor(message,

@@ -1,16 +1,29 @@
-// VMsgQueue: a queue of one-message nodes with a semaphore that counts
-// them.  Producers add a node without a lock and post; consumers claim a
-// unit of the semaphore first, then take the head node under a mutex that
-// only consumers share, so a producer never waits for a consumer.  Nodes
-// of taken messages go back to the producers (see spares.h).
+// VMsgQueue: a queue of one-message nodes.  Producers add a node without a
+// lock, then count it in one atomic step that also tells them whether a
+// consumer sleeps; consumers take the head node under a mutex that only
+// consumers share, so a producer never waits for a consumer and neither
+// side writes a cache line the other writes for every message.  Nodes of
+// taken messages go back to the producers (see spares.h).
+//
+// Sleeping follows the thread pool's rule: a consumer that finds nothing
+// registers in the producers' word and sleeps on its count half; a put that
+// finds registered sleepers and no wake-up on its way chooses one and wakes
+// it, and a consumer that has slept passes the wake-up on after its take
+// while messages remain.  A burst of puts thus costs one wake-up.  Sleepers
+// are counted, not named: any consumer that returns from its sleep clears
+// the wake-up on its way if there is one (the chosen one may still be on
+// its way back, and will count as an unchosen sleeper that left), so the
+// two counts always add up to the consumers registered.
 #include "services/mqueue.h"
 
 #include <errno.h>
 
+#include <bit>
 #include <new>
 
 #include "internal/alloc.h"
 #include "internal/scope.h"
+#include "platform/sync.h"
 #include "platform/thread.h"
 #include "threads/sync_internal.h"
 
@@ -20,11 +33,37 @@ namespace {
 using Node = VMsgQueueNode;
 
 constexpr const char *kLockName = "MsgQueueAnon";
+// A consumer that finds nothing looks again this many times (a microsecond
+// or two) before it sleeps, so that a steady stream costs no sleeps.
+constexpr int kIdleSpins = 50;
+
+constexpr uint64_t kOneSleeper = uint64_t{1} << 32;
+constexpr uint64_t kWakeOnItsWay = uint64_t{1} << 63;
+constexpr uint64_t kPutsMask = kOneSleeper - 1;
+
+uint32_t PutsOf(uint64_t state) { return static_cast<uint32_t>(state); }
+uint32_t SleepersOf(uint64_t state) {
+  return static_cast<uint32_t>((state & ~kWakeOnItsWay) >> 32);
+}
+bool WakeOnItsWay(uint64_t state) { return (state & kWakeOnItsWay) != 0; }
+
+// The count half of the producers' word, the one the kernel compares and
+// sleepers wait on.
+const uint32_t *PutsWord(VMsgQueueRecord *q) {
+  auto *halves = reinterpret_cast<const uint32_t *>(&q->state);
+  return std::endian::native == std::endian::little ? halves : halves + 1;
+}
+
+// The word with a sleeper chosen to wake, when one sleeps and none is on
+// its way already; otherwise the word unchanged.
+uint64_t ChooseSleeper(uint64_t state) {
+  if (SleepersOf(state) == 0 || WakeOnItsWay(state)) return state;
+  return state - kOneSleeper + kWakeOnItsWay;
+}
 
 void DestroyParts(VMsgQueueRecord *q) {
   q->spares.Give(&q->taken);
   q->spares.FreeAll();
-  if (q->available != nullptr) VSemaphoreDestroy(q->available);
   if (q->lock != nullptr) VMutexDestroy(q->lock);
   Free(q);
 }
@@ -36,8 +75,6 @@ VRC CreateQueue(VMsgQueue *out) {
   q->nodes.Init();
   ScopeExit undo([q] { DestroyParts(q); });
   VRC rc = VMutexCreate(kLockName, &q->lock);
-  if (rc != 0) return rc;
-  rc = VSemaphoreCreateN(0, &q->available);
   if (rc != 0) return rc;
   undo.Dismiss();
   *out = q;
@@ -54,6 +91,76 @@ void Drain(VMsgQueueRecord *q, VVisitFunc visitor, void *argument) {
   }
 }
 
+// Takes the oldest message into *out if one has been counted; `lock` is
+// held.  The takes after the take, or the takes unchanged when there was
+// nothing.
+bool TakeLocked(VMsgQueueRecord *q, void **out, uint32_t *takes) {
+  uint32_t taken = q->takes.load(std::memory_order_relaxed);
+  if (q->seen == taken) {
+    q->seen = PutsOf(q->state.load(std::memory_order_acquire));
+    if (q->seen == taken) {
+      *takes = taken;
+      return false;
+    }
+  }
+  Node *node = q->nodes.Pop();
+  // A counted node is in the queue, but one ahead of it may still be
+  // between its producer's two steps: a few instructions, unless that
+  // producer was preempted there.
+  while (node == nullptr) {
+    platform::ThreadYield();
+    node = q->nodes.Pop();
+  }
+  *out = node->message;
+  q->spares.Add(&q->taken, node);
+  q->takes.store(taken + 1, std::memory_order_release);
+  *takes = taken + 1;
+  return true;
+}
+
+// Chooses a sleeper and wakes it while messages remain beyond `takes`.
+void PassWake(VMsgQueueRecord *q, uint32_t takes) {
+  uint64_t state = q->state.load(std::memory_order_relaxed);
+  while (PutsOf(state) != takes) {
+    uint64_t next = ChooseSleeper(state);
+    if (next == state) return;
+    if (q->state.compare_exchange_weak(state, next, std::memory_order_relaxed,
+                                       std::memory_order_relaxed)) {
+      platform::AddressWake(PutsWord(q), 1);
+      return;
+    }
+  }
+}
+
+// Leaves the sleepers, taking over the wake-up on its way if there is one.
+void Unregister(VMsgQueueRecord *q) {
+  uint64_t state = q->state.load(std::memory_order_relaxed);
+  uint64_t next;
+  do {
+    next = WakeOnItsWay(state) ? state - kWakeOnItsWay : state - kOneSleeper;
+  } while (!q->state.compare_exchange_weak(state, next,
+                                           std::memory_order_acquire,
+                                           std::memory_order_relaxed));
+}
+
+// Waits until something may have been put since `takes` was read: returns
+// at once when it has, otherwise after a short spin or a sleep.  Spurious
+// returns are allowed; the caller looks again.
+void AwaitPut(VMsgQueueRecord *q, uint32_t takes) {
+  for (int i = 0; i < kIdleSpins; i++) {
+    if (PutsOf(q->state.load(std::memory_order_relaxed)) != takes) return;
+    platform::SpinPause();
+  }
+  uint64_t state =
+      q->state.fetch_add(kOneSleeper, std::memory_order_acq_rel) + kOneSleeper;
+  // A put from here on sees this sleeper.  Takes never pass puts, so equal
+  // counts mean the queue was empty when this consumer registered.
+  if (PutsOf(state) == q->takes.load(std::memory_order_acquire)) {
+    platform::AddressWait(PutsWord(q), PutsOf(state), platform::kNoDeadline);
+  }
+  Unregister(q);
+}
+
 }  // namespace
 
 VRC QueuePut(VMsgQueue q, void *message) {
@@ -64,32 +171,52 @@ VRC QueuePut(VMsgQueue q, void *message) {
   new (node) Node{};
   node->message = message;
   q->nodes.Push(node);
-  VSemaphorePost(q->available);
+  // Counting the node makes it takable and says whether to wake someone,
+  // in one step; after it, q may already be gone (a consumer took the
+  // message and destroyed the queue), and the wake uses the address only
+  // as a key.
+  uint64_t state = q->state.load(std::memory_order_relaxed);
+  uint64_t next;
+  do {
+    next = ChooseSleeper((state & ~kPutsMask) | PutsOf(state + 1));
+  } while (!q->state.compare_exchange_weak(state, next,
+                                           std::memory_order_release,
+                                           std::memory_order_relaxed));
+  if (WakeOnItsWay(next) && !WakeOnItsWay(state)) {
+    platform::AddressWake(PutsWord(q), 1);
+  }
   return 0;
 }
 
 VRC QueueGet(VMsgQueue q, void **out, int mode) {
-  VRC rc = mode == VMSGQUEUE_NOWAIT ? VSemaphoreTry(q->available)
-                                    : VSemaphoreWait(q->available);
-  if (rc == EAGAIN) return EAGAIN;
-  if (rc != 0) return VRC_FAILURE;
-  MutexAcquire(q->lock);
-  Node *node = q->nodes.Pop();
-  // The claimed node's producer, or one ahead of it, is between its two
-  // steps: a few instructions, unless it was preempted there.
-  while (node == nullptr) {
-    platform::ThreadYield();
-    node = q->nodes.Pop();
+  bool slept = false;
+  for (;;) {
+    uint32_t takes = 0;
+    MutexAcquire(q->lock);
+    bool took = TakeLocked(q, out, &takes);
+    MutexRelease(q->lock);
+    if (took) {
+      if (slept) PassWake(q, takes);
+      return 0;
+    }
+    if (mode == VMSGQUEUE_NOWAIT) return EAGAIN;
+    AwaitPut(q, takes);
+    slept = true;
   }
-  *out = node->message;
-  q->spares.Add(&q->taken, node);
-  MutexRelease(q->lock);
-  return 0;
 }
 
-// Messages put and not yet claimed: a get between its claim and its take
-// no longer counts its message.
-int QueueCount(VMsgQueue q) { return SemaphoreCount(q->available); }
+// Messages counted and not yet taken.  Takes are read first: they never
+// pass the puts a consumer had seen, and this thread sees those too.
+int QueueCount(VMsgQueue q) {
+  uint32_t takes = q->takes.load(std::memory_order_acquire);
+  uint32_t puts = PutsOf(q->state.load(std::memory_order_acquire));
+  return static_cast<int>(puts - takes);
+}
+
+int32_t QueueSleepers(VMsgQueue q) {
+  return static_cast<int32_t>(
+      SleepersOf(q->state.load(std::memory_order_acquire)));
+}
 
 }  // namespace vantrel::internal
 

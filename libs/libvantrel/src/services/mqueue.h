@@ -18,21 +18,29 @@ struct VMsgQueueNode {
   void *message;
 };
 
-// Producers add nodes without a lock; consumers take from the head under
-// `lock`.  `available` counts the messages put and not yet claimed, so a
-// consumer that has claimed one always finds its node, at worst after its
-// producer has finished linking; it is also the count VMsgQueueNumItems
-// reports.
+// Producers add nodes without a lock and count them in `state`; consumers
+// take from the head under `lock` and count them in `takes`.  A consumer
+// takes a node only while the puts it has seen exceed the takes, so every
+// node it takes has been counted by its producer, and that producer has
+// nothing left to do on the record but a wake-up by address.
 struct VMsgQueueRecord {
   VMutex lock;  // "MsgQueueAnon"
-  VSemaphore available;
-  // Apart, so that what one side writes for every message does not move
-  // the cache line the other side reads.
-  char apart1[64];
+  // Under `lock`: the put count last read from `state`, so that a run of
+  // gets reads the producers' word once, not once per message.
+  uint32_t seen;
+  // Messages taken (modulo 2^32); written under `lock`, read by anyone.
+  std::atomic<uint32_t> takes;
   // Nodes of taken messages, gathered under `lock` before being handed
   // back to producers for later puts.
   vantrel::internal::SpareStack<VMsgQueueNode, 256>::Batch taken;
   vantrel::internal::LinkQueue<VMsgQueueNode> nodes;  // taken under `lock`
+  // Apart, so that what producers write for every message does not move
+  // the cache line consumers write.
+  char apart1[64];
+  // Messages put (low half, modulo 2^32, also the word sleepers wait on),
+  // consumers registered to sleep (bits 32-62) and whether a wake-up is on
+  // its way to one of them (bit 63).
+  std::atomic<uint64_t> state;
   char apart2[64];
   vantrel::internal::SpareStack<VMsgQueueNode, 256> spares;
 };
@@ -43,6 +51,9 @@ namespace vantrel::internal {
 VRC QueuePut(VMsgQueue queue, void *message);
 VRC QueueGet(VMsgQueue queue, void **out, int mode);
 int QueueCount(VMsgQueue queue);
+// Consumers registered to sleep and not yet chosen to wake, for tests that
+// must know a get has begun to wait.
+int32_t QueueSleepers(VMsgQueue queue);
 
 }  // namespace vantrel::internal
 

@@ -47,8 +47,8 @@ class SpareStack {
       } while (!stack_.compare_exchange_weak(top, batch->first,
                                              std::memory_order_release,
                                              std::memory_order_relaxed));
-      // Counted once on the stack, so a count seen above zero means a
-      // record can be taken (a take may briefly drive it below zero).
+      // Counted once on the stack: a count that has grown since the
+      // producer last took means records are there to take.
       count_.fetch_add(batch->count, std::memory_order_release);
     }
     *batch = Batch{};
@@ -64,19 +64,31 @@ class SpareStack {
     }
     if (record != nullptr) {
       taken_ = record->next.load(std::memory_order_relaxed);
-      count_.fetch_sub(1, std::memory_order_relaxed);
+      // Uncounted a batch at a time: the count's line is the one consumers
+      // write, and the limit need not be exact.
+      int32_t uncounted = uncounted_.load(std::memory_order_relaxed) + 1;
+      if (uncounted == kBatch) {
+        count_.fetch_sub(kBatch, std::memory_order_relaxed);
+        uncounted = 0;
+      }
+      uncounted_.store(uncounted, std::memory_order_relaxed);
     }
     taking_.store(false, std::memory_order_release);
     return record;
   }
 
-  int32_t Kept() const { return count_.load(std::memory_order_acquire); }
+  // The records kept (exact while nobody gives or takes).
+  int32_t Kept() const {
+    return count_.load(std::memory_order_acquire) -
+           uncounted_.load(std::memory_order_relaxed);
+  }
 
   // Frees every kept record; no other thread may use the stack.
   void FreeAll() {
     FreeChain(taken_);
     FreeChain(stack_.exchange(nullptr, std::memory_order_acquire));
     taken_ = nullptr;
+    uncounted_.store(0, std::memory_order_relaxed);
     count_.store(0, std::memory_order_relaxed);
   }
 
@@ -93,7 +105,9 @@ class SpareStack {
   std::atomic<int32_t> count_{0};
   char apart_[64];  // from the fields consumers write
   std::atomic<bool> taking_{false};
-  T *taken_ = nullptr;  // while holding `taking_`
+  T *taken_ = nullptr;     // while holding `taking_`
+  // Taken and still in `count_`; written while holding `taking_`.
+  std::atomic<int32_t> uncounted_{0};
   char after_[64];      // from whatever the owner places behind
 };
 
