@@ -51,8 +51,7 @@ TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
   std::thread consumer(
       [&] { EXPECT_EQ(VMsgQueueGet(q, &got, VMSGQUEUE_WAIT), 0); });
   // The consumer is asleep on the queue before anything is put.
-  ASSERT_TRUE(vtest::YieldUntil(
-      [&] { return vi::QueueSleepers(q) == 1; }));
+  ASSERT_TRUE(vtest::YieldUntil([&] { return vi::QueueSleepers(q) == 1; }));
   VMsgQueuePut(q, Msg(7));
   consumer.join();
   EXPECT_EQ(Num(got), 7u);
@@ -100,8 +99,8 @@ TEST(VMsgQueueTest, SleepingConsumersAreWokenBySinglePutsAndBursts) {
   }
   for (int round = 0; round < 100 && !failed; round++) {
     int burst = round % 2 == 0 ? 1 : kConsumers;
-    failed = !vtest::YieldUntil(
-        [&] { return vi::QueueSleepers(q) == kConsumers; });
+    failed =
+        !vtest::YieldUntil([&] { return vi::QueueSleepers(q) == kConsumers; });
     target += burst;
     for (int i = 0; i < burst; i++) VMsgQueuePut(q, Msg(1));
     if (!failed) {

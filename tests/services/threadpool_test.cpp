@@ -250,7 +250,8 @@ TEST(VThreadPoolTest, DestroyRunsOrCancelsQueuedJobsAfterTheRunningOne) {
     // The stop order must be queued (behind or ahead of the two jobs) before
     // the running job ends; otherwise the worker would rightly take a queued
     // job first.
-    ASSERT_TRUE(vtest::YieldUntil([&] { return pool->queued.load() == 3; }));
+    ASSERT_TRUE(vtest::YieldUntil(
+        [&] { return vantrel::internal::QueuedEntries(pool) == 3; }));
     VThreadPoolJob late = reinterpret_cast<VThreadPoolJob>(&blocker);
     EXPECT_EQ(VThreadPoolJobSubmit(pool, "late", ReturnArgument, nullptr,
                                    nullptr, nullptr, 0, &late),

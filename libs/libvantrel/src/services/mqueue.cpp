@@ -138,9 +138,8 @@ void Unregister(VMsgQueueRecord *q) {
   uint64_t next;
   do {
     next = WakeOnItsWay(state) ? state - kWakeOnItsWay : state - kOneSleeper;
-  } while (!q->state.compare_exchange_weak(state, next,
-                                           std::memory_order_acquire,
-                                           std::memory_order_relaxed));
+  } while (!q->state.compare_exchange_weak(
+      state, next, std::memory_order_acquire, std::memory_order_relaxed));
 }
 
 // Waits until something may have been put since `takes` was read: returns
@@ -179,9 +178,8 @@ VRC QueuePut(VMsgQueue q, void *message) {
   uint64_t next;
   do {
     next = ChooseSleeper((state & ~kPutsMask) | PutsOf(state + 1));
-  } while (!q->state.compare_exchange_weak(state, next,
-                                           std::memory_order_release,
-                                           std::memory_order_relaxed));
+  } while (!q->state.compare_exchange_weak(
+      state, next, std::memory_order_release, std::memory_order_relaxed));
   if (WakeOnItsWay(next) && !WakeOnItsWay(state)) {
     platform::AddressWake(PutsWord(q), 1);
   }

@@ -60,9 +60,8 @@ Record *PopFront(VThreadPoolJobList *list) {
 }
 
 // Wakes a sleeping worker unless none sleeps or a wake-up is on its way.
-// Called after an entry is counted in `queued`; a worker about to sleep
-// counts itself first and then looks at `queued`, so one of the two sees
-// the other.
+// Called after an entry is counted; a worker about to sleep counts itself
+// first and then looks for entries, so one of the two sees the other.
 void WakeOne(VThreadPoolRecord *pool) {
   uint64_t state = pool->sleepers.load();
   while (static_cast<uint32_t>(state) != 0 && (state & kWakeInFlight) == 0) {
@@ -75,19 +74,41 @@ void WakeOne(VThreadPoolRecord *pool) {
 }
 
 void Counted(VThreadPoolRecord *pool) {
-  pool->queued.fetch_add(1);
+  pool->counted.fetch_add(1);
   WakeOne(pool);
+}
+
+// After a take: passes the wake on when a worker sleeps and entries
+// remain.  The sleepers' word is looked at first: it is rarely written,
+// while the count changes with every submission.
+void PassWake(VThreadPoolRecord *pool) {
+  uint64_t state = pool->sleepers.load();
+  if (static_cast<uint32_t>(state) == 0 || (state & kWakeInFlight) != 0) {
+    return;
+  }
+  if (QueuedEntries(pool) > 0) WakeOne(pool);
 }
 
 using Spares = decltype(VThreadPoolRecord::spares);
 
-// The next entry, urgent first, or null.
+// The next entry, urgent first, or null when none is counted.  A counted
+// entry may be a few instructions from linked (its submitter was between
+// two steps); the wait for it is short.
 Record *Dequeue(VThreadPoolRecord *pool) {
   MutexAcquire(pool->queueLock);
-  Record *record = PopFront(&pool->urgent);
-  if (record == nullptr) record = pool->jobs.Pop();
+  uint32_t taken = pool->taken.load(std::memory_order_relaxed);
+  if (pool->seen == taken) pool->seen = pool->counted.load();
+  Record *record = nullptr;
+  if (pool->seen != taken) {
+    for (;;) {
+      record = PopFront(&pool->urgent);
+      if (record == nullptr) record = pool->jobs.Pop();
+      if (record != nullptr) break;
+      platform::ThreadYield();
+    }
+    pool->taken.store(taken + 1);
+  }
   MutexRelease(pool->queueLock);
-  if (record != nullptr) pool->queued.fetch_sub(1);
   return record;
 }
 
@@ -98,26 +119,19 @@ Record *TakeEntry(VThreadPoolRecord *pool, Spares::Batch *spares) {
   for (;;) {
     Record *record = Dequeue(pool);
     if (record != nullptr) {
-      if (pool->queued.load() > 0) WakeOne(pool);
+      PassWake(pool);
       return record;
     }
     if (!spun) {
       spun = true;
-      for (int i = 0; i < kIdleSpins &&
-                      pool->queued.load(std::memory_order_relaxed) <= 0;
-           i++) {
+      for (int i = 0; i < kIdleSpins && QueuedEntries(pool) <= 0; i++) {
         platform::SpinPause();
       }
       continue;
     }
-    if (pool->queued.load() > 0) {
-      // Counted but not yet linked: its submitter is between two steps.
-      platform::ThreadYield();
-      continue;
-    }
     pool->spares.Give(spares);
     pool->sleepers.fetch_add(1);
-    if (pool->queued.load() > 0) WakeOne(pool);
+    if (QueuedEntries(pool) > 0) WakeOne(pool);
     VSemaphoreWait(pool->wake);
     pool->sleepers.fetch_sub(kWakeInFlight);
     spun = false;

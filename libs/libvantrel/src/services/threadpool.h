@@ -45,23 +45,33 @@ struct VThreadPoolJobList {
 // Zero-filled at creation.  `workers` changes only under the pool lock;
 // `closing` and `submitting` are read by submitters without any lock.
 // Jobs and deferred stop orders wait in `jobs`, which submitters add to
-// without a lock and workers take from under the queue lock.
+// without a lock and workers take from under the queue lock.  Entries are
+// counted in `counted` by whoever queues them and in `taken` by the
+// workers, so that neither side changes a word the other changes for
+// every job.
 struct VThreadPoolRecord {
   VMutex poolLock;   // "Threadpool lock"
   VMutex queueLock;  // "Threadpool Queue lock": taking from jobs, urgent
-  std::atomic<int32_t> closing;
-  std::atomic<int32_t> submitting;  // submissions past the closing test
-  VThreadPoolJobList urgent;        // immediate stop orders
+  VThreadPoolJobList urgent;  // immediate stop orders
   VSemaphore wake;  // one unit per sleeping worker chosen to wake
   int32_t workers;
-  char apart1[64];  // from the fields written for every job
-  // Entries counted once queued and until taken: briefly behind the queue,
-  // even below zero, but never above it for long.
-  std::atomic<int32_t> queued;
+  // Apart from what workers read for every job: submitters change these
+  // twice per job.
+  char apart0[64];
+  std::atomic<int32_t> closing;
+  std::atomic<int32_t> submitting;  // submissions past the closing test
+  // Entries queued, modulo 2^32: counted after queueing.
+  std::atomic<uint32_t> counted;
+  char apart1[64];
   // Sleeping workers not yet chosen to wake (low half) and whether a
   // chosen one is on its way (bit 32): one wake-up in flight at a time.
+  // Read by both sides for every job, written only around sleeps.
   std::atomic<uint64_t> sleepers;
   char apart2[64];
+  // Under the queue lock: entries taken (read by anyone), and `counted` as
+  // last read, so that a run of takes reads the submitters' line once.
+  std::atomic<uint32_t> taken;
+  uint32_t seen;
   vantrel::internal::LinkQueue<VThreadPoolJobRecord> jobs;
   char apart3[64];
   // Records of released jobs, kept for later submissions.
@@ -74,6 +84,12 @@ namespace vantrel::internal {
 inline constexpr int32_t kJobKept = 1;
 inline constexpr int32_t kJobReleased = 2;
 inline constexpr int32_t kJobStop = -1;
+
+// Entries counted and not yet taken.
+inline int32_t QueuedEntries(const VThreadPoolRecord *pool) {
+  uint32_t taken = pool->taken.load();
+  return static_cast<int32_t>(pool->counted.load() - taken);
+}
 
 }  // namespace vantrel::internal
 
