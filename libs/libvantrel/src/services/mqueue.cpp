@@ -1,6 +1,6 @@
-// VMsgQueue: a queue of one-message nodes.  Producers add a node without a
-// lock, then count it in one atomic step that also tells them whether a
-// consumer sleeps; consumers take the head node under a mutex that only
+// VMsgQueue: a queue of one-message nodes.  Producers count a node in one
+// atomic step that also tells them whether a consumer sleeps, then add it
+// without a lock; consumers take the head node under a mutex that only
 // consumers share, so a producer never waits for a consumer and neither
 // side writes a cache line the other writes for every message.  Nodes of
 // taken messages go back to the producers (see spares.h).
@@ -104,9 +104,8 @@ bool TakeLocked(VMsgQueueRecord *q, void **out, uint32_t *takes) {
     }
   }
   Node *node = q->nodes.Pop();
-  // A counted node is in the queue, but one ahead of it may still be
-  // between its producer's two steps: a few instructions, unless that
-  // producer was preempted there.
+  // Counted nodes are linked a few instructions after their count (more
+  // if their producer was preempted between the two).
   while (node == nullptr) {
     platform::ThreadYield();
     node = q->nodes.Pop();
@@ -169,20 +168,21 @@ VRC QueuePut(VMsgQueue q, void *message) {
   auto *node = static_cast<Node *>(block);
   new (node) Node{};
   node->message = message;
-  q->nodes.Push(node);
-  // Counting the node makes it takable and says whether to wake someone,
-  // in one step; after it, q may already be gone (a consumer took the
-  // message and destroyed the queue), and the wake uses the address only
-  // as a key.
+  // The node is counted first, in one step that also says whether to wake
+  // someone, and linked last: a consumer takes only linked nodes, so once
+  // it has this message it may destroy the queue at once.  A consumer
+  // that sees the count before the link waits the few instructions
+  // between them.
   uint64_t state = q->state.load(std::memory_order_relaxed);
   uint64_t next;
   do {
     next = ChooseSleeper((state & ~kPutsMask) | PutsOf(state + 1));
   } while (!q->state.compare_exchange_weak(
-      state, next, std::memory_order_release, std::memory_order_relaxed));
+      state, next, std::memory_order_relaxed, std::memory_order_relaxed));
   if (WakeOnItsWay(next) && !WakeOnItsWay(state)) {
     platform::AddressWake(PutsWord(q), 1);
   }
+  q->nodes.Push(node);
   return 0;
 }
 

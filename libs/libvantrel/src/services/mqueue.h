@@ -18,11 +18,10 @@ struct VMsgQueueNode {
   void *message;
 };
 
-// Producers add nodes without a lock and count them in `state`; consumers
-// take from the head under `lock` and count them in `takes`.  A consumer
-// takes a node only while the puts it has seen exceed the takes, so every
-// node it takes has been counted by its producer, and that producer has
-// nothing left to do on the record but a wake-up by address.
+// Producers count nodes in `state` and then add them without a lock;
+// consumers take from the head under `lock`, only while the puts they have
+// seen exceed the takes, and count them in `takes`.  Adding a node is its
+// producer's last touch of the record.
 struct VMsgQueueRecord {
   VMutex lock;  // "MsgQueueAnon"
   // Under `lock`: the put count last read from `state`, so that a run of
