@@ -68,25 +68,6 @@ class SupplementalSocketTest : public testing::Test {
     *family = address.ss_family;
     return ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
   }
-  // Connects to the listener's port at host and accepts on the listener;
-  // checks the family the server sees.
-  static void ConnectAndAccept(const char *host, uint16_t port,
-                               VSocket listener, int type) {
-    VSocket client = VSOCKET_INVALID;
-    VSocket server = VSOCKET_INVALID;
-    ASSERT_EQ(VSocketConnect(host, port, &client), 0) << host;
-    ASSERT_EQ(VSocketWait(listener, 5000), 0) << host;
-    ASSERT_EQ(VSocketAccept(listener, &server), 0) << host;
-    VSocketIPAddrHdl peer = nullptr;
-    ASSERT_EQ(VSocketIPAddrGetPeerName(server, &peer), 0);
-    EXPECT_EQ(VSocketIPAddrGetSockAddrType(peer), type) << host;
-    VSocketIPAddrHdlDestroy(peer);
-    EXPECT_EQ(VSocketSend(client, "ok", 2), 0);
-    char got[2];
-    EXPECT_EQ(VSocketRecv(server, got, 2), 0);
-    VSocketClose(server);
-    VSocketClose(client);
-  }
 
  private:
   std::set<std::string> before_;
@@ -108,8 +89,8 @@ TEST_F(SupplementalSocketTest, AnyAddressListenerGetsAnIpv4PartnerOnItsPort) {
   EXPECT_EQ(Option(listener, IPPROTO_IPV6, IPV6_V6ONLY), 1);
   EXPECT_EQ(Option(partner, SOL_SOCKET, SO_ACCEPTCONN), 1);
 
-  ConnectAndAccept("127.0.0.1", port, listener, VSOCKET_ADDR_TYPE_IPV4);
-  ConnectAndAccept("::1", port, listener, VSOCKET_ADDR_TYPE_IPV6);
+  vtest::ConnectAndAccept("127.0.0.1", port, listener, VSOCKET_ADDR_TYPE_IPV4);
+  vtest::ConnectAndAccept("::1", port, listener, VSOCKET_ADDR_TYPE_IPV6);
 
   // Closing the listener closes its partner: the IPv4 side is refused.
   EXPECT_EQ(VSocketClose(listener), 0);
