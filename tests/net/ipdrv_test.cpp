@@ -35,7 +35,6 @@ class Driver {
   }
   const VSocketIPDriver *operator->() const { return table_; }
   const VSocketIPDriver *table() const { return table_; }
-  void *module() const { return module_; }
 
  private:
   void *module_ = nullptr;
@@ -66,20 +65,11 @@ class Handle {
   VSocketIPAddrHdl hdl_ = nullptr;
 };
 
-sockaddr_in Ipv4(const char *text, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  inet_pton(AF_INET, text, &address.sin_addr);
-  return address;
-}
-
-sockaddr_in6 Ipv6(const char *text, uint16_t port) {
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(port);
-  inet_pton(AF_INET6, text, &address.sin6_addr);
-  return address;
+// A numeric address with a port; its length.
+socklen_t Address(const char *text, uint16_t port, sockaddr_storage *out) {
+  socklen_t length = vtest::AddressOf(text, out);
+  reinterpret_cast<sockaddr_in *>(out)->sin_port = htons(port);  // also v6
+  return length;
 }
 
 sockaddr *Sa(void *address) { return static_cast<sockaddr *>(address); }
@@ -94,17 +84,17 @@ struct Connection {
       if (fd >= 0) close(fd);
     }
   }
-  bool Open(const sockaddr *address, socklen_t length) {
-    listener = socket(address->sa_family, SOCK_STREAM, 0);
-    if (listener < 0 || bind(listener, address, length) != 0 ||
-        listen(listener, 1) != 0) {
+  bool Open(const char *host) {
+    sockaddr_storage address;
+    socklen_t length = Address(host, 0, &address);
+    listener = socket(address.ss_family, SOCK_STREAM, 0);
+    if (listener < 0 || bind(listener, Sa(&address), length) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, Sa(&address), &length) != 0) {
       return false;
     }
-    sockaddr_storage bound{};
-    socklen_t bound_length = sizeof bound;
-    getsockname(listener, Sa(&bound), &bound_length);
-    client = socket(address->sa_family, SOCK_STREAM, 0);
-    return client >= 0 && connect(client, Sa(&bound), bound_length) == 0;
+    client = socket(address.ss_family, SOCK_STREAM, 0);
+    return client >= 0 && connect(client, Sa(&address), length) == 0;
   }
 };
 
@@ -119,15 +109,13 @@ class IpDriverTest : public testing::TestWithParam<const char *> {
 INSTANTIATE_TEST_SUITE_P(Drivers, IpDriverTest,
                          testing::Values("ipv4_r", "ipv6_r"));
 
-TEST_P(IpDriverTest, DescribesItselfAndExportsOnlyItsEntry) {
+// (That it exports only its entry is checked on the file by
+// IpDriverBuildTest.*ExportsItsEntryAndNeedsOnlyLibc.)
+TEST_P(IpDriverTest, DescribesItself) {
   EXPECT_STREQ(driver_->name(), IsIpv6() ? "IPv6 Socket Address Library"
                                          : "IPv4 Socket Address Library");
   EXPECT_STREQ(driver_->version(), "1.0");
   EXPECT_EQ(driver_->protoFormat(), Family());
-  for (const char *hidden :
-       {"VIPDrvTable", "vipdrv_kind", "VIPDrvSocketError"}) {
-    EXPECT_EQ(dlsym(driver_.module(), hidden), nullptr) << hidden;
-  }
 }
 
 TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
@@ -145,9 +133,8 @@ TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
   EXPECT_EQ(driver_->getPort(hdl), 0);
 
   // Accepting into it, as the socket layer does, makes it the peer's.
-  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
   Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
+  ASSERT_TRUE(c.Open("127.0.0.1"));
   socklen_t length = static_cast<socklen_t>(hdl->sockAddrLength);
   c.accepted =
       accept(c.listener, static_cast<sockaddr *>(hdl->sockAddr), &length);
@@ -249,15 +236,16 @@ TEST_P(IpDriverTest, PortsRoundTripInNetworkOrder) {
 }
 
 TEST_P(IpDriverTest, HandlesFromSocketAddressesWithAndWithoutTheName) {
-  sockaddr_in v4 = Ipv4("127.0.0.1", 8080);
+  sockaddr_storage v4, v6;
+  Address("127.0.0.1", 8080, &v4);
   Handle h(driver_);
   ASSERT_EQ(driver_->createViaSockAddr(Sa(&v4), h.out()), 0);
   EXPECT_EQ(h.Address(), "127.0.0.1");
   EXPECT_EQ(h.Name(), "127.0.0.1");  // no name: the numeric address
   EXPECT_EQ(driver_->getPort(h.get()), 8080);
-  EXPECT_EQ(memcmp(h.get()->sockAddr, &v4, sizeof v4), 0);
+  EXPECT_EQ(memcmp(h.get()->sockAddr, &v4, sizeof(sockaddr_in)), 0);
 
-  sockaddr_in6 v6 = Ipv6("::ffff:127.0.0.1", 7);
+  Address("::ffff:127.0.0.1", 7, &v6);
   Handle h6(driver_);
   VRC rc = driver_->createViaSockAddr(Sa(&v6), h6.out());
   if (IsIpv6()) {
@@ -284,17 +272,29 @@ TEST_P(IpDriverTest, HandlesFromSocketAddressesWithAndWithoutTheName) {
 }
 
 TEST_P(IpDriverTest, SocketAndPeerNames) {
-  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
-  Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
-  Handle local(driver_), peer(driver_);
-  ASSERT_EQ(driver_->sockName(c.listener, local.out()), 0);
-  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
-  EXPECT_EQ(local.Address(), "127.0.0.1");
-  EXPECT_NE(driver_->getPort(local.get()), 0);
-  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
-  EXPECT_EQ(peer.Name(), "127.0.0.1");
+  for (const char *host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    bool v6 = host[0] == ':';
+    if (v6 && !vtest::CanBind(host)) continue;  // no IPv6 loopback here
+    Connection c;
+    ASSERT_TRUE(c.Open(host));
+    Handle local(driver_), peer(driver_);
+    VRC rc = driver_->sockName(c.listener, local.out());
+    if (v6 && !IsIpv6()) {
+      EXPECT_EQ(rc, vtest::kFamilyNotSupported);
+      continue;
+    }
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
+    EXPECT_EQ(local.Address(), host);
+    EXPECT_EQ(driver_->sockAddrType(local.get()), v6 ? 3 : 1);
+    EXPECT_NE(driver_->getPort(local.get()), 0);
+    EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
+    EXPECT_EQ(peer.Name(), host);
+  }
 
+  Connection c;
+  ASSERT_TRUE(c.Open("127.0.0.1"));
   auto before = vtest::OpenDescriptors();
   Handle none(driver_);
   EXPECT_EQ(driver_->sockName(-1, none.out()), vtest::kBadDescriptor);
@@ -310,25 +310,6 @@ TEST_P(IpDriverTest, SocketAndPeerNames) {
   EXPECT_EQ(driver_->sockName(unix_socket, none.out()),
             vtest::kFamilyNotSupported);
   close(unix_socket);
-}
-
-TEST_P(IpDriverTest, Ipv6SocketNamesOnTheLoopback) {
-  if (!vtest::CanBind("::1")) GTEST_SKIP() << "no IPv6 loopback here";
-  sockaddr_in6 loopback = Ipv6("::1", 0);
-  Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
-  Handle local(driver_);
-  VRC rc = driver_->sockName(c.listener, local.out());
-  if (!IsIpv6()) {
-    EXPECT_EQ(rc, vtest::kFamilyNotSupported);
-    return;
-  }
-  ASSERT_EQ(rc, 0);
-  EXPECT_EQ(local.Address(), "::1");
-  EXPECT_EQ(driver_->sockAddrType(local.get()), 3);
-  Handle peer(driver_);
-  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
-  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
 }
 
 TEST_P(IpDriverTest, TellsNumericAddressesFromNames) {
