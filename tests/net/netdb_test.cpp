@@ -10,7 +10,8 @@
 
 #include <barrier>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,33 +23,23 @@
 
 namespace {
 
-std::string FileText(const char *path) {
+// Some line of the file at path matches pattern.
+bool FileHas(const char *path, const char *pattern) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string text(std::istreambuf_iterator<char>(in), {});
+  return std::regex_search(text, std::regex(pattern, std::regex::multiline));
 }
 
 // The services file names ftp and domain (the netbase package).
 bool HaveServices() {
-  std::string text = FileText("/etc/services");
-  return text.find("\nftp\t") != std::string::npos &&
-         text.find("\ndomain\t") != std::string::npos;
+  return FileHas("/etc/services", "^ftp\t") &&
+         FileHas("/etc/services", "^domain\t");
 }
 
 // The hosts file maps 127.0.0.1 to localhost.
 bool HaveLocalhost() {
-  std::istringstream lines(FileText("/etc/hosts"));
-  for (std::string line; std::getline(lines, line);) {
-    std::istringstream words(line);
-    std::string address, name;
-    words >> address;
-    if (address != "127.0.0.1") continue;
-    while (words >> name) {
-      if (name == "localhost") return true;
-    }
-  }
-  return false;
+  return FileHas("/etc/hosts",
+                 "^127\\.0\\.0\\.1[ \t](.*[ \t])?localhost([ \t]|$)");
 }
 
 // A record filled with a pattern, to see that a failure leaves it alone.
@@ -142,22 +133,28 @@ int g_result = 0;
 size_t g_fitsFrom = 0;  // the buffer size from which a record fits
 std::vector<size_t> g_sizes;
 
-// Fails as configured, or (with g_fitsFrom) writes its name into the
-// buffer and answers once the buffer is large enough.
-int FakeHostByName(const char *name, hostent *record, char *buffer, size_t size,
-                   hostent **result, int *herror) noexcept {
-  g_sizes.push_back(size);
-  *result = nullptr;
-  if (g_fitsFrom == 0 || size < g_fitsFrom) {
-    *herror = g_fitsFrom == 0 ? g_herror : NETDB_INTERNAL;
-    return g_fitsFrom == 0 ? g_result : ERANGE;
-  }
+// Writes the name it is asked for into the buffer as the host's name.
+int FakeNamedHost(const char *name, hostent *record, char *buffer, size_t size,
+                  hostent **result, int *) noexcept {
   snprintf(buffer, size, "%s", name);
   memset(record, 0, sizeof *record);
   record->h_name = buffer;
   record->h_addrtype = AF_INET;
   *result = record;
   return 0;
+}
+
+// Fails as configured, or (with g_fitsFrom) answers as FakeNamedHost once
+// the buffer is large enough.
+int FakeHostByName(const char *name, hostent *record, char *buffer, size_t size,
+                   hostent **result, int *herror) noexcept {
+  g_sizes.push_back(size);
+  if (g_fitsFrom != 0 && size >= g_fitsFrom) {
+    return FakeNamedHost(name, record, buffer, size, result, herror);
+  }
+  *result = nullptr;
+  *herror = g_fitsFrom == 0 ? g_herror : NETDB_INTERNAL;
+  return g_fitsFrom == 0 ? g_result : ERANGE;
 }
 
 using HostByNameFn = decltype(&gethostbyname_r);
@@ -206,16 +203,6 @@ TEST(NetdbTest, RecordsThatDoNotFitGetALargerBuffer) {
   EXPECT_TRUE(IsUntouched(untouched));
   EXPECT_EQ(g_sizes.back(), size_t{1} << 20);
   g_fitsFrom = 0;
-}
-
-// Writes the name it is asked for into the buffer as the host's name.
-int FakeNamedHost(const char *name, hostent *record, char *buffer, size_t size,
-                  hostent **result, int *) noexcept {
-  snprintf(buffer, size, "%s", name);
-  memset(record, 0, sizeof *record);
-  record->h_name = buffer;
-  *result = record;
-  return 0;
 }
 
 // Each thread's records point into its own storage, which lasts until that
