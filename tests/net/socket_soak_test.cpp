@@ -21,9 +21,7 @@ namespace {
 
 constexpr int kClients = 32;
 constexpr int kLargest = 64 * 1024;
-// ThreadSanitizer makes each copy many times slower; the round trips are
-// fewer there (the sizes still span 1 byte to 64 KiB) so that the test
-// stays within about 20 seconds.
+// Fewer round trips (same size range) under ThreadSanitizer's slow copies.
 #if defined(__SANITIZE_THREAD__)
 constexpr int kRoundTrips = 25;
 #elif defined(__has_feature)

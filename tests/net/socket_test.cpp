@@ -31,6 +31,10 @@ struct Loopback {
   const char *host;
 };
 
+void PrintTo(const Loopback &l, std::ostream *os) {
+  *os << l.driver << " " << l.host;
+}
+
 std::string Name(const testing::TestParamInfo<Loopback> &info) {
   std::string host = strchr(info.param.host, ':') != nullptr ? "Ipv6" : "Ipv4";
   return std::string(info.param.driver) + "_" + host;
