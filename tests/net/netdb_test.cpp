@@ -1,7 +1,5 @@
 // Host and service lookup into caller records, and the dotted-quad text.
-// Real lookups use only the services and hosts files (loopback names);
-// failures and oversized records come from stand-ins for the system's
-// calls, so nothing ever asks a name server.
+// Real lookups read only local files; stand-ins give failures and big records.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,5 @@
-// Socket operations when the system's calls fail, injected through the
-// platform layer's table of calls: each failure comes back in the socket
-// layer's numbering (or as the library's own code), interrupted calls are
-// resumed where the operation promises it, an output socket stays invalid,
-// and no descriptor is left open.
+// Socket operations when an injected system call fails: the code returned,
+// resumed interrupted calls, output sockets left invalid, nothing left open.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

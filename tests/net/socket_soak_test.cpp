@@ -1,7 +1,5 @@
-// Soak: 32 clients make 100 round trips each, of 1 byte to 64 KiB, through
-// an echo server that runs one library thread per connection.  Every byte
-// comes back in order, nothing waits longer than a bound, and afterwards no
-// descriptor is left open.
+// Soak: 32 clients, 100 round trips each of 1 byte to 64 KiB, through an echo
+// server with one library thread per connection; nothing lost or left open.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>

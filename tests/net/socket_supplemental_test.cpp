@@ -1,8 +1,6 @@
-// Supplemental mode, forced on through the socket layer's test hook: a
-// listener for the IPv6 any-address gets an IPv4 partner on the same port,
-// and accepting, waiting, wait lists and closing treat the two as one
-// socket.  Failures while pairing leave neither a descriptor nor a pair
-// behind.  Needs the IPv6 driver, so hosts without IPv6 skip.
+// Supplemental mode (forced by the test hook; needs the IPv6 driver): an
+// any-address listener and its IPv4 partner act as one socket, and failed
+// pairings leave neither a descriptor nor a pair.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// Shared by the socket operation tests: starting the library with a chosen
-// IP driver from the staged modules, loopback addresses, connected pairs,
-// wait lists, and the socket layer's error numbers the tests expect.
+// Shared by the socket tests: start-up with a chosen driver, loopback
+// addresses and connections, wait lists, socket-layer error numbers.
 #ifndef VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 #define VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 
