@@ -81,7 +81,8 @@ VRC BytesReadable(Scene &s) {
 }
 
 void PrintTo(const FaultCase &c, std::ostream *os) {
-  *os << c.op << " call " << c.nth << " fails with " << c.error;
+  *os << c.op << (c.nth == 0 ? " always" : " call " + std::to_string(c.nth))
+      << " fails with " << c.error;
 }
 
 const FaultCase kCases[] = {
