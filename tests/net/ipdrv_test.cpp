@@ -35,7 +35,6 @@ class Driver {
   }
   const VSocketIPDriver *operator->() const { return table_; }
   const VSocketIPDriver *table() const { return table_; }
-  void *module() const { return module_; }
 
  private:
   void *module_ = nullptr;
@@ -66,20 +65,11 @@ class Handle {
   VSocketIPAddrHdl hdl_ = nullptr;
 };
 
-sockaddr_in Ipv4(const char *text, uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  inet_pton(AF_INET, text, &address.sin_addr);
-  return address;
-}
-
-sockaddr_in6 Ipv6(const char *text, uint16_t port) {
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(port);
-  inet_pton(AF_INET6, text, &address.sin6_addr);
-  return address;
+// A numeric address with a port; its length.
+socklen_t Address(const char *text, uint16_t port, sockaddr_storage *out) {
+  socklen_t length = vtest::AddressOf(text, out);
+  reinterpret_cast<sockaddr_in *>(out)->sin_port = htons(port);  // also v6
+  return length;
 }
 
 sockaddr *Sa(void *address) { return static_cast<sockaddr *>(address); }
@@ -94,17 +84,17 @@ struct Connection {
       if (fd >= 0) close(fd);
     }
   }
-  bool Open(const sockaddr *address, socklen_t length) {
-    listener = socket(address->sa_family, SOCK_STREAM, 0);
-    if (listener < 0 || bind(listener, address, length) != 0 ||
-        listen(listener, 1) != 0) {
+  bool Open(const char *host) {
+    sockaddr_storage address;
+    socklen_t length = Address(host, 0, &address);
+    listener = socket(address.ss_family, SOCK_STREAM, 0);
+    if (listener < 0 || bind(listener, Sa(&address), length) != 0 ||
+        listen(listener, 1) != 0 ||
+        getsockname(listener, Sa(&address), &length) != 0) {
       return false;
     }
-    sockaddr_storage bound{};
-    socklen_t bound_length = sizeof bound;
-    getsockname(listener, Sa(&bound), &bound_length);
-    client = socket(address->sa_family, SOCK_STREAM, 0);
-    return client >= 0 && connect(client, Sa(&bound), bound_length) == 0;
+    client = socket(address.ss_family, SOCK_STREAM, 0);
+    return client >= 0 && connect(client, Sa(&address), length) == 0;
   }
 };
 
@@ -119,15 +109,13 @@ class IpDriverTest : public testing::TestWithParam<const char *> {
 INSTANTIATE_TEST_SUITE_P(Drivers, IpDriverTest,
                          testing::Values("ipv4_r", "ipv6_r"));
 
-TEST_P(IpDriverTest, DescribesItselfAndExportsOnlyItsEntry) {
+// (That it exports only its entry is checked on the file by
+// IpDriverBuildTest.*ExportsItsEntryAndNeedsOnlyLibc.)
+TEST_P(IpDriverTest, DescribesItself) {
   EXPECT_STREQ(driver_->name(), IsIpv6() ? "IPv6 Socket Address Library"
                                          : "IPv4 Socket Address Library");
   EXPECT_STREQ(driver_->version(), "1.0");
   EXPECT_EQ(driver_->protoFormat(), Family());
-  for (const char *hidden :
-       {"VIPDrvTable", "vipdrv_kind", "VIPDrvSocketError"}) {
-    EXPECT_EQ(dlsym(driver_.module(), hidden), nullptr) << hidden;
-  }
 }
 
 TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
@@ -145,9 +133,8 @@ TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
   EXPECT_EQ(driver_->getPort(hdl), 0);
 
   // Accepting into it, as the socket layer does, makes it the peer's.
-  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
   Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
+  ASSERT_TRUE(c.Open("127.0.0.1"));
   socklen_t length = static_cast<socklen_t>(hdl->sockAddrLength);
   c.accepted =
       accept(c.listener, static_cast<sockaddr *>(hdl->sockAddr), &length);
@@ -162,79 +149,61 @@ TEST_P(IpDriverTest, AnyAddressHasRoomForEitherPeer) {
   EXPECT_EQ(driver_->getPort(hdl), ntohs(client.sin_port));
 }
 
-TEST_P(IpDriverTest, NumericAndNamedLoopbackHosts) {
+TEST_P(IpDriverTest, HandlesFromHostTexts) {
+  constexpr uint32_t kNumeric = VSOCKET_IPADDR_NUMERIC_HOST;
+  const std::string overlong(VSOCKET_IPADDR_NAME_SIZE, 'a');
   struct Case {
     const char *host;
     uint32_t flags;
-    const char *address;  // null: the call fails
+    const char *address;  // null: the call fails with `fails`
+    int type;             // IPv6 types fail on the IPv4 driver with `fails`
+    VRC fails;
   };
   const Case cases[] = {
-      {"127.0.0.1", 0, "127.0.0.1"},
-      {"127.0.0.1", VSOCKET_IPADDR_NUMERIC_HOST, "127.0.0.1"},
-      {"127.1", VSOCKET_IPADDR_NUMERIC_HOST, "127.0.0.1"},
-      {"localhost", 0, "127.0.0.1"},
-      {"localhost", VSOCKET_IPADDR_NUMERIC_HOST, nullptr},
-      {"999.0.0.1", VSOCKET_IPADDR_NUMERIC_HOST, nullptr},
+      {"127.0.0.1", 0, "127.0.0.1", 1, 0},
+      {"127.0.0.1", kNumeric, "127.0.0.1", 1, 0},
+      {"127.1", kNumeric, "127.0.0.1", 1, 0},
+      {"localhost", 0, "127.0.0.1", 1, 0},
+      {"localhost", kNumeric, nullptr, 0, vtest::kHostNotFound},
+      {"999.0.0.1", kNumeric, nullptr, 0, vtest::kHostNotFound},
+      {"127.0.0.1", 2, nullptr, 0, EINVAL},  // unknown flag
+      {overlong.c_str(), 0, nullptr, 0, vtest::kNameTooLong},
+      {"::1", kNumeric, "::1", 3, vtest::kNoData},
+      {"::ffff:127.0.0.1", 0, "::ffff:127.0.0.1", 2, vtest::kNoData},
+      {"fe80::1%lo", kNumeric, "fe80::1%lo", 3, vtest::kNoData},  // scoped
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.host);
     Handle h(driver_);
     VRC rc = driver_->create(c.host, c.flags, h.out());
-    if (c.address == nullptr) {
-      EXPECT_EQ(rc, vtest::kHostNotFound);
+    if (c.address == nullptr || (c.type > 1 && !IsIpv6())) {
+      EXPECT_EQ(rc, c.fails);
       EXPECT_EQ(h.get(), nullptr);
       continue;
     }
     ASSERT_EQ(rc, 0);
     EXPECT_EQ(h.Address(), c.address);
     EXPECT_EQ(h.Name(), c.host);  // the text it was made from
-    EXPECT_EQ(driver_->sockAddrType(h.get()), 1);
-    EXPECT_EQ(h.get()->sockAddrLength, int32_t(sizeof(sockaddr_in)));
-    const uint8_t loopback[4] = {127, 0, 0, 1};
-    EXPECT_EQ(memcmp(driver_->rawAddress(h.get()), loopback, 4), 0);
+    EXPECT_EQ(driver_->sockAddrType(h.get()), c.type);
+    int family = c.type == 1 ? AF_INET : AF_INET6;
+    EXPECT_EQ(driver_->addrFormat(h.get()), family);
+    EXPECT_EQ(h.get()->sockAddrLength, family == AF_INET
+                                           ? int32_t(sizeof(sockaddr_in))
+                                           : int32_t(sizeof(sockaddr_in6)));
+    uint8_t raw[16];
+    std::string bare =
+        std::string(c.address).substr(0, strcspn(c.address, "%"));
+    inet_pton(family, bare.c_str(), raw);
+    EXPECT_EQ(memcmp(driver_->rawAddress(h.get()), raw, c.type == 1 ? 4 : 16),
+              0);
+    if (c.type != 1) continue;
     Handle by_name(driver_);
     ASSERT_EQ(driver_->hostByName(c.host, by_name.out()), 0);
     EXPECT_EQ(by_name.Address(), c.address);
   }
-}
-
-TEST_P(IpDriverTest, Ipv6TextsNeedTheIpv6Driver) {
-  Handle h(driver_);
-  VRC rc = driver_->create("::1", VSOCKET_IPADDR_NUMERIC_HOST, h.out());
-  if (!IsIpv6()) {
-    EXPECT_EQ(rc, vtest::kNoData);
-    EXPECT_EQ(driver_->isIPAddress("::1"), 0);
-    return;
-  }
-  ASSERT_EQ(rc, 0);
-  EXPECT_EQ(h.Address(), "::1");
-  EXPECT_EQ(driver_->sockAddrType(h.get()), 3);
-  EXPECT_EQ(driver_->addrFormat(h.get()), AF_INET6);
-  EXPECT_EQ(h.get()->sockAddrLength, int32_t(sizeof(sockaddr_in6)));
-  EXPECT_EQ(memcmp(driver_->rawAddress(h.get()), &in6addr_loopback, 16), 0);
-
-  Handle mapped(driver_);
-  ASSERT_EQ(driver_->create("::ffff:127.0.0.1", 0, mapped.out()), 0);
-  EXPECT_EQ(driver_->sockAddrType(mapped.get()), 2);
-  EXPECT_EQ(mapped.Address(), "::ffff:127.0.0.1");
-
-  // A scope travels with the address text.
-  Handle scoped(driver_);
-  ASSERT_EQ(
-      driver_->create("fe80::1%lo", VSOCKET_IPADDR_NUMERIC_HOST, scoped.out()),
-      0);
-  EXPECT_EQ(scoped.Address(), "fe80::1%lo");
-}
-
-TEST_P(IpDriverTest, RefusesBadFlagsNullsAndOverlongNames) {
-  Handle h(driver_);
-  EXPECT_EQ(driver_->create("127.0.0.1", 2, h.out()), EINVAL);
   EXPECT_EQ(driver_->create("127.0.0.1", 0, nullptr), EINVAL);
-  EXPECT_EQ(driver_->hostByName(nullptr, h.out()), EINVAL);
-  std::string longest(VSOCKET_IPADDR_NAME_SIZE - 1, 'a');
-  EXPECT_EQ(driver_->create((longest + "a").c_str(), 0, h.out()),
-            vtest::kNameTooLong);
-  EXPECT_EQ(h.get(), nullptr);
+  Handle none(driver_);
+  EXPECT_EQ(driver_->hostByName(nullptr, none.out()), EINVAL);
 }
 
 TEST_P(IpDriverTest, PortsRoundTripInNetworkOrder) {
@@ -249,15 +218,16 @@ TEST_P(IpDriverTest, PortsRoundTripInNetworkOrder) {
 }
 
 TEST_P(IpDriverTest, HandlesFromSocketAddressesWithAndWithoutTheName) {
-  sockaddr_in v4 = Ipv4("127.0.0.1", 8080);
+  sockaddr_storage v4, v6;
+  Address("127.0.0.1", 8080, &v4);
   Handle h(driver_);
   ASSERT_EQ(driver_->createViaSockAddr(Sa(&v4), h.out()), 0);
   EXPECT_EQ(h.Address(), "127.0.0.1");
   EXPECT_EQ(h.Name(), "127.0.0.1");  // no name: the numeric address
   EXPECT_EQ(driver_->getPort(h.get()), 8080);
-  EXPECT_EQ(memcmp(h.get()->sockAddr, &v4, sizeof v4), 0);
+  EXPECT_EQ(memcmp(h.get()->sockAddr, &v4, sizeof(sockaddr_in)), 0);
 
-  sockaddr_in6 v6 = Ipv6("::ffff:127.0.0.1", 7);
+  Address("::ffff:127.0.0.1", 7, &v6);
   Handle h6(driver_);
   VRC rc = driver_->createViaSockAddr(Sa(&v6), h6.out());
   if (IsIpv6()) {
@@ -284,17 +254,29 @@ TEST_P(IpDriverTest, HandlesFromSocketAddressesWithAndWithoutTheName) {
 }
 
 TEST_P(IpDriverTest, SocketAndPeerNames) {
-  sockaddr_in loopback = Ipv4("127.0.0.1", 0);
-  Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
-  Handle local(driver_), peer(driver_);
-  ASSERT_EQ(driver_->sockName(c.listener, local.out()), 0);
-  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
-  EXPECT_EQ(local.Address(), "127.0.0.1");
-  EXPECT_NE(driver_->getPort(local.get()), 0);
-  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
-  EXPECT_EQ(peer.Name(), "127.0.0.1");
+  for (const char *host : {"127.0.0.1", "::1"}) {
+    SCOPED_TRACE(host);
+    bool v6 = host[0] == ':';
+    if (v6 && !vtest::CanBind(host)) continue;  // no IPv6 loopback here
+    Connection c;
+    ASSERT_TRUE(c.Open(host));
+    Handle local(driver_), peer(driver_);
+    VRC rc = driver_->sockName(c.listener, local.out());
+    if (v6 && !IsIpv6()) {
+      EXPECT_EQ(rc, vtest::kFamilyNotSupported);
+      continue;
+    }
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
+    EXPECT_EQ(local.Address(), host);
+    EXPECT_EQ(driver_->sockAddrType(local.get()), v6 ? 3 : 1);
+    EXPECT_NE(driver_->getPort(local.get()), 0);
+    EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
+    EXPECT_EQ(peer.Name(), host);
+  }
 
+  Connection c;
+  ASSERT_TRUE(c.Open("127.0.0.1"));
   auto before = vtest::OpenDescriptors();
   Handle none(driver_);
   EXPECT_EQ(driver_->sockName(-1, none.out()), vtest::kBadDescriptor);
@@ -310,25 +292,6 @@ TEST_P(IpDriverTest, SocketAndPeerNames) {
   EXPECT_EQ(driver_->sockName(unix_socket, none.out()),
             vtest::kFamilyNotSupported);
   close(unix_socket);
-}
-
-TEST_P(IpDriverTest, Ipv6SocketNamesOnTheLoopback) {
-  if (!vtest::CanBind("::1")) GTEST_SKIP() << "no IPv6 loopback here";
-  sockaddr_in6 loopback = Ipv6("::1", 0);
-  Connection c;
-  ASSERT_TRUE(c.Open(Sa(&loopback), sizeof loopback));
-  Handle local(driver_);
-  VRC rc = driver_->sockName(c.listener, local.out());
-  if (!IsIpv6()) {
-    EXPECT_EQ(rc, vtest::kFamilyNotSupported);
-    return;
-  }
-  ASSERT_EQ(rc, 0);
-  EXPECT_EQ(local.Address(), "::1");
-  EXPECT_EQ(driver_->sockAddrType(local.get()), 3);
-  Handle peer(driver_);
-  ASSERT_EQ(driver_->peerName(c.client, peer.out()), 0);
-  EXPECT_EQ(driver_->getPort(peer.get()), driver_->getPort(local.get()));
 }
 
 TEST_P(IpDriverTest, TellsNumericAddressesFromNames) {

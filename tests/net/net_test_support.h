@@ -1,7 +1,5 @@
-// Shared by the networking tests: installation homes in temporary
-// directories with module files placed where the library looks for them,
-// open-descriptor counts, and the text of the calling thread's exception
-// chain.
+// Shared by the networking tests: temporary homes with driver modules,
+// open descriptors, the calling thread's exception text.
 #ifndef VANTREL_TESTS_NET_NET_TEST_SUPPORT_H
 #define VANTREL_TESTS_NET_NET_TEST_SUPPORT_H
 

@@ -1,7 +1,5 @@
 // Host and service lookup into caller records, and the dotted-quad text.
-// Real lookups use only the services and hosts files (loopback names);
-// failures and oversized records come from stand-ins for the system's
-// calls, so nothing ever asks a name server.
+// Real lookups read only local files; stand-ins give failures and big records.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <gtest/gtest.h>
@@ -22,33 +20,28 @@
 
 namespace {
 
-std::string FileText(const char *path) {
+// A line of the file at path has the first word `first` and `word` after it.
+bool FileHasEntry(const char *path, const char *first, const char *word) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// The services file names ftp and domain (the netbase package).
-bool HaveServices() {
-  std::string text = FileText("/etc/services");
-  return text.find("\nftp\t") != std::string::npos &&
-         text.find("\ndomain\t") != std::string::npos;
-}
-
-// The hosts file maps 127.0.0.1 to localhost.
-bool HaveLocalhost() {
-  std::istringstream lines(FileText("/etc/hosts"));
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(in, line);) {
     std::istringstream words(line);
-    std::string address, name;
-    words >> address;
-    if (address != "127.0.0.1") continue;
-    while (words >> name) {
-      if (name == "localhost") return true;
+    std::string w;
+    if (!(words >> w) || w != first) continue;
+    while (words >> w) {
+      if (w == word) return true;
     }
   }
   return false;
+}
+
+// The services file has ftp and domain (the netbase package).
+bool HaveServices() {
+  return FileHasEntry("/etc/services", "ftp", "21/tcp") &&
+         FileHasEntry("/etc/services", "domain", "53/udp");
+}
+
+bool HaveLocalhost() {
+  return FileHasEntry("/etc/hosts", "127.0.0.1", "localhost");
 }
 
 // A record filled with a pattern, to see that a failure leaves it alone.
@@ -142,22 +135,28 @@ int g_result = 0;
 size_t g_fitsFrom = 0;  // the buffer size from which a record fits
 std::vector<size_t> g_sizes;
 
-// Fails as configured, or (with g_fitsFrom) writes its name into the
-// buffer and answers once the buffer is large enough.
-int FakeHostByName(const char *name, hostent *record, char *buffer, size_t size,
-                   hostent **result, int *herror) noexcept {
-  g_sizes.push_back(size);
-  *result = nullptr;
-  if (g_fitsFrom == 0 || size < g_fitsFrom) {
-    *herror = g_fitsFrom == 0 ? g_herror : NETDB_INTERNAL;
-    return g_fitsFrom == 0 ? g_result : ERANGE;
-  }
+// Writes the name it is asked for into the buffer as the host's name.
+int FakeNamedHost(const char *name, hostent *record, char *buffer, size_t size,
+                  hostent **result, int *) noexcept {
   snprintf(buffer, size, "%s", name);
   memset(record, 0, sizeof *record);
   record->h_name = buffer;
   record->h_addrtype = AF_INET;
   *result = record;
   return 0;
+}
+
+// Fails as configured, or (with g_fitsFrom) answers as FakeNamedHost once
+// the buffer is large enough.
+int FakeHostByName(const char *name, hostent *record, char *buffer, size_t size,
+                   hostent **result, int *herror) noexcept {
+  g_sizes.push_back(size);
+  if (g_fitsFrom != 0 && size >= g_fitsFrom) {
+    return FakeNamedHost(name, record, buffer, size, result, herror);
+  }
+  *result = nullptr;
+  *herror = g_fitsFrom == 0 ? g_herror : NETDB_INTERNAL;
+  return g_fitsFrom == 0 ? g_result : ERANGE;
 }
 
 using HostByNameFn = decltype(&gethostbyname_r);
@@ -206,16 +205,6 @@ TEST(NetdbTest, RecordsThatDoNotFitGetALargerBuffer) {
   EXPECT_TRUE(IsUntouched(untouched));
   EXPECT_EQ(g_sizes.back(), size_t{1} << 20);
   g_fitsFrom = 0;
-}
-
-// Writes the name it is asked for into the buffer as the host's name.
-int FakeNamedHost(const char *name, hostent *record, char *buffer, size_t size,
-                  hostent **result, int *) noexcept {
-  snprintf(buffer, size, "%s", name);
-  memset(record, 0, sizeof *record);
-  record->h_name = buffer;
-  *result = record;
-  return 0;
 }
 
 // Each thread's records point into its own storage, which lasts until that

@@ -1,7 +1,5 @@
-// Soak: 32 clients make 100 round trips each, of 1 byte to 64 KiB, through
-// an echo server that runs one library thread per connection.  Every byte
-// comes back in order, nothing waits longer than a bound, and afterwards no
-// descriptor is left open.
+// Soak: 32 clients, 100 round trips each of 1 byte to 64 KiB, through an echo
+// server with one library thread per connection; nothing lost or left open.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <string.h>
@@ -21,9 +19,7 @@ namespace {
 
 constexpr int kClients = 32;
 constexpr int kLargest = 64 * 1024;
-// ThreadSanitizer makes each copy many times slower; the round trips are
-// fewer there (the sizes still span 1 byte to 64 KiB) so that the test
-// stays within about 20 seconds.
+// Fewer round trips (same size range) under ThreadSanitizer's slow copies.
 #if defined(__SANITIZE_THREAD__)
 constexpr int kRoundTrips = 25;
 #elif defined(__has_feature)

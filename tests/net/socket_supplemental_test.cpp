@@ -1,8 +1,6 @@
-// Supplemental mode, forced on through the socket layer's test hook: a
-// listener for the IPv6 any-address gets an IPv4 partner on the same port,
-// and accepting, waiting, wait lists and closing treat the two as one
-// socket.  Failures while pairing leave neither a descriptor nor a pair
-// behind.  Needs the IPv6 driver, so hosts without IPv6 skip.
+// Supplemental mode (forced by the test hook; needs the IPv6 driver): an
+// any-address listener and its IPv4 partner act as one socket, and failed
+// pairings leave neither a descriptor nor a pair.
 #include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -41,6 +39,7 @@ class SupplementalSocketTest : public testing::Test {
   }
   void TearDown() override {
     if (IsSkipped()) return;
+    if (listener_ != VSOCKET_INVALID) VSocketClose(listener_);
     EXPECT_EQ(vtest::OpenDescriptors(), before_);
     EXPECT_TRUE(NoPairs());
   }
@@ -61,112 +60,84 @@ class SupplementalSocketTest : public testing::Test {
     getsockopt(s, level, name, &value, &length);
     return value;
   }
-  static uint16_t LocalPort(int s, int *family) {
+  // The family and port s is bound to.
+  static std::pair<int, uint16_t> Local(int s) {
     sockaddr_storage address{};
     socklen_t length = sizeof address;
     getsockname(s, reinterpret_cast<sockaddr *>(&address), &length);
-    *family = address.ss_family;
-    return ntohs(reinterpret_cast<sockaddr_in *>(&address)->sin_port);
+    auto *in = reinterpret_cast<sockaddr_in *>(&address);  // port as in v6
+    return {address.ss_family, ntohs(in->sin_port)};
   }
-  // Connects to the listener's port at host and accepts on the listener;
-  // checks the family the server sees.
-  static void ConnectAndAccept(const char *host, uint16_t port,
-                               VSocket listener, int type) {
-    VSocket client = VSOCKET_INVALID;
-    VSocket server = VSOCKET_INVALID;
-    ASSERT_EQ(VSocketConnect(host, port, &client), 0) << host;
-    ASSERT_EQ(VSocketWait(listener, 5000), 0) << host;
-    ASSERT_EQ(VSocketAccept(listener, &server), 0) << host;
-    VSocketIPAddrHdl peer = nullptr;
-    ASSERT_EQ(VSocketIPAddrGetPeerName(server, &peer), 0);
-    EXPECT_EQ(VSocketIPAddrGetSockAddrType(peer), type) << host;
-    VSocketIPAddrHdlDestroy(peer);
-    EXPECT_EQ(VSocketSend(client, "ok", 2), 0);
-    char got[2];
-    EXPECT_EQ(VSocketRecv(server, got, 2), 0);
-    VSocketClose(server);
-    VSocketClose(client);
+  // Opens listener_, for the any-address on port_.
+  void ListenAny() {
+    ASSERT_EQ(VSocketListenAnyPort(nullptr, &port_, &listener_), 0);
+    ASSERT_NE(port_, 0);
   }
+  VSocket listener_ = VSOCKET_INVALID;
+  uint16_t port_ = 0;
 
  private:
   std::set<std::string> before_;
 };
 
+// The partner shares the port; accept serves both families, blocking until
+// either has a connection or (non-blocking) looking once; closing the
+// listener closes the partner.
 TEST_F(SupplementalSocketTest, AnyAddressListenerGetsAnIpv4PartnerOnItsPort) {
-  uint16_t port = 0;
-  VSocket listener = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
-  ASSERT_NE(port, 0);
-  VSocket partner = PartnerOf(listener);
+  ListenAny();
+  VSocket partner = PartnerOf(listener_);
   ASSERT_NE(partner, VSOCKET_INVALID);
-  EXPECT_EQ(PartnerOf(partner), listener);
-  int family = 0;
-  EXPECT_EQ(LocalPort(partner, &family), port);
-  EXPECT_EQ(family, AF_INET);
-  EXPECT_EQ(LocalPort(listener, &family), port);
-  EXPECT_EQ(family, AF_INET6);
-  EXPECT_EQ(Option(listener, IPPROTO_IPV6, IPV6_V6ONLY), 1);
+  EXPECT_EQ(PartnerOf(partner), listener_);
+  EXPECT_EQ(Local(partner), std::make_pair(AF_INET, port_));
+  EXPECT_EQ(Local(listener_), std::make_pair(AF_INET6, port_));
+  EXPECT_EQ(Option(listener_, IPPROTO_IPV6, IPV6_V6ONLY), 1);
   EXPECT_EQ(Option(partner, SOL_SOCKET, SO_ACCEPTCONN), 1);
 
-  ConnectAndAccept("127.0.0.1", port, listener, VSOCKET_ADDR_TYPE_IPV4);
-  ConnectAndAccept("::1", port, listener, VSOCKET_ADDR_TYPE_IPV6);
-
-  // Closing the listener closes its partner: the IPv4 side is refused.
-  EXPECT_EQ(VSocketClose(listener), 0);
-  EXPECT_EQ(PartnerOf(listener), VSOCKET_INVALID);
-  EXPECT_EQ(PartnerOf(partner), VSOCKET_INVALID);
-  EXPECT_EQ(fcntl(partner, F_GETFD), -1);
-  VSocket s = VSOCKET_INVALID;
-  EXPECT_EQ(VSocketConnect("127.0.0.1", port, &s), vtest::kRefused);
-}
-
-// A blocking accept waits for either family; a non-blocking one looks once.
-TEST_F(SupplementalSocketTest, AcceptWaitsForEitherFamilyOrLooksOnce) {
-  uint16_t port = 0;
-  VSocket listener = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  vtest::ConnectAndAccept("127.0.0.1", port_, listener_,
+                          VSOCKET_ADDR_TYPE_IPV4);
+  vtest::ConnectAndAccept("::1", port_, listener_, VSOCKET_ADDR_TYPE_IPV6);
   for (const char *host : {"127.0.0.1", "::1"}) {
-    VSocket client = VSOCKET_INVALID;
+    VSocket client = VSOCKET_INVALID, server = VSOCKET_INVALID;
     std::thread connector(
-        [&] { EXPECT_EQ(VSocketConnect(host, port, &client), 0); });
-    VSocket server = VSOCKET_INVALID;
-    EXPECT_EQ(VSocketAccept(listener, &server), 0) << host;
+        [&] { EXPECT_EQ(VSocketConnect(host, port_, &client), 0); });
+    EXPECT_EQ(VSocketAccept(listener_, &server), 0) << host;
     connector.join();
     VSocketClose(server);
     VSocketClose(client);
   }
-  ASSERT_EQ(VSocketSetBlockingState(listener, 1), 0);
+  ASSERT_EQ(VSocketSetBlockingState(listener_, 1), 0);
   VSocket server = 123;
-  EXPECT_EQ(VSocketAccept(listener, &server), vtest::kWouldBlock);
+  EXPECT_EQ(VSocketAccept(listener_, &server), vtest::kWouldBlock);
   EXPECT_EQ(server, VSOCKET_INVALID);
-  VSocket client = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketConnect("127.0.0.1", port, &client), 0);
-  ASSERT_EQ(VSocketWait(listener, 5000), 0);
-  EXPECT_EQ(VSocketAccept(listener, &server), 0);
-  VSocketClose(server);
-  VSocketClose(client);
-  VSocketClose(listener);
+  vtest::ConnectAndAccept("127.0.0.1", port_, listener_,
+                          VSOCKET_ADDR_TYPE_IPV4);
+
+  EXPECT_EQ(VSocketClose(listener_), 0);
+  EXPECT_EQ(PartnerOf(listener_), VSOCKET_INVALID);
+  EXPECT_EQ(PartnerOf(partner), VSOCKET_INVALID);
+  EXPECT_EQ(fcntl(partner, F_GETFD), -1);
+  VSocket s = VSOCKET_INVALID;
+  EXPECT_EQ(VSocketConnect("127.0.0.1", port_, &s), vtest::kRefused);
+  listener_ = VSOCKET_INVALID;
 }
 
 TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
-  uint16_t port = 0;
-  VSocket listener = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketListenAnyPort(nullptr, &port, &listener), 0);
+  ListenAny();
   vtest::Connection other;
   other.Open("::1");
   EXPECT_EQ(PartnerOf(other.listener), VSOCKET_INVALID);  // not the any-address
-  VList *list = VSocketEntryListCreate(listener, other.server, 0);
+  VList *list = VSocketEntryListCreate(listener_, other.server, 0);
   ASSERT_NE(list, nullptr);
   ASSERT_EQ(VListNumItems(list), 3);
   auto entry = [&](int n) { return vtest::Entry(list, n); };
-  EXPECT_EQ(entry(0)->socket, listener);
-  EXPECT_EQ(entry(1)->socket, PartnerOf(listener));
+  EXPECT_EQ(entry(0)->socket, listener_);
+  EXPECT_EQ(entry(1)->socket, PartnerOf(listener_));
   EXPECT_EQ(entry(2)->socket, other.server);
   EXPECT_EQ(VSocketWaitMultiple(list, 0), VRC_TIMEOUT);
 
   // A connection waiting on the IPv4 partner makes both entries ready.
   VSocket client = VSOCKET_INVALID;
-  ASSERT_EQ(VSocketConnect("127.0.0.1", port, &client), 0);
+  ASSERT_EQ(VSocketConnect("127.0.0.1", port_, &client), 0);
   ASSERT_EQ(VSocketWaitMultiple(list, 5000), 0);
   EXPECT_EQ(entry(0)->ready, 1);
   EXPECT_EQ(entry(1)->ready, 1);
@@ -175,12 +146,10 @@ TEST_F(SupplementalSocketTest, WaitListsCarryThePartner) {
 
   // A list without the partner's own entry does not watch the partner.
   VList *alone = VSocketEntryListCreate(0);
-  vtest::AppendEntry(alone, listener);
+  vtest::AppendEntry(alone, listener_);
   EXPECT_EQ(VSocketWaitMultiple(alone, 0), VRC_TIMEOUT);
   vtest::DestroyEntryList(alone);
-
   VSocketClose(client);
-  VSocketClose(listener);
 }
 
 struct PairingFault {

@@ -1,6 +1,5 @@
-// Shared by the socket operation tests: starting the library with a chosen
-// IP driver from the staged modules, loopback addresses, connected pairs,
-// wait lists, and the socket layer's error numbers the tests expect.
+// Shared by the socket tests: start-up with a chosen driver, loopback
+// addresses and connections, wait lists, socket-layer error numbers.
 #ifndef VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 #define VANTREL_TESTS_NET_SOCKET_TEST_SUPPORT_H
 
@@ -116,12 +115,34 @@ struct Connection {
     ASSERT_EQ(VSocketConnect(host, port, &client), 0);
     ASSERT_EQ(VSocketAccept(listener, &server), 0);
   }
-  ~Connection() {
-    for (VSocket s : {client, server, listener}) {
-      if (s != VSOCKET_INVALID) VSocketClose(s);
+  void Close() {
+    for (VSocket *s : {&client, &server, &listener}) {
+      if (*s != VSOCKET_INVALID) VSocketClose(*s);
+      *s = VSOCKET_INVALID;
     }
   }
+  ~Connection() { Close(); }
 };
+
+// Connects to port at host, accepts on listener, checks the peer's address
+// type the server sees and moves two bytes.
+inline void ConnectAndAccept(const char *host, uint16_t port, VSocket listener,
+                             int type) {
+  VSocket client = VSOCKET_INVALID;
+  VSocket server = VSOCKET_INVALID;
+  ASSERT_EQ(VSocketConnect(host, port, &client), 0) << host;
+  ASSERT_EQ(VSocketWait(listener, 5000), 0) << host;
+  ASSERT_EQ(VSocketAccept(listener, &server), 0) << host;
+  VSocketIPAddrHdl peer = nullptr;
+  ASSERT_EQ(VSocketIPAddrGetPeerName(server, &peer), 0);
+  EXPECT_EQ(VSocketIPAddrGetSockAddrType(peer), type) << host;
+  VSocketIPAddrHdlDestroy(peer);
+  EXPECT_EQ(VSocketSend(client, "ok", 2), 0);
+  char got[2];
+  EXPECT_EQ(VSocketRecv(server, got, 2), 0);
+  VSocketClose(server);
+  VSocketClose(client);
+}
 
 }  // namespace vtest
 

@@ -72,12 +72,9 @@ TEST_F(SupplementalTest, RecordingWithoutMemoryRecordsNothing) {
   });
 }
 
-// Writers record and remove pairs (s, s + kOffset) of their own sockets
-// while readers look up partners, among them pairs recorded beforehand
-// that stay: every partner found is the right one, the lasting pairs are
-// always found, and at the end nothing else is left.  (The lock prefers
-// writers, so readers make a fixed number of lookups rather than wait for
-// the writers to let them in.)
+// Writers record and remove pairs (s, s + kOffset) while readers look up
+// those and lasting pairs: every partner found is right, lasting pairs are
+// always found.  (The lock prefers writers: readers make fixed lookups.)
 TEST_F(SupplementalTest, ConcurrentReadersAndWritersSeeWholePairs) {
   constexpr int kWriters = 4, kReaders = 4, kSockets = 64, kRounds = 50;
   constexpr int kLookups = 5000;
