@@ -127,7 +127,7 @@ TEST_F(VDataCryptKeyFileTest, KeyFileIsReadBeforeTheAlgorithmIsLookedUp) {
 }
 
 // Reads the file through the library: the code, and the bytes in *out.
-VRC ReadFile(const std::string &path, Bytes *out) {
+VRC LibraryRead(const std::string &path, Bytes *out) {
   char *data = nullptr;
   uint32_t length = 99;
   VRC rc = VDataCryptReadFile(path.c_str(), &data, &length);
@@ -147,7 +147,7 @@ TEST_F(VDataCryptKeyFileTest, ReadFileGivesEveryByteAndATerminator) {
     Bytes contents = vtest::RandomBytes(size, static_cast<uint32_t>(size));
     std::string path = WriteFile("data" + std::to_string(size), contents);
     Bytes back;
-    EXPECT_TRUE(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); }).empty());
+    EXPECT_TRUE(LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); }).empty());
     EXPECT_EQ(back, contents);
   }
 }
@@ -188,7 +188,7 @@ TEST_F(VDataCryptKeyFileTest, FilesThatCannotBeReadGiveTheirCodeAndLine) {
     }
     expected.push_back(Error(line));
     Bytes back;
-    EXPECT_EQ(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), c.code); }),
+    EXPECT_EQ(LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), c.code); }),
               expected);
     // A key file read the same way fails the same way.
     VDataCryptContext out = nullptr;
@@ -209,7 +209,7 @@ TEST_F(VDataCryptKeyFileTest, WithoutFileStatusTheBytesAreCounted) {
   vtest::OsCallCounter opens("open");
   Bytes back;
   std::vector<LogLine> log =
-      LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); });
+      LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); });
   EXPECT_EQ(back, contents);
   EXPECT_EQ(opens.calls(), 2u) << "once to count, once to read";
   EXPECT_EQ(log, std::vector<LogLine>{
@@ -241,8 +241,8 @@ TEST_F(VDataCryptKeyFileTest, FailingOpensAndReadsGiveTheOpenCode) {
     if (c.statFails) noStatus.emplace("stat", 1, EACCES, true);
     vtest::OsFault failing(c.op, c.nth, c.error);
     Bytes back;
-    std::vector<LogLine> log =
-        LogOf([&] { EXPECT_EQ(ReadFile(path, &back), VRC_CRYPT_FILE_OPEN); });
+    std::vector<LogLine> log = LogOf(
+        [&] { EXPECT_EQ(LibraryRead(path, &back), VRC_CRYPT_FILE_OPEN); });
     EXPECT_TRUE(failing.fired());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), Error("Could not open file " + path +
