@@ -153,8 +153,8 @@ TEST_F(VArgMgrTest, UndefinedArgumentsAreChainedLoggedAndNotFatal) {
   auto lines = LogOf([&] { rc = Process({"-Port", "4100", "-port", "1"}); });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Value("port"), "1");
-  EXPECT_EQ(lines, (std::vector<LogLine>{{'W', "Undefined argument: -Port"},
-                                         {'W', "Undefined argument: 4100"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Undefined argument: -Port"},
+                                 {'W', "Undefined argument: 4100"}}));
   EXPECT_EQ(Chain(),
             "'UndefinedArgument' exception occured:\n"
             "\tUndefined argument: -Port\n"
@@ -208,10 +208,9 @@ TEST_F(VArgMgrTest, TheDefaultFileMissingIsAWarning) {
   auto lines = LogOf([&] { rc = Process({"-port", "7"}); });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Value("port"), "7");
-  EXPECT_EQ(lines,
-            (std::vector<LogLine>{{'W', "Failed to load properties file " +
-                                            Path("default.props") +
-                                            ": No such file or directory"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Failed to load properties file " +
+                                           Path("default.props") +
+                                           ": No such file or directory"}}));
 }
 
 TEST_F(VArgMgrTest, FileErrorsAreLoggedAndReturnedSyntaxErrorsAreNot) {
@@ -219,14 +218,15 @@ TEST_F(VArgMgrTest, FileErrorsAreLoggedAndReturnedSyntaxErrorsAreNot) {
   VRC rc = 0;
   auto lines = LogOf([&] { rc = Process({"-propsfile", rejected.c_str()}); });
   EXPECT_EQ(rc, VRC_TYPE_MISMATCH);
-  EXPECT_EQ(lines, (std::vector<LogLine>{{'E', "Type mismatch in " + rejected +
-                                                   ", line 2 near port"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'E', "Type mismatch in " + rejected +
+                                           ", line 2 near port"}}));
   std::string depth =
       WriteFile("self.props", "include '" + Path("self.props") + "'");
   lines = LogOf([&] { rc = Process({"-propsfile", depth.c_str()}); });
   EXPECT_EQ(rc, VRC_PROP_INCLUDE_DEPTH);
-  EXPECT_EQ(lines, (std::vector<LogLine>{
-                       {'E', "Unknown error -43 in " + depth + ", line 1"}}));
+  EXPECT_EQ(
+      lines,
+      (vtest::Lines{{'E', "Unknown error -43 in " + depth + ", line 1"}}));
   std::string syntax = WriteFile("syntax.props", "port: 5 host: bare port: 6");
   lines = LogOf([&] { rc = Process({"-propsfile", syntax.c_str()}); });
   EXPECT_EQ(rc, 0);
@@ -247,8 +247,7 @@ TEST_F(VArgMgrTest, AMissingNamedFileIsFatalAndDumpPropsExits) {
                                      Argv({"-dumpprops"}).argv(), 0);
   });
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(lines,
-            (std::vector<LogLine>{{'W', "Undefined argument: -dumpprops"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Undefined argument: -dumpprops"}}));
   // A missing file named on the command line is fatal.
   std::string missing = Path("missing.props");
   EXPECT_EXIT(Process({"-propsfile", missing.c_str()}),

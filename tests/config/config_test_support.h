@@ -104,6 +104,8 @@ inline VTypedValue Get(VPropMgr m, const char *name) {
 // ---- Log lines: "LEVEL: L-COMP-SET-NUMBER: text".  An expected line with
 // a negative set or number leaves that part unchecked.
 
+struct LogLine;
+using Lines = std::vector<LogLine>;
 struct LogLine {
   char letter;
   std::string text;
@@ -139,14 +141,19 @@ inline std::vector<LogLine> ParseLog(const std::string &captured) {
   return lines;
 }
 
-// What fn wrote to standard error: raw, or as log lines.
+// What fn wrote to standard error: raw, or as log lines (at the given log
+// level, the default one restored afterwards).
 inline std::string StderrOf(const std::function<void()> &fn) {
   testing::internal::CaptureStderr();
   fn();
   return testing::internal::GetCapturedStderr();
 }
-inline std::vector<LogLine> LogOf(const std::function<void()> &fn) {
-  return ParseLog(StderrOf(fn));
+inline std::vector<LogLine> LogOf(const std::function<void()> &fn,
+                                  int level = -1) {
+  if (level >= 0) VLogMgrSetLevel(level);
+  std::vector<LogLine> lines = ParseLog(StderrOf(fn));
+  if (level >= 0) VLogMgrSetLevel(VLOG_WARN);
+  return lines;
 }
 
 // ---- The fixture: the library started with its default destination, and

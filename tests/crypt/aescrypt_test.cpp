@@ -59,7 +59,7 @@ TEST_F(VAesDataCryptTest, WithoutAnyKeyNothingIsDoneAndTheStatusKept) {
   uintptr_t status = kUntouched;
   std::string text = "untouched";
   Bytes data = "untouched";
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(EncryptWith("value", nullptr, &text, &status), VRC_CRYPT_NO_KEY);
     EXPECT_EQ(DecryptWith("@4:QUJD@", nullptr, &data, &status),
               VRC_CRYPT_NO_KEY);
@@ -68,7 +68,7 @@ TEST_F(VAesDataCryptTest, WithoutAnyKeyNothingIsDoneAndTheStatusKept) {
   EXPECT_EQ(text, "untouched");
   EXPECT_EQ(data, "untouched");
   const LogLine kLine = Error("No global key set and no key provided");
-  EXPECT_EQ(log, (std::vector<LogLine>{kLine, kLine}));
+  EXPECT_EQ(log, (vtest::Lines{kLine, kLine}));
 }
 
 TEST_F(VAesDataCryptTest, GlobalKeyEncryptsAsAnAesContextWithThatKey) {
@@ -123,13 +123,12 @@ TEST_F(VAesDataCryptTest, KeyGivenToACallWinsOverTheGlobalKey) {
   // A refused key for one call leaves everything alone.
   Bytes shortKey(5, 's');
   status = kUntouched;
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(EncryptWith("value", &shortKey, &text, &status),
               VTKCRYPT_E_KEY_LENGTH);
   });
   EXPECT_EQ(status, kUntouched);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5003'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5003'")});
 }
 
 TEST_F(VAesDataCryptTest, EachSetReplacesTheGlobalKeyAndAFailedOneLosesIt) {

@@ -75,25 +75,24 @@ TEST_F(VDataCryptTest, SetupRefusesOtherNamesAndKeyLengthsAndLogsWhy) {
     Bytes key = vtest::RandomBytes(64, c.keyLength);
     auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
     VDataCryptContext out = sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithKey(c.algorithm, key.data(),
                                               c.keyLength, &out),
                 c.code);
     });
     EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(log, std::vector<LogLine>{Error(c.line)});
+    EXPECT_EQ(log, vtest::Lines{Error(c.line)});
   }
 }
 
 TEST_F(VDataCryptTest, KeyOfEqualBytesWorksButIsLogged) {
   VDataCryptContext made = nullptr;
   Bytes zeros(24, '\0');
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(VDataCryptSetupContextWithKey("AES", zeros.data(), 24, &made), 0);
   });
   vtest::Context context(made);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5011'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5011'")});
   Bytes back;
   EXPECT_EQ(vtest::Decrypt(made, vtest::Encrypt(made, "x"), &back), 0);
   EXPECT_EQ(back, "x");
@@ -159,7 +158,7 @@ TEST_F(VDataCryptTest, PlainTextIsNotEncryptedAndOutputsStayUntouched) {
       char sentinel = 0;
       char *data = &sentinel;
       uint32_t length = 77;
-      std::vector<LogLine> log = LogOf([&] {
+      vtest::Lines log = LogOf([&] {
         EXPECT_EQ(VDataCryptDecrypt(context.get(), text, &data, &length),
                   VRC_CRYPT_NOT_ENCRYPTED);
       });
@@ -183,13 +182,12 @@ TEST_F(VDataCryptTest, WrongKeyFailsCbcPaddingAndGarblesCfb1) {
     text = vtest::Encrypt(cbc.get(), value);
   }
   Bytes back = "untouched";
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(vtest::Decrypt(wrongCbc.get(), text, &back),
               VTKCRYPT_E_DECRYPT_FAILED);
   });
   EXPECT_EQ(back, "untouched");
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5008'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5008'")});
 
   vtest::Context cfb1 = vtest::MakeContext("AES", key);
   vtest::Context wrongCfb1 = vtest::MakeContext("AES_CFB1", other);
@@ -212,14 +210,13 @@ TEST_F(VDataCryptTest, EmptyAndOverlongDataAreRefusedWithTheirCodes) {
   for (const auto &c : kCases) {
     char sentinel = 0;
     char *text = &sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptEncrypt(context.get(), kData, c.length, &text),
                 c.code);
     });
     EXPECT_EQ(text, &sentinel);
-    EXPECT_EQ(log,
-              std::vector<LogLine>{Error("libvcrypt error: 'Unknown error " +
-                                         std::to_string(c.code) + "'")});
+    EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error " +
+                                      std::to_string(c.code) + "'")});
   }
 }
 
@@ -248,9 +245,9 @@ TEST_F(VDataCryptTest, CryptoResultsMapToCodesAndLogLines) {
   };
   for (const MappingCase &c : kCases) {
     VRC code = 1;
-    std::vector<LogLine> log = LogOf([&] { code = vi::CryptResult(c.result); });
+    vtest::Lines log = LogOf([&] { code = vi::CryptResult(c.result); });
     EXPECT_EQ(code, c.code) << c.result;
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (!c.line.empty()) expected.push_back(Error(c.line));
     EXPECT_EQ(log, expected) << c.result;
   }
@@ -280,13 +277,13 @@ TEST_F(VDataCryptTest, Cfb1NamesLogTheFipsNoticeOnEveryUseInFipsModeOnly) {
       vtest::Context context =
           vtest::MakeContext(algorithm, vtest::RandomBytes(16, 6));
       Bytes back;
-      std::vector<LogLine> log = LogOf([&] {
+      vtest::Lines log = LogOf([&] {
         std::string text = vtest::Encrypt(context.get(), "value");
         EXPECT_EQ(vtest::Decrypt(context.get(), text, &back), 0);
         vtest::Encrypt(context.get(), "value");
       });
       EXPECT_EQ(back, "value");
-      std::vector<LogLine> expected;
+      vtest::Lines expected;
       if (flag == 1 && !vtest::IsCbc(algorithm)) expected.assign(3, kNotice);
       EXPECT_EQ(log, expected);
     }

@@ -89,11 +89,11 @@ TEST_F(VDataCryptKeyFileTest, EveryFormatGivesItsCodeLineAndKey) {
     std::string path = WriteFile("key" + std::to_string(n++), c.contents);
     auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
     VDataCryptContext out = sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithFile("AES_CBC", path.c_str(), &out),
                 c.code);
     });
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (size_t at = c.line.find("%s"); at != std::string::npos) {
       expected.push_back(Error(c.line.substr(0, at) + path));
     } else if (!c.line.empty()) {
@@ -181,7 +181,7 @@ TEST_F(VDataCryptKeyFileTest, FilesThatCannotBeReadGiveTheirCodeAndLine) {
     std::string path = c.make(this);
     std::string line = c.line;
     line.replace(line.find("%s"), 2, path);
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (c.counted) {
       expected.push_back(Warning("Failed to get file statistics on file " +
                                  path + ", trying to read as ascii."));
@@ -208,13 +208,11 @@ TEST_F(VDataCryptKeyFileTest, WithoutFileStatusTheBytesAreCounted) {
   vtest::OsFault noStatus("stat", 1, EACCES, true);
   vtest::OsCallCounter opens("open");
   Bytes back;
-  std::vector<LogLine> log =
-      LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); });
+  vtest::Lines log = LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); });
   EXPECT_EQ(back, contents);
   EXPECT_EQ(opens.calls(), 2u) << "once to count, once to read";
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Warning("Failed to get file statistics on file " + path +
-                             ", trying to read as ascii.")});
+  EXPECT_EQ(log, vtest::Lines{Warning("Failed to get file statistics on file " +
+                                      path + ", trying to read as ascii.")});
 }
 
 struct OsFailureCase {
@@ -241,7 +239,7 @@ TEST_F(VDataCryptKeyFileTest, FailingOpensAndReadsGiveTheOpenCode) {
     if (c.statFails) noStatus.emplace("stat", 1, EACCES, true);
     vtest::OsFault failing(c.op, c.nth, c.error);
     Bytes back;
-    std::vector<LogLine> log = LogOf(
+    vtest::Lines log = LogOf(
         [&] { EXPECT_EQ(LibraryRead(path, &back), VRC_CRYPT_FILE_OPEN); });
     EXPECT_TRUE(failing.fired());
     ASSERT_FALSE(log.empty());
@@ -274,7 +272,7 @@ TEST_F(VDataCryptKeyFileTest, FileThatShrinksWhileReadIsShort) {
     g_shortFrom = counted ? 3 : 1;
     vtest::OsOverride<ReadFn> shrinking("read", ShrinkingRead);
     VDataCryptContext out = nullptr;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
                 VRC_CRYPT_FILE_SHORT);
     });
