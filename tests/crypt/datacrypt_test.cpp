@@ -98,46 +98,26 @@ TEST_F(VDataCryptTest, KeyOfEqualBytesWorksButIsLogged) {
   EXPECT_EQ(back, "x");
 }
 
-struct TestDataCase {
-  std::string text;
-  int expected;
-};
-
 TEST_F(VDataCryptTest, TestDataAcceptsOnlyTheFramedForm) {
-  const TestDataCase kCases[] = {
-      {"@4:QUJD@", 1},
-      {"@8:QUJDRA==@", 1},
-      {"@04:QUJD@", 1},
-      {"@ 4:QUJD@", 1},  // blanks and a sign, as strtol reads them
-      {"@+4:QUJD@", 1},
-      {"@4:QQ==@", 1},
-      {"@0:@", 0},      // stated length 0
-      {"@4:QUJD", 0},   // no final "@"
-      {"4:QUJD@", 0},   // no first "@"
-      {"@5:QUJD@", 0},  // stated length differs from what is there
-      {"@3:QUJD@", 0},
-      {"@-4:QUJD@", 0},
-      {"@4 :QUJD@", 0},  // the number does not end at the colon
-      {"@4x:QUJD@", 0},
-      {"@:QUJD@", 0},
-      {"@x:QUJD@", 0},
-      {"@4;QUJD@", 0},  // no colon
-      {"@4:QU:D@", 0},  // not Base64
-      {"@4:QUJ=@", 0},  // non-canonical padding bits
-      {"@4:QU=D@", 0},
-      {"@4:QUJ\n@", 0},
-      {"@4:QUJD@@", 0},
-      {"@99999999999999999999999:QUJD@", 0},
-      {"@18446744073709551620:QUJD@", 0},
-      {"@", 0},
-      {"@@", 0},
-      {"", 0},
-      {"plain value", 0},
+  auto check = [](const char *text, int framed) {
+    EXPECT_EQ(VDataCryptTestData(text, strlen(text)), framed) << text;
   };
-  for (const TestDataCase &c : kCases) {
-    EXPECT_EQ(VDataCryptTestData(c.text.c_str(), c.text.size()), c.expected)
-        << c.text;
+  // Blanks and a sign before the length are read as strtol reads them.
+  for (const char *text : {"@4:QUJD@", "@8:QUJDRA==@", "@04:QUJD@", "@ 4:QUJD@",
+                           "@+4:QUJD@", "@4:QQ==@"}) {
+    check(text, 1);
   }
+  // No "@" at either end, a length of 0 or other than what is there, a
+  // number that does not end at the colon, no colon, not Base64 or
+  // non-canonical padding bits, a length beyond any text.
+  const char *const kRejected[] = {
+      "@0:@",      "@4:QUJD",   "4:QUJD@",   "@5:QUJD@", "@3:QUJD@",
+      "@-4:QUJD@", "@4 :QUJD@", "@4x:QUJD@", "@:QUJD@",  "@x:QUJD@",
+      "@4;QUJD@",  "@4:QU:D@",  "@4:QUJ=@",  "@4:QU=D@", "@4:QUJ\x0a@",
+      "@4:QUJD@@", "@",         "@@",        "",         "plain value"};
+  for (const char *text : kRejected) check(text, 0);
+  check("@99999999999999999999999:QUJD@", 0);
+  check("@18446744073709551620:QUJD@", 0);
   // Only `length` characters count, and NULs inside them are characters.
   EXPECT_EQ(VDataCryptTestData("@4:QUJD@ trailing", 8), 1);
   EXPECT_EQ(VDataCryptTestData("@4:QUJD@", 7), 0);
