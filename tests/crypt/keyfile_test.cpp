@@ -36,17 +36,17 @@ struct KeyFileCase {
   Bytes contents;
   VRC code;
   std::string line;  // the error line, "%s" for the path; "" for none
-  Bytes key;         // the key a good file gives
+  Bytes key = {};    // the key a good file gives
 };
 
 // What each contents gives: the code, the log line, and the key.
 std::vector<KeyFileCase> KeyFileCases() {
   Bytes k16 = AwkwardKey(16), k24 = AwkwardKey(24), k32 = AwkwardKey(32);
-  const std::string mismatch =
+  const std::string kLength =
       "Key file formatted incorrectly, length mismatch %s";
-  const std::string nonNumeric =
+  const std::string kNumeric =
       "Key file formatted incorrectly, non numeric characters in length: %s";
-  const std::string noColon =
+  const std::string kSeparator =
       "Key file formatted incorrectly, no separator found %s";
   return {
       {"exact", "128:" + k16, 0, "", k16},
@@ -55,30 +55,28 @@ std::vector<KeyFileCase> KeyFileCases() {
       {"192 bits", "192:" + k24, 0, "", k24},
       {"256 bits", "256:" + k32 + "\r\n", 0, "", k32},
       {"one byte short", "128:" + k16.substr(0, 15), VRC_CRYPT_KEY_LENGTH,
-       mismatch, ""},
-      {"nothing after", "128:", VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"zero bits", "0:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"seven bits", "7:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"letters first", "abc:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"colon first", ":" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+       kLength},
+      {"nothing after", "128:", VRC_CRYPT_KEY_LENGTH, kLength},
+      {"zero bits", "0:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"seven bits", "7:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"letters first", "abc:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"colon first", ":" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
       {"beyond any file", "99999999999999999999999:" + k16,
-       VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"2^32 + 128 bits", "4294967424:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch,
-       ""},
-      {"letter in length", "12a:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric,
-       ""},
-      {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
-      {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
-      {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+       VRC_CRYPT_KEY_LENGTH, kLength},
+      {"2^32 + 128 bits", "4294967424:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"letter in length", "12a:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
       {"NUL in length", Bytes("12\0008:", 5) + k16, VRC_CRYPT_KEY_NOT_NUMERIC,
-       nonNumeric, ""},
+       kNumeric},
       // A length the format allows but AES does not: the crypto library's.
       {"96 bits", "96:" + AwkwardKey(12), VTKCRYPT_E_KEY_LENGTH,
-       "libvcrypt error: 'Unknown error -5003'", ""},
-      {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR, noColon,
-       ""},
+       "libvcrypt error: 'Unknown error -5003'"},
+      {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
+       kSeparator},
       {"semicolon", "128;" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
-       noColon, ""},
+       kSeparator},
   };
 }
 
@@ -153,8 +151,7 @@ TEST_F(VDataCryptKeyFileTest, ReadFileGivesEveryByteAndATerminator) {
 }
 
 struct FileFailureCase {
-  const char *name;
-  std::function<std::string(vtest::CryptTest *)> make;  // returns the path
+  std::string path;
   VRC code;
   std::string line;  // "%s" stands for the path
   bool counted;      // the status failed first, with its warning
@@ -162,23 +159,17 @@ struct FileFailureCase {
 
 TEST_F(VDataCryptKeyFileTest, FilesThatCannotBeReadGiveTheirCodeAndLine) {
   const std::string kOpen = "Could not open file %s for reading, Error: ";
-  std::vector<FileFailureCase> cases = {
-      {"missing", [](vtest::CryptTest *t) { return t->Path("none"); },
-       VRC_CRYPT_FILE_OPEN, kOpen + strerror(ENOENT), true},
-      {"directory",
-       [](vtest::CryptTest *t) {
-         std::string dir = t->Path("dir");
-         mkdir(dir.c_str(), 0700);
-         return dir;
-       },
-       VRC_CRYPT_FILE_OPEN, kOpen + strerror(EISDIR), false},
-      {"empty", [](vtest::CryptTest *t) { return t->WriteFile("empty", ""); },
-       VRC_CRYPT_FILE_EMPTY, "Attempt made to read data from empty file: %s",
-       false},
+  std::string dir = Path("dir");
+  mkdir(dir.c_str(), 0700);
+  const FileFailureCase cases[] = {
+      {Path("none"), VRC_CRYPT_FILE_OPEN, kOpen + strerror(ENOENT), true},
+      {dir, VRC_CRYPT_FILE_OPEN, kOpen + strerror(EISDIR), false},
+      {WriteFile("empty", ""), VRC_CRYPT_FILE_EMPTY,
+       "Attempt made to read data from empty file: %s", false},
   };
   for (const FileFailureCase &c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string path = c.make(this);
+    const std::string &path = c.path;
+    SCOPED_TRACE(path);
     std::string line = c.line;
     line.replace(line.find("%s"), 2, path);
     vtest::Lines expected;
