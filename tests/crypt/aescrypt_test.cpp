@@ -2,8 +2,6 @@
 // set, overridden per call, shared by threads; the status word.
 #include <errno.h>
 
-#include <thread>
-
 #include "crypt_test_support.h"
 
 namespace {
@@ -163,25 +161,14 @@ TEST_F(VAesDataCryptTest, EachSetReplacesTheGlobalKeyAndAFailedOneLosesIt) {
 TEST_F(VAesDataCryptTest, ThreadsShareTheGlobalKey) {
   Bytes key = vtest::RandomBytes(32, 9);
   ASSERT_EQ(VAesDataCryptSetKey(32, key.data()), 0);
-  std::atomic<int> failures{0};
-  {
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < 50; ++i) {
-          Bytes value = vtest::RandomBytes(1 + i, t * 100 + i);
-          std::string text;
-          Bytes back;
-          if (EncryptWith(value, nullptr, &text, nullptr) != 0 ||
-              DecryptWith(text, nullptr, &back, nullptr) != 0 ||
-              back != value) {
-            ++failures;
-          }
-        }
-      });
-    }
-  }
-  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(vtest::FailedRoundTripsInThreads([](const Bytes &value) {
+              std::string text;
+              Bytes back;
+              return EncryptWith(value, nullptr, &text, nullptr) == 0 &&
+                     DecryptWith(text, nullptr, &back, nullptr) == 0 &&
+                     back == value;
+            }),
+            0);
 }
 
 }  // namespace

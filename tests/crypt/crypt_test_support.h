@@ -6,7 +6,9 @@
 #include <openssl/evp.h>
 #include <vcrypt.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 #include "config/config_test_support.h"
 #include "internal.h"  // libvcrypt's test hooks
@@ -30,6 +32,24 @@ inline Bytes RandomBytes(size_t length, uint32_t seed) {
   Bytes out(length, '\0');
   for (char &c : out) c = static_cast<char>(gen());
   return out;
+}
+
+// Runs roundTrip on four threads at once, 50 values each: how many failed.
+inline int FailedRoundTripsInThreads(
+    const std::function<bool(const Bytes &)> &roundTrip) {
+  std::atomic<int> failures{0};
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 50; ++i) {
+          Bytes value = RandomBytes(1 + (t * 50 + i) % 97, t * 1000 + i);
+          if (!roundTrip(value)) ++failures;
+        }
+      });
+    }
+  }
+  return failures;
 }
 
 // The error and warning lines of this library's message sets.

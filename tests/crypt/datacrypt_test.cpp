@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include <thread>
-
 #include "crypt/crypt_internal.h"
 #include "crypt_test_support.h"
 
@@ -274,29 +272,19 @@ TEST_F(VDataCryptTest, ThreadsShareOneContext) {
   Bytes key = vtest::RandomBytes(32, 9);
   for (const char *algorithm : {"AES", "AES_CBC"}) {
     vtest::Context context = vtest::MakeContext(algorithm, key);
-    std::vector<std::jthread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < 50; ++i) {
-          Bytes value = vtest::RandomBytes(1 + (t * 50 + i) % 97, t * 1000 + i);
-          char *text = nullptr;
-          char *data = nullptr;
-          uint32_t length = 0;
-          if (VDataCryptEncrypt(context.get(), value.data(),
-                                static_cast<uint32_t>(value.size()),
-                                &text) != 0 ||
-              VDataCryptDecrypt(context.get(), text, &data, &length) != 0 ||
-              Bytes(data, length) != value) {
-            ++failures;
-          }
-          VDataCryptFreeEncryptedData(nullptr, text);
-          VDataCryptFreeDecryptedData(nullptr, data);
-        }
-      });
-    }
-    threads.clear();
-    EXPECT_EQ(failures, 0) << algorithm;
+    auto roundTrip = [&](const Bytes &value) {
+      char *text = nullptr, *data = nullptr;
+      uint32_t length = 0;
+      bool ok =
+          VDataCryptEncrypt(context.get(), value.data(),
+                            static_cast<uint32_t>(value.size()), &text) == 0 &&
+          VDataCryptDecrypt(context.get(), text, &data, &length) == 0 &&
+          Bytes(data, length) == value;
+      VDataCryptFreeEncryptedData(nullptr, text);
+      VDataCryptFreeDecryptedData(nullptr, data);
+      return ok;
+    };
+    EXPECT_EQ(vtest::FailedRoundTripsInThreads(roundTrip), 0) << algorithm;
   }
 }
 
