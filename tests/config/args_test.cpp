@@ -328,8 +328,7 @@ TEST_F(VArgMgrTest, DefinitionsAreCheckedAndCopied) {
   EXPECT_EQ(Process({"-odd"}), VRC_INTERNAL_ERROR);
   // Options are case-sensitive: -Port is another option.
   EXPECT_EQ(Option("-Port", "port", nullptr), 0);
-  VValue five{};
-  five.integerValue = 5;
+  VValue five = vtest::Int(5).value;
   const VArgTableRow rows[] = {
       {"-t1", "port", "t1", VARG_KIND_SWITCH, VDT_INTEGER, &five, 0},
       {"-t2", "port", "t2", VARG_KIND_VALUE, VDT_INTEGER, nullptr, 0},

@@ -293,11 +293,7 @@ TEST_F(VPropMgrTest, GetValueHandsOutCopies) {
 }
 
 TEST_F(VPropMgrTest, TableDefineStopsAtTheFirstFailureAndGroupsKeepForty) {
-  VValue port{};
-  port.integerValue = 4100;
-  VValue text{};
-  text.stringValue.text = const_cast<char *>("h");
-  text.stringValue.length = 1;
+  VValue port = Int(4100).value, text = Text("h").value;
   const VPropTableRow rows[] = {
       {"port", "the port", "Net", VDT_INTEGER, &port, 0},
       {"host", "the host", nullptr, VDT_STRING, &text, 0},
