@@ -46,9 +46,7 @@ class VArgMgrTest : public vtest::ConfigTest {
     args_.reset(args);
     ASSERT_EQ(Option("-port", "port", "port to listen on (default %d)"), 0);
     VTypedValue on = vtest::Bool(true);
-    ASSERT_EQ(VArgMgrDefineWithFlags(args, "-debug", "debug", "debugging %s",
-                                     VARG_KIND_SWITCH, &on, 0),
-              0);
+    ASSERT_EQ(Switch("-debug", "debug", "debugging %s", &on), 0);
     ASSERT_EQ(Option("-host", "host", "host [%s]"), 0);
     ASSERT_EQ(Option("-propsfile", "PropsFile", "properties file %s"), 0);
   }
@@ -61,6 +59,17 @@ class VArgMgrTest : public vtest::ConfigTest {
     return VArgMgrDefineWithFlags(args_.get(), option, property, help,
                                   VARG_KIND_VALUE, nullptr, flags);
   }
+  VRC Switch(const char *option, const char *property, const char *help,
+             const VTypedValue *value, int kind = VARG_KIND_SWITCH) {
+    return VArgMgrDefineWithFlags(args_.get(), option, property, help, kind,
+                                  value, 0);
+  }
+  // Processes the words: where the program's own arguments start.
+  int UserStart(Argv argv) {
+    EXPECT_EQ(Process(std::move(argv)), 0);
+    return VArgMgrGetUserStartPosition(args_.get());
+  }
+  static int Raised() { return VThreadExceptionRaised(VThreadGetID()); }
   VRC Process(Argv argv) {
     return VArgMgrProcess(args_.get(), argv.argc(), argv.argv());
   }
@@ -94,7 +103,7 @@ TEST_F(VArgMgrTest, OptionsSetAndMarkTheirPropertiesUntilAValueIsBad) {
   EXPECT_EQ(Process({"-port", "4100", "-debug"}), 0);
   EXPECT_EQ(Value("port"), "4100");
   EXPECT_FALSE(Specified("host"));
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 0);
+  EXPECT_EQ(Raised(), 0);
   // A null entry ends the vector.
   char *argv[] = {nullptr, const_cast<char *>("-port"), nullptr,
                   const_cast<char *>("5")};
@@ -153,8 +162,8 @@ TEST_F(VArgMgrTest, UndefinedArgumentsAreChainedLoggedAndNotFatal) {
   auto lines = LogOf([&] { rc = Process({"-Port", "4100", "-port", "1"}); });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Value("port"), "1");
-  EXPECT_EQ(lines, (std::vector<LogLine>{{'W', "Undefined argument: -Port"},
-                                         {'W', "Undefined argument: 4100"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Undefined argument: -Port"},
+                                 {'W', "Undefined argument: 4100"}}));
   EXPECT_EQ(Chain(),
             "'UndefinedArgument' exception occured:\n"
             "\tUndefined argument: -Port\n"
@@ -165,27 +174,22 @@ TEST_F(VArgMgrTest, UndefinedArgumentsAreChainedLoggedAndNotFatal) {
             "'UndefinedArgument' exception occured:\n"
             "\tUndefined argument: x\n");
   EXPECT_EQ(Process({}), 0);
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 0);
+  EXPECT_EQ(Raised(), 0);
   // "-advanced" means something only when an advanced option exists.
   LogOf([&] { EXPECT_EQ(Process({"-advanced"}), 0); });
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 1);
+  EXPECT_EQ(Raised(), 1);
 }
 
 TEST_F(VArgMgrTest, TheProgramsArgumentsStartAfterTheOptions) {
   EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), -1);
-  LogOf([&] { EXPECT_EQ(Process({"-port", "4100", "input.txt"}), 0); });
-  EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), -1);
+  LogOf([&] { EXPECT_EQ(UserStart({"-port", "4100", "input.txt"}), -1); });
   ASSERT_EQ(VArgMgrEnableUndefinedArgProcessing(args_.get()), 0);
-  EXPECT_EQ(Process({"-port", "4100", "input.txt", "-debug"}), 0);
-  EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), 3);
+  EXPECT_EQ(UserStart({"-port", "4100", "input.txt", "-debug"}), 3);
   EXPECT_EQ(Value("debug"), "FALSE");
-  EXPECT_EQ(Process({"-debug", "--", "-port", "1"}), 0);
-  EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), 3);
+  EXPECT_EQ(UserStart({"-debug", "--", "-port", "1"}), 3);
   EXPECT_EQ(Value("port"), "4100");
-  EXPECT_EQ(Process({"--"}), 0);
-  EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), 2);
-  EXPECT_EQ(Process({"-debug"}), 0);
-  EXPECT_EQ(VArgMgrGetUserStartPosition(args_.get()), -1);
+  EXPECT_EQ(UserStart({"--"}), 2);
+  EXPECT_EQ(UserStart({"-debug"}), -1);
 }
 
 TEST_F(VArgMgrTest, TheCommandLineWinsOverThePropertiesFile) {
@@ -208,10 +212,9 @@ TEST_F(VArgMgrTest, TheDefaultFileMissingIsAWarning) {
   auto lines = LogOf([&] { rc = Process({"-port", "7"}); });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(Value("port"), "7");
-  EXPECT_EQ(lines,
-            (std::vector<LogLine>{{'W', "Failed to load properties file " +
-                                            Path("default.props") +
-                                            ": No such file or directory"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Failed to load properties file " +
+                                           Path("default.props") +
+                                           ": No such file or directory"}}));
 }
 
 TEST_F(VArgMgrTest, FileErrorsAreLoggedAndReturnedSyntaxErrorsAreNot) {
@@ -219,14 +222,15 @@ TEST_F(VArgMgrTest, FileErrorsAreLoggedAndReturnedSyntaxErrorsAreNot) {
   VRC rc = 0;
   auto lines = LogOf([&] { rc = Process({"-propsfile", rejected.c_str()}); });
   EXPECT_EQ(rc, VRC_TYPE_MISMATCH);
-  EXPECT_EQ(lines, (std::vector<LogLine>{{'E', "Type mismatch in " + rejected +
-                                                   ", line 2 near port"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'E', "Type mismatch in " + rejected +
+                                           ", line 2 near port"}}));
   std::string depth =
       WriteFile("self.props", "include '" + Path("self.props") + "'");
   lines = LogOf([&] { rc = Process({"-propsfile", depth.c_str()}); });
   EXPECT_EQ(rc, VRC_PROP_INCLUDE_DEPTH);
-  EXPECT_EQ(lines, (std::vector<LogLine>{
-                       {'E', "Unknown error -43 in " + depth + ", line 1"}}));
+  EXPECT_EQ(
+      lines,
+      (vtest::Lines{{'E', "Unknown error -43 in " + depth + ", line 1"}}));
   std::string syntax = WriteFile("syntax.props", "port: 5 host: bare port: 6");
   lines = LogOf([&] { rc = Process({"-propsfile", syntax.c_str()}); });
   EXPECT_EQ(rc, 0);
@@ -247,8 +251,7 @@ TEST_F(VArgMgrTest, AMissingNamedFileIsFatalAndDumpPropsExits) {
                                      Argv({"-dumpprops"}).argv(), 0);
   });
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(lines,
-            (std::vector<LogLine>{{'W', "Undefined argument: -dumpprops"}}));
+  EXPECT_EQ(lines, (vtest::Lines{{'W', "Undefined argument: -dumpprops"}}));
   // A missing file named on the command line is fatal.
   std::string missing = Path("missing.props");
   EXPECT_EXIT(Process({"-propsfile", missing.c_str()}),
@@ -311,30 +314,21 @@ TEST_F(VArgMgrTest, DefinitionsAreCheckedAndCopied) {
   EXPECT_EQ(Option("-port", "host", "again"), VRC_ARG_EXISTS);
   EXPECT_EQ(Option("-x", "nothing", "x"), VRC_PROP_NOT_FOUND);
   VTypedValue bin{VDT_BINARY, VValue{}};
-  EXPECT_EQ(VArgMgrDefineWithFlags(args_.get(), "-b", "host", "b",
-                                   VARG_KIND_SWITCH, &bin, 0),
-            VRC_TYPE_MISMATCH);
-  EXPECT_EQ(VArgMgrDefineWithFlags(args_.get(), "-s", "host", "s",
-                                   VARG_KIND_SWITCH, nullptr, 0),
-            EINVAL);
+  EXPECT_EQ(Switch("-b", "host", "b", &bin), VRC_TYPE_MISMATCH);
+  EXPECT_EQ(Switch("-s", "host", "s", nullptr), EINVAL);
   // A switch keeps its own copy of a text.
   char text[] = "fixed";
   VTypedValue fixed = vtest::Text(text);
-  ASSERT_EQ(VArgMgrDefineWithFlags(args_.get(), "-fixed", "host", nullptr,
-                                   VARG_KIND_SWITCH, &fixed, 0),
-            0);
+  ASSERT_EQ(Switch("-fixed", "host", nullptr, &fixed), 0);
   text[0] = 'X';
   EXPECT_EQ(Process({"-fixed"}), 0);
   EXPECT_EQ(Value("host"), "fixed");
   // Another kind is refused when it is used.
-  ASSERT_EQ(VArgMgrDefineWithFlags(args_.get(), "-odd", "host", nullptr, 3,
-                                   nullptr, 0),
-            0);
+  ASSERT_EQ(Switch("-odd", "host", nullptr, nullptr, 3), 0);
   EXPECT_EQ(Process({"-odd"}), VRC_INTERNAL_ERROR);
   // Options are case-sensitive: -Port is another option.
   EXPECT_EQ(Option("-Port", "port", nullptr), 0);
-  VValue five{};
-  five.integerValue = 5;
+  VValue five = vtest::Int(5).value;
   const VArgTableRow rows[] = {
       {"-t1", "port", "t1", VARG_KIND_SWITCH, VDT_INTEGER, &five, 0},
       {"-t2", "port", "t2", VARG_KIND_VALUE, VDT_INTEGER, nullptr, 0},
@@ -345,7 +339,7 @@ TEST_F(VArgMgrTest, DefinitionsAreCheckedAndCopied) {
   EXPECT_EQ(Process({"-t1"}), 0);
   EXPECT_EQ(Value("port"), "5");
   LogOf([&] { EXPECT_EQ(Process({"-t3"}), 0); });
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 1);
+  EXPECT_EQ(Raised(), 1);
 }
 
 // One line of the usage text: the option padded to the width, the help.
@@ -392,7 +386,7 @@ TEST_F(VArgHelpTest, UsageShowsValuesFormattedByTheirHelp) {
                       Row("-when", 10, "start at Fri Jan  2 00:00:00 1970"));
   // After "-advanced" the advanced options show, marked.
   LogOf([&] { EXPECT_EQ(Process({"-advanced", "-port", "4100"}), 0); });
-  EXPECT_EQ(VThreadExceptionRaised(VThreadGetID()), 0);
+  EXPECT_EQ(Raised(), 0);
   text = vtest::StderrOf([&] { EXPECT_EQ(VArgHelp(args_.get(), "p"), 0); });
   EXPECT_NE(text.find(Row("-port", 15, "port to listen on (default 4100)")),
             std::string::npos)

@@ -1,8 +1,7 @@
 // Allocation failures of every allocating operation of the property and
 // argument managers, each allocation failed in turn (alone, and with every
-// later one): the operation returns ENOMEM (12), leaves what it documents
-// (the old value, no new property, no half-made record) and nothing
-// allocated behind (LeakSanitizer, in the sanitizer build).
+// later one): ENOMEM (12), what the call documents left in place, and
+// nothing allocated behind (LeakSanitizer, in the sanitizer build).
 #include <errno.h>
 
 #include "config_test_support.h"
@@ -12,223 +11,197 @@
 namespace {
 
 using vtest::Int;
+using vtest::PropMgr;
 using vtest::Text;
 
 class ConfigAllocTest : public vtest::ConfigTest {
  public:
   void SetUp() override {
     vtest::ConfigTest::SetUp();
-    // Failure lines are expected by the hundred; fatal ones would exit.
-    VLogMgrSetLevel(VLOG_FATAL);
+    VLogMgrSetLevel(VLOG_FATAL);  // failure lines come by the hundred
     setenv("VPROPTEST_DIR", Path("").c_str(), 1);
   }
   void TearDown() override { VLogMgrSetLevel(VLOG_WARN); }
-
-  // Runs op on a fresh state from make each time; a failed run must have
-  // failed an allocation and return ENOMEM (or succeed only where a
-  // failure is benign); check sees the state and the code.
-  template <typename State>
-  static uint64_t Sweep(const std::function<State()> &make,
-                        const std::function<VRC(State &)> &op,
-                        const std::function<void(State &, VRC)> &check,
-                        bool benign = false) {
-    return vtest::SweepAllocations([&](vtest::Fault &fault) {
-      State state = make();
-      fault.Arm();
-      VRC rc = op(state);
-      bool fired = fault.Disarm();
-      if (rc == 0) {
-        if (!benign) {
-          EXPECT_FALSE(fired) << "a failed allocation went unseen";
-        }
-      } else {
-        EXPECT_TRUE(fired) << "failed without a failed allocation: " << rc;
-        EXPECT_EQ(rc, ENOMEM);
-      }
-      check(state, rc);
-    });
-  }
 };
 
-// A manager with a few properties of every kind, aliases and a callback.
-vtest::PropMgr PopulatedWith(uint32_t flags) {
+// Runs op on a fresh state from make each time: a failed run must have
+// failed an allocation and return ENOMEM; a successful one must not have,
+// unless that failure is benign.  check sees the state and the code.
+template <typename Make, typename Op, typename Check>
+uint64_t Sweep(Make make, Op op, Check check, bool benign = false) {
+  return vtest::SweepAllocations([&](vtest::Fault &fault) {
+    auto state = make();
+    fault.Arm();
+    VRC rc = op(state);
+    bool fired = fault.Disarm();
+    if (rc != 0) {
+      EXPECT_TRUE(fired) << "failed without a failed allocation: " << rc;
+      EXPECT_EQ(rc, ENOMEM);
+    } else if (!benign) {
+      EXPECT_FALSE(fired) << "a failed allocation went unseen";
+    }
+    check(state, rc);
+  });
+}
+
+// A creation sweep: a failed one leaves the output null.
+template <typename T, typename Create, typename Destroy>
+uint64_t SweepCreate(Create create, Destroy destroy) {
+  return Sweep([] { return reinterpret_cast<T>(0x1); }, create,
+               [&](T &out, VRC rc) {
+                 EXPECT_TRUE(rc == 0 || out == nullptr);
+                 destroy(rc == 0 ? out : nullptr);
+               });
+}
+
+const auto kNoCheck = [](auto &, VRC) {};
+
+// The check that name exists exactly when the operation succeeded.
+auto ExistsIfDone(const char *name, bool done = true) {
+  return [=](PropMgr &m, VRC rc) {
+    EXPECT_EQ(VPropMgrExists(m.get(), name), (rc == 0) == done ? 1 : 0);
+  };
+}
+
+// A manager with a few properties of every kind and an alias.
+PropMgr PopulatedWith(uint32_t flags) {
   auto m = vtest::MakePropMgr(flags);
-  VTypedValue text = Text("$VPROPTEST_DIR/x");
-  VTypedValue number = Int(1);
   uint8_t bytes[] = {1, 2, 3};
-  EXPECT_EQ(vtest::Define(m.get(), "text", text, VPROP_FLAG_EXPAND), 0);
-  EXPECT_EQ(vtest::Define(m.get(), "plain", text), 0);
-  EXPECT_EQ(vtest::Define(m.get(), "number", number), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "text", Text("$VPROPTEST_DIR/x"),
+                          VPROP_FLAG_EXPAND),
+            0);
+  EXPECT_EQ(vtest::Define(m.get(), "plain", Text("$VPROPTEST_DIR/x")), 0);
+  EXPECT_EQ(vtest::Define(m.get(), "number", Int(1)), 0);
   EXPECT_EQ(vtest::Define(m.get(), "blob", vtest::Binary(bytes, 3)), 0);
   EXPECT_EQ(VPropMgrAddAlias(m.get(), "number", "old"), 0);
   return m;
 }
-
-vtest::PropMgr Populated() { return PopulatedWith(0); }
+PropMgr Populated() { return PopulatedWith(0); }
+PropMgr Dynamic() { return PopulatedWith(VPROPMGR_FLAG_DYNAMIC); }
 
 VRC Accept(VProperty, const VTypedValue *, void *) { return 0; }
 
-TEST_F(ConfigAllocTest, CreateLeavesNoManager) {
-  uint64_t needed = Sweep<VPropMgr>(
-      [] { return reinterpret_cast<VPropMgr>(0x1); },
-      [](VPropMgr &out) { return VPropMgrCreateWithFlags(&out, 0); },
-      [](VPropMgr &out, VRC rc) {
-        if (rc != 0) {
-          EXPECT_EQ(out, nullptr);
-        }
-        VPropMgrDestroy(rc == 0 ? out : nullptr);
-      });
-  EXPECT_GE(needed, 6u);
-}
-
-TEST_F(ConfigAllocTest, DefineLeavesNoProperty) {
+TEST_F(ConfigAllocTest, CreateDefineAndDynamicCreationLeaveNothingHalfMade) {
+  EXPECT_GE(SweepCreate<VPropMgr>(
+                [](VPropMgr &out) { return VPropMgrCreateWithFlags(&out, 0); },
+                VPropMgrDestroy),
+            6u);
   for (uint32_t flags : {0u, VPROP_FLAG_EXPAND}) {
-    Sweep<vtest::PropMgr>(
+    Sweep(
         Populated,
-        [flags](vtest::PropMgr &m) {
+        [flags](PropMgr &m) {
           VTypedValue v = Text("${VPROPTEST_DIR}new");
           return VPropMgrDefineWithFlags(m.get(), "new", "d", &v, flags);
         },
-        [](vtest::PropMgr &m, VRC rc) {
-          EXPECT_EQ(VPropMgrExists(m.get(), "new"), rc == 0 ? 1 : 0);
-          VTypedValue again = Int(2);
-          EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "new", "d", &again, 0),
+        [](PropMgr &m, VRC rc) {
+          ExistsIfDone("new")(m, rc);
+          EXPECT_EQ(vtest::Define(m.get(), "new", Int(2)),
                     rc == 0 ? VRC_PROP_EXISTS : 0);
         });
   }
   uint8_t bytes[40] = {};
-  Sweep<vtest::PropMgr>(
+  Sweep(
       Populated,
-      [&](vtest::PropMgr &m) {
+      [&](PropMgr &m) {
         return vtest::Define(m.get(), "bin", vtest::Binary(bytes, 40));
       },
-      [](vtest::PropMgr &m, VRC rc) {
-        EXPECT_EQ(VPropMgrExists(m.get(), "bin"), rc == 0 ? 1 : 0);
-      });
-}
-
-TEST_F(ConfigAllocTest, GrowingTheIndexFailsTheDefinition) {
-  // 192 properties fill three quarters of the name index; the next
-  // definition doubles it, and without memory for that it fails whole.
-  constexpr int kFull = 192;
-  auto fill = [] {
-    auto m = vtest::MakePropMgr();
-    for (int i = 1; i < kFull; ++i) {  // Props.CheckNames is the 192nd
-      VTypedValue v = Int(i);
-      std::string name = "p" + std::to_string(i);
-      EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), name.c_str(), "", &v, 0), 0);
-    }
-    return m;
-  };
-  Sweep<vtest::PropMgr>(
-      fill,
-      [](vtest::PropMgr &m) {
-        VTypedValue v = Int(kFull);
-        return VPropMgrDefineWithFlags(m.get(), "p192", "", &v, 0);
+      ExistsIfDone("bin"));
+  Sweep(
+      Dynamic,
+      [](PropMgr &m) {
+        return vtest::Set(m.get(), "fresh", Text("${VPROPTEST_DIR}fresh"));
       },
-      [](vtest::PropMgr &m, VRC rc) {
-        for (int i = 1; i <= kFull; ++i) {
-          std::string name = "P" + std::to_string(i);
-          EXPECT_EQ(VPropMgrExists(m.get(), name.c_str()),
-                    i < kFull || rc == 0 ? 1 : 0)
-              << name;
-        }
-      });
+      ExistsIfDone("fresh"));
 }
 
-TEST_F(ConfigAllocTest, BuildingTheAliasIndexFailsTheAlias) {
-  // The 64th alias builds the alias table's index.
-  constexpr int kAliases = 64;
-  auto fill = [] {
-    auto m = vtest::MakePropMgr();
-    VTypedValue v = Int(1);
-    EXPECT_EQ(VPropMgrDefineWithFlags(m.get(), "p", "", &v, 0), 0);
-    for (int i = 1; i < kAliases; ++i) {
-      std::string alias = "a" + std::to_string(i);
-      EXPECT_EQ(VPropMgrAddAlias(m.get(), "p", alias.c_str()), 0);
-    }
-    return m;
+// Growing an index that fails leaves every entry so far, and not the new.
+TEST_F(ConfigAllocTest, GrowingTheNameAndAliasIndexesFailsTheAddition) {
+  // 192 properties fill three quarters of the name index; the next
+  // definition doubles it.  Props.CheckNames is the 192nd.
+  constexpr int kFull = 192, kAliases = 64;  // the 64th alias builds one
+  auto check = [](const char *prefix, int count) {
+    return [=](PropMgr &m, VRC rc) {
+      VLogMgrSetLevel(VLOG_ERROR);  // every use of an alias warns
+      for (int i = 1; i <= count; ++i) {
+        std::string name = prefix + std::to_string(i);
+        EXPECT_EQ(VPropMgrExists(m.get(), name.c_str()),
+                  i < count || rc == 0 ? 1 : 0)
+            << name;
+      }
+      VLogMgrSetLevel(VLOG_FATAL);
+    };
   };
-  Sweep<vtest::PropMgr>(
-      fill,
-      [](vtest::PropMgr &m) { return VPropMgrAddAlias(m.get(), "p", "a64"); },
-      [](vtest::PropMgr &m, VRC rc) {
-        VLogMgrSetLevel(VLOG_ERROR);  // every use of an alias warns
-        for (int i = 1; i <= kAliases; ++i) {
-          std::string alias = "A" + std::to_string(i);
-          EXPECT_EQ(VPropMgrExists(m.get(), alias.c_str()),
-                    i < kAliases || rc == 0 ? 1 : 0)
-              << alias;
+  Sweep(
+      [] {
+        auto m = vtest::MakePropMgr();
+        for (int i = 1; i < kFull; ++i) {
+          std::string name = "p" + std::to_string(i);
+          EXPECT_EQ(vtest::Define(m.get(), name.c_str(), Int(i)), 0);
         }
-        VLogMgrSetLevel(VLOG_WARN);
-      });
+        return m;
+      },
+      [](PropMgr &m) { return vtest::Define(m.get(), "p192", Int(kFull)); },
+      check("P", kFull));
+  Sweep(
+      [] {
+        auto m = vtest::MakePropMgr();
+        EXPECT_EQ(vtest::Define(m.get(), "p", Int(1)), 0);
+        for (int i = 1; i < kAliases; ++i) {
+          std::string alias = "a" + std::to_string(i);
+          EXPECT_EQ(VPropMgrAddAlias(m.get(), "p", alias.c_str()), 0);
+        }
+        return m;
+      },
+      [](PropMgr &m) { return VPropMgrAddAlias(m.get(), "p", "a64"); },
+      check("A", kAliases));
 }
 
-TEST_F(ConfigAllocTest, SetKeepsTheOldValue) {
+TEST_F(ConfigAllocTest, SetAliasCallbackAndUndefineKeepTheOldState) {
   for (const char *name : {"text", "plain", "old"}) {
-    Sweep<vtest::PropMgr>(
+    Sweep(
         Populated,
-        [name](vtest::PropMgr &m) {
+        [name](PropMgr &m) {
           VTypedValue v = strcmp(name, "old") == 0 ? vtest::Real(7.5)
                                                    : Text("$VPROPTEST_DIR/new");
           return VPropMgrSetValueForWrite(m.get(), name, &v);
         },
-        [name](vtest::PropMgr &m, VRC rc) {
+        [name](PropMgr &m, VRC rc) {
           if (rc == 0) return;
           std::string old = vtest::ValueText(m.get(), name);
           EXPECT_TRUE(old == "1" || old.find("/x") != std::string::npos) << old;
         });
   }
-}
-
-TEST_F(ConfigAllocTest, DynamicCreationLeavesNothingWhenItFails) {
-  Sweep<vtest::PropMgr>([] { return PopulatedWith(VPROPMGR_FLAG_DYNAMIC); },
-                        [](vtest::PropMgr &m) {
-                          VTypedValue v = Text("${VPROPTEST_DIR}fresh");
-                          return VPropMgrSetValue(m.get(), "fresh", &v);
-                        },
-                        [](vtest::PropMgr &m, VRC rc) {
-                          EXPECT_EQ(VPropMgrExists(m.get(), "fresh"),
-                                    rc == 0 ? 1 : 0);
-                        });
-}
-
-TEST_F(ConfigAllocTest, AliasesCallbacksAndUndefine) {
-  Sweep<vtest::PropMgr>(
+  Sweep(
       Populated,
-      [](vtest::PropMgr &m) { return VPropMgrAddAlias(m.get(), "text", "t2"); },
-      [](vtest::PropMgr &m, VRC rc) {
-        EXPECT_EQ(VPropMgrExists(m.get(), "t2"), rc == 0 ? 1 : 0);
-      });
-  Sweep<vtest::PropMgr>(
+      [](PropMgr &m) { return VPropMgrAddAlias(m.get(), "text", "t2"); },
+      ExistsIfDone("t2"));
+  Sweep(
       Populated,
-      [](vtest::PropMgr &m) {
+      [](PropMgr &m) {
         return VPropMgrAddCallback(m.get(), "text", Accept, nullptr);
       },
-      [](vtest::PropMgr &m, VRC rc) {
-        // A failed first addition leaves no list behind.
+      [](PropMgr &m, VRC rc) {  // a failed first addition leaves no list
         EXPECT_EQ(VPropMgrRemoveCallback(m.get(), "text", Accept, nullptr),
                   rc == 0 ? 0 : VRC_PROP_NOT_FOUND);
       });
-  Sweep<vtest::PropMgr>(
-      Populated,
-      [](vtest::PropMgr &m) { return VPropMgrUndefine(m.get(), "number"); },
-      [](vtest::PropMgr &m, VRC rc) {
-        EXPECT_EQ(VPropMgrExists(m.get(), "number"), rc == 0 ? 0 : 1);
-        EXPECT_EQ(VPropMgrExists(m.get(), "old"), rc == 0 ? 0 : 1);
+  Sweep(
+      Populated, [](PropMgr &m) { return VPropMgrUndefine(m.get(), "number"); },
+      [](PropMgr &m, VRC rc) {
+        ExistsIfDone("number", false)(m, rc);
+        ExistsIfDone("old", false)(m, rc);
       });
 }
 
 TEST_F(ConfigAllocTest, GettersHandOutNothingOnFailure) {
   for (const char *name : {"text", "blob", "number"}) {
-    auto get = [name](vtest::PropMgr &m) {
+    auto get = [name](PropMgr &m) {
       char *text = nullptr;
       VRC rc = VPropMgrGetStringValue(m.get(), name, &text);
       EXPECT_TRUE(rc == 0 || text == nullptr);
       free(text);
       return rc;
     };
-    Sweep<vtest::PropMgr>(Populated, get, [](vtest::PropMgr &, VRC) {});
+    Sweep(Populated, get, kNoCheck);
   }
 }
 
@@ -238,9 +211,9 @@ TEST_F(ConfigAllocTest, ParseStopsWithOutOfMemory) {
       WriteFile("top.props",
                 "text: 'a\\tb' number: 2\ninclude '$VPROPTEST_DIR/inc.props'\n"
                 "fresh: 1.5 other: ~86400 more: 'x' blob2: 0x0102\n");
-  Sweep<vtest::PropMgr>(
-      [] { return PopulatedWith(VPROPMGR_FLAG_DYNAMIC); },
-      [&](vtest::PropMgr &m) {
+  Sweep(
+      Dynamic,
+      [&](PropMgr &m) {
         VPropParseError error{};
         VRC rc = VPropMgrParseFile(m.get(), top.c_str(), &error);
         // An include statement short of memory says so only in the record.
@@ -249,7 +222,7 @@ TEST_F(ConfigAllocTest, ParseStopsWithOutOfMemory) {
         free(error.file);
         return rc == VRC_TYPE_MISMATCH ? 0 : rc;  // the binary entry
       },
-      [](vtest::PropMgr &m, VRC rc) {
+      [](PropMgr &m, VRC rc) {
         if (rc == 0) {
           EXPECT_EQ(vtest::ValueText(m.get(), "fresh2"), "in include");
         }
@@ -267,26 +240,24 @@ TEST_F(ConfigAllocTest, WritersReturnOutOfMemory) {
     return m;
   };
   std::string out = Path("out.props");
-  Sweep<vtest::PropMgr>(
+  Sweep(
       read,
-      [&](vtest::PropMgr &m) {
-        return VPropMgrWriteToFile(m.get(), out.c_str());
-      },
-      [](vtest::PropMgr &, VRC) {});
-  Sweep<vtest::PropMgr>(
+      [&](PropMgr &m) { return VPropMgrWriteToFile(m.get(), out.c_str()); },
+      kNoCheck);
+  Sweep(
       read,
-      [&](vtest::PropMgr &m) {
+      [&](PropMgr &m) {
         FILE *f = fopen(out.c_str(), "w");
         VRC rc = VPropMgrReproduceToStream(m.get(), f);
         fclose(f);
         return rc;
       },
-      [](vtest::PropMgr &, VRC) {});
+      kNoCheck);
 }
 
 // A property manager and an argument manager bound to it.
 struct Managers {
-  vtest::PropMgr props;
+  PropMgr props;
   vtest::ArgMgr args;
 };
 
@@ -298,29 +269,20 @@ Managers MakeManagers() {
   return m;
 }
 
+VRC DefineFixed(Managers &m) {
+  VTypedValue fixed = Text("fixed");
+  return VArgMgrDefineWithFlags(m.args.get(), "-fixed", "text", "%s",
+                                VARG_KIND_SWITCH, &fixed, 0);
+}
+
 TEST_F(ConfigAllocTest, ArgumentManagers) {
   auto props = Populated();
-  Sweep<VArgMgr>([] { return reinterpret_cast<VArgMgr>(0x1); },
-                 [&](VArgMgr &out) { return VArgMgrCreate(props.get(), &out); },
-                 [](VArgMgr &out, VRC rc) {
-                   if (rc != 0) {
-                     EXPECT_EQ(out, nullptr);
-                   }
-                   VArgMgrDestroy(rc == 0 ? out : nullptr);
-                 });
-  Sweep<Managers>(
-      MakeManagers,
-      [](Managers &m) {
-        VTypedValue fixed = Text("fixed");
-        return VArgMgrDefineWithFlags(m.args.get(), "-fixed", "text", "%s",
-                                      VARG_KIND_SWITCH, &fixed, 0);
-      },
-      [](Managers &m, VRC rc) {
-        VTypedValue fixed = Text("fixed");
-        EXPECT_EQ(VArgMgrDefineWithFlags(m.args.get(), "-fixed", "text", "%s",
-                                         VARG_KIND_SWITCH, &fixed, 0),
-                  rc == 0 ? VRC_ARG_EXISTS : 0);
-      });
+  SweepCreate<VArgMgr>(
+      [&](VArgMgr &out) { return VArgMgrCreate(props.get(), &out); },
+      VArgMgrDestroy);
+  Sweep(MakeManagers, DefineFixed, [](Managers &m, VRC rc) {
+    EXPECT_EQ(DefineFixed(m), rc == 0 ? VRC_ARG_EXISTS : 0);
+  });
 }
 
 TEST_F(ConfigAllocTest, ProcessingAndHelp) {
@@ -340,38 +302,32 @@ TEST_F(ConfigAllocTest, ProcessingAndHelp) {
   auto make = [&] {
     Managers m = MakeManagers();
     VArgMgr args = m.args.get();
-    VTypedValue path = Text(file.c_str());
-    EXPECT_EQ(VPropMgrDefineWithFlags(m.props.get(), "PropsFile", "", &path, 0),
-              0);
-    EXPECT_EQ(VArgMgrDefineWithFlags(args, "-propsfile", "PropsFile", "%s",
-                                     VARG_KIND_VALUE, nullptr, 0),
-              0);
-    EXPECT_EQ(VArgMgrDefineWithFlags(args, "-text", "text", "text %s",
-                                     VARG_KIND_VALUE, nullptr, 0),
-              0);
-    VTypedValue name = Text("");
-    EXPECT_EQ(VPropMgrDefineWithFlags(m.props.get(), "Name", "", &name, 0), 0);
+    EXPECT_EQ(vtest::Define(m.props.get(), "PropsFile", Text(file.c_str())), 0);
+    EXPECT_EQ(vtest::Define(m.props.get(), "Name", Text("")), 0);
+    for (const char *option : {"-propsfile", "-text"}) {
+      EXPECT_EQ(VArgMgrDefineWithFlags(args, option,
+                                       option[1] == 'p' ? "PropsFile" : "text",
+                                       "%s", VARG_KIND_VALUE, nullptr, 0),
+                0);
+    }
     return m;
   };
   // ("-name" is left out: a failure to set it is ignored by design.)
   char *argv[] = {const_cast<char *>("prog"), const_cast<char *>("-text"),
                   const_cast<char *>("$VPROPTEST_DIR"),
                   const_cast<char *>("-x"), nullptr};
-  Sweep<Managers>(
+  Sweep(
       make, [&](Managers &m) { return VArgMgrProcess(m.args.get(), 4, argv); },
       [&](Managers &m, VRC rc) {
-        if (rc == 0) {
-          EXPECT_EQ(vtest::ValueText(m.props.get(), "plain"), "pw");
-          return;
+        if (rc != 0) {  // processing again, without failures, completes it
+          EXPECT_EQ(VArgMgrProcess(m.args.get(), 4, argv), 0);
+          EXPECT_EQ(vtest::ValueText(m.props.get(), "number"), "5");
         }
-        // Processing again, without failures, completes the job.
-        EXPECT_EQ(VArgMgrProcess(m.args.get(), 4, argv), 0);
         EXPECT_EQ(vtest::ValueText(m.props.get(), "plain"), "pw");
-        EXPECT_EQ(vtest::ValueText(m.props.get(), "number"), "5");
       },
       // An include statement short of memory stops the file quietly.
       /*benign=*/true);
-  Sweep<Managers>(
+  Sweep(
       make,
       [](Managers &m) {
         vb_buffer buffer;
@@ -379,7 +335,7 @@ TEST_F(ConfigAllocTest, ProcessingAndHelp) {
         vb_free(&buffer);
         return rc;
       },
-      [](Managers &, VRC) {});
+      kNoCheck);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Shared by the configuration tests: a started library, a temporary
-// directory with file helpers, typed values, managers owned by a test, and
-// the log lines of a call captured from standard error.
+// Shared by the configuration and data-encryption tests: a started library,
+// a temporary directory, typed values, managers owned by a test, and the
+// log lines a call writes to standard error.
 #ifndef VANTREL_TESTS_CONFIG_CONFIG_TEST_SUPPORT_H
 #define VANTREL_TESTS_CONFIG_CONFIG_TEST_SUPPORT_H
 
@@ -59,9 +59,6 @@ inline VTypedValue Binary(const void *data, uint32_t length) {
   t.value.binaryValue.length = length;
   return t;
 }
-inline VTypedValue Typed(VDataType type, VValue value) {
-  return VTypedValue{type, value};
-}
 
 // ---- Managers owned by a test.
 
@@ -69,7 +66,6 @@ struct PropMgrFree {
   void operator()(VPropMgrData *m) const { VPropMgrDestroy(m); }
 };
 using PropMgr = std::unique_ptr<VPropMgrData, PropMgrFree>;
-
 struct ArgMgrFree {
   void operator()(VArgMgrData *m) const { VArgMgrDestroy(m); }
 };
@@ -93,8 +89,7 @@ inline VRC Set(VPropMgr m, const char *name, VTypedValue v) {
 // The property's value rendered as text ("" and a failure when absent).
 inline std::string ValueText(VPropMgr m, const char *name) {
   char *text = nullptr;
-  VRC rc = VPropMgrGetStringValue(m, name, &text);
-  EXPECT_EQ(rc, 0) << name;
+  EXPECT_EQ(VPropMgrGetStringValue(m, name, &text), 0) << name;
   std::string out = text != nullptr ? text : "";
   free(text);
   return out;
@@ -106,49 +101,59 @@ inline VTypedValue Get(VPropMgr m, const char *name) {
   return v;
 }
 
-// ---- Log lines: "LEVEL: L-COMP-SET-NUMBER: text"; only the text and the
-// level letter are kept.
+// ---- Log lines: "LEVEL: L-COMP-SET-NUMBER: text".  An expected line with
+// a negative set or number leaves that part unchecked.
 
+struct LogLine;
+using Lines = std::vector<LogLine>;
 struct LogLine {
   char letter;
   std::string text;
-  bool operator==(const LogLine &) const = default;
+  int set = -1;
+  int number = -1;
+  bool operator==(const LogLine &o) const {
+    auto same = [](int a, int b) { return a < 0 || b < 0 || a == b; };
+    return letter == o.letter && text == o.text && same(set, o.set) &&
+           same(number, o.number);
+  }
 };
 
 inline std::ostream &operator<<(std::ostream &os, const LogLine &line) {
-  return os << line.letter << ": " << line.text;
+  return os << line.letter << "/" << line.set << "/" << line.number << ": "
+            << line.text;
 }
 
 inline std::vector<LogLine> ParseLog(const std::string &captured) {
   std::vector<LogLine> lines;
   std::istringstream in(captured);
-  std::string line;
-  while (std::getline(in, line)) {
-    char letter = '?';
+  for (std::string line; std::getline(in, line);) {
+    LogLine parsed{'?', line};
     int text = -1;
-    if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%*d-%*d: %n", &letter,
-               &text) >= 1 &&
+    if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%d-%d: %n", &parsed.letter,
+               &parsed.set, &parsed.number, &text) == 3 &&
         text > 0) {
-      lines.push_back({letter, line.substr(static_cast<size_t>(text))});
+      parsed.text = line.substr(static_cast<size_t>(text));
     } else {
-      lines.push_back({'?', line});
+      parsed = LogLine{'?', line};
     }
+    lines.push_back(parsed);
   }
   return lines;
 }
 
-// Runs fn and returns the log lines (and any other lines) it wrote to
-// standard error.
-inline std::vector<LogLine> LogOf(const std::function<void()> &fn) {
-  testing::internal::CaptureStderr();
-  fn();
-  return ParseLog(testing::internal::GetCapturedStderr());
-}
-
+// What fn wrote to standard error: raw, or as log lines (at the given log
+// level, the default one restored afterwards).
 inline std::string StderrOf(const std::function<void()> &fn) {
   testing::internal::CaptureStderr();
   fn();
   return testing::internal::GetCapturedStderr();
+}
+inline std::vector<LogLine> LogOf(const std::function<void()> &fn,
+                                  int level = -1) {
+  if (level >= 0) VLogMgrSetLevel(level);
+  std::vector<LogLine> lines = ParseLog(StderrOf(fn));
+  if (level >= 0) VLogMgrSetLevel(VLOG_WARN);
+  return lines;
 }
 
 // ---- The fixture: the library started with its default destination, and
@@ -156,7 +161,7 @@ inline std::string StderrOf(const std::function<void()> &fn) {
 
 class ConfigTest : public testing::Test {
  public:
-  void SetUp() override { ASSERT_EQ(VInitialise("config_test", nullptr), 0); }
+  void SetUp() override { ASSERT_EQ(VInitialise("vtest", nullptr), 0); }
   ~ConfigTest() override {
     auto rm = [](const char *p, const struct stat *, int, FTW *) {
       return remove(p);
@@ -164,14 +169,18 @@ class ConfigTest : public testing::Test {
     if (!dir_.empty()) nftw(dir_.c_str(), rm, 16, FTW_DEPTH | FTW_PHYS);
   }
   std::string Path(const std::string &name) {
-    char pattern[] = "/tmp/vproptest.XXXXXX";
+    char pattern[] = "/tmp/vtest.XXXXXX";
     if (dir_.empty() && mkdtemp(pattern) != nullptr) dir_ = pattern;
     return dir_ + "/" + name;
   }
+  // Writes the bytes to a new file in the directory: its path.
   std::string WriteFile(const std::string &name, const std::string &bytes) {
     std::string path = Path(name);
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
+  }
+  std::string KeyFile(const std::string &name, const std::string &key) {
+    return WriteFile(name, std::to_string(key.size() * 8) + ":" + key);
   }
   static std::string ReadFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
@@ -183,8 +192,8 @@ class ConfigTest : public testing::Test {
   std::string dir_;
 };
 
-// The text a writer produces, from its "# Written" line's end to the end:
-// the part that does not depend on the time.
+// The text a writer produces after its "# Written" line, which holds the
+// time.
 inline std::string Body(const std::string &written) {
   size_t at = written.find("# Written: ");
   if (at == std::string::npos) return written;
@@ -197,9 +206,9 @@ inline std::string Written(VPropMgr m, bool reproduce = false) {
   char *data = nullptr;
   size_t size = 0;
   FILE *f = open_memstream(&data, &size);
-  VRC rc =
-      reproduce ? VPropMgrReproduceToStream(m, f) : VPropMgrWriteToStream(m, f);
-  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(
+      reproduce ? VPropMgrReproduceToStream(m, f) : VPropMgrWriteToStream(m, f),
+      0);
   fclose(f);
   std::string out(data, size);
   free(data);

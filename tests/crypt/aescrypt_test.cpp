@@ -2,8 +2,6 @@
 // set, overridden per call, shared by threads; the status word.
 #include <errno.h>
 
-#include <thread>
-
 #include "crypt_test_support.h"
 
 namespace {
@@ -59,7 +57,7 @@ TEST_F(VAesDataCryptTest, WithoutAnyKeyNothingIsDoneAndTheStatusKept) {
   uintptr_t status = kUntouched;
   std::string text = "untouched";
   Bytes data = "untouched";
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(EncryptWith("value", nullptr, &text, &status), VRC_CRYPT_NO_KEY);
     EXPECT_EQ(DecryptWith("@4:QUJD@", nullptr, &data, &status),
               VRC_CRYPT_NO_KEY);
@@ -68,7 +66,7 @@ TEST_F(VAesDataCryptTest, WithoutAnyKeyNothingIsDoneAndTheStatusKept) {
   EXPECT_EQ(text, "untouched");
   EXPECT_EQ(data, "untouched");
   const LogLine kLine = Error("No global key set and no key provided");
-  EXPECT_EQ(log, (std::vector<LogLine>{kLine, kLine}));
+  EXPECT_EQ(log, (vtest::Lines{kLine, kLine}));
 }
 
 TEST_F(VAesDataCryptTest, GlobalKeyEncryptsAsAnAesContextWithThatKey) {
@@ -123,13 +121,12 @@ TEST_F(VAesDataCryptTest, KeyGivenToACallWinsOverTheGlobalKey) {
   // A refused key for one call leaves everything alone.
   Bytes shortKey(5, 's');
   status = kUntouched;
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(EncryptWith("value", &shortKey, &text, &status),
               VTKCRYPT_E_KEY_LENGTH);
   });
   EXPECT_EQ(status, kUntouched);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5003'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5003'")});
 }
 
 TEST_F(VAesDataCryptTest, EachSetReplacesTheGlobalKeyAndAFailedOneLosesIt) {
@@ -164,25 +161,14 @@ TEST_F(VAesDataCryptTest, EachSetReplacesTheGlobalKeyAndAFailedOneLosesIt) {
 TEST_F(VAesDataCryptTest, ThreadsShareTheGlobalKey) {
   Bytes key = vtest::RandomBytes(32, 9);
   ASSERT_EQ(VAesDataCryptSetKey(32, key.data()), 0);
-  std::atomic<int> failures{0};
-  {
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < 50; ++i) {
-          Bytes value = vtest::RandomBytes(1 + i, t * 100 + i);
-          std::string text;
-          Bytes back;
-          if (EncryptWith(value, nullptr, &text, nullptr) != 0 ||
-              DecryptWith(text, nullptr, &back, nullptr) != 0 ||
-              back != value) {
-            ++failures;
-          }
-        }
-      });
-    }
-  }
-  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(vtest::FailedRoundTripsInThreads([](const Bytes &value) {
+              std::string text;
+              Bytes back;
+              return EncryptWith(value, nullptr, &text, nullptr) == 0 &&
+                     DecryptWith(text, nullptr, &back, nullptr) == 0 &&
+                     back == value;
+            }),
+            0);
 }
 
 }  // namespace

@@ -1,29 +1,18 @@
-// Shared by the data-encryption tests: the library started with its
-// default log destination, the log lines of a call captured from standard
-// error, temporary key files, keys, and OpenSSL as the reference cipher.
+// Shared by the data-encryption tests: keys, contexts, the framed text's
+// cipher bytes, and OpenSSL as the reference cipher.
 #ifndef VANTREL_TESTS_CRYPT_CRYPT_TEST_SUPPORT_H
 #define VANTREL_TESTS_CRYPT_CRYPT_TEST_SUPPORT_H
 
-#include <ftw.h>
-#include <gtest/gtest.h>
 #include <openssl/evp.h>
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
 #include <vcrypt.h>
 
-#include <fstream>
-#include <functional>
-#include <memory>
+#include <atomic>
 #include <random>
-#include <sstream>
-#include <string>
-#include <vector>
+#include <thread>
 
+#include "config/config_test_support.h"
 #include "internal.h"  // libvcrypt's test hooks
 #include "vantrel/vdatacrypt.h"
-#include "vantrel/vlog.h"
-#include "vantrel/vservices.h"
 
 namespace vtest {
 
@@ -45,77 +34,28 @@ inline Bytes RandomBytes(size_t length, uint32_t seed) {
   return out;
 }
 
-// One line of the log manager's default destination:
-// "LEVEL: L-COMP-SET-NUMBER: text".
-struct LogLine {
-  char letter;
-  int set;
-  int number;
-  std::string text;
-  bool operator==(const LogLine &) const = default;
-};
-
-inline std::ostream &operator<<(std::ostream &os, const LogLine &line) {
-  return os << line.letter << "/" << line.set << "/" << line.number << ": "
-            << line.text;
-}
-
-inline LogLine Error(const std::string &text) { return {'E', 102, 0, text}; }
-inline LogLine Warning(const std::string &text) { return {'W', 103, 0, text}; }
-
-inline std::vector<LogLine> ParseLog(const std::string &captured) {
-  std::vector<LogLine> lines;
-  std::istringstream in(captured);
-  for (std::string line; std::getline(in, line);) {
-    LogLine parsed{'?', 0, 0, line};
-    int text = -1;
-    if (sscanf(line.c_str(), "%*[a-z!]: %c-%*[^-]-%d-%d: %n", &parsed.letter,
-               &parsed.set, &parsed.number, &text) == 3 &&
-        text > 0) {
-      parsed.text = line.substr(static_cast<size_t>(text));
-    } else {
-      parsed = LogLine{'?', 0, 0, line};
+// Runs roundTrip on four threads at once, 50 values each: how many failed.
+inline int FailedRoundTripsInThreads(
+    const std::function<bool(const Bytes &)> &roundTrip) {
+  std::atomic<int> failures{0};
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < 50; ++i) {
+          Bytes value = RandomBytes(1 + (t * 50 + i) % 97, t * 1000 + i);
+          if (!roundTrip(value)) ++failures;
+        }
+      });
     }
-    lines.push_back(parsed);
   }
-  return lines;
+  return failures;
 }
 
-// Runs fn and returns the log lines it wrote.
-inline std::vector<LogLine> LogOf(const std::function<void()> &fn) {
-  testing::internal::CaptureStderr();
-  fn();
-  return ParseLog(testing::internal::GetCapturedStderr());
-}
-
-// The library started with the default destination (standard error, with
-// level, message set and number on every line), and a temporary directory.
-class CryptTest : public testing::Test {
- public:
-  void SetUp() override { ASSERT_EQ(VInitialise("crypt_test", nullptr), 0); }
-  ~CryptTest() override {
-    auto rm = [](const char *p, const struct stat *, int, FTW *) {
-      return remove(p);
-    };
-    if (!dir_.empty()) nftw(dir_.c_str(), rm, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  std::string Path(const std::string &name) {
-    char pattern[] = "/tmp/vcrypttest.XXXXXX";
-    if (dir_.empty() && mkdtemp(pattern) != nullptr) dir_ = pattern;
-    return dir_ + "/" + name;
-  }
-  // Writes the bytes to a new file in the directory and returns its path.
-  std::string WriteFile(const std::string &name, const Bytes &bytes) {
-    std::string path = Path(name);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  std::string KeyFile(const std::string &name, const Bytes &key) {
-    return WriteFile(name, std::to_string(key.size() * 8) + ":" + key);
-  }
-
-  std::string dir_;
-};
+// The error and warning lines of this library's message sets.
+inline LogLine Error(const std::string &text) { return {'E', text, 102, 0}; }
+inline LogLine Warning(const std::string &text) { return {'W', text, 103, 0}; }
+using CryptTest = ConfigTest;
 
 // A context owned for the length of a test.
 struct ContextFree {

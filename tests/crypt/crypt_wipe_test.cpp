@@ -26,14 +26,23 @@ bool AllZero(const void *block, size_t size) {
   return std::all_of(p, p + size, [](unsigned char c) { return c == 0; });
 }
 
-void ObserveOurs(const void *block, size_t size) {
+template <std::vector<Released> *released>
+void Observe(const void *block, size_t size) {
   std::lock_guard lock(g_mutex);
-  g_ours.push_back({size, AllZero(block, size)});
+  released->push_back({size, AllZero(block, size)});
 }
 
-void ObserveTheirs(const void *block, size_t size) {
+// The sizes of the blocks released since the last call; every one must
+// have been wiped.
+std::vector<size_t> Drain(std::vector<Released> &released, const char *whose) {
   std::lock_guard lock(g_mutex);
-  g_theirs.push_back({size, AllZero(block, size)});
+  std::vector<size_t> sizes;
+  for (const Released &r : released) {
+    EXPECT_TRUE(r.wiped) << whose << " block of " << r.size << " bytes";
+    sizes.push_back(r.size);
+  }
+  released.clear();
+  return sizes;
 }
 
 class CryptWipeTest : public vtest::CryptTest {
@@ -42,33 +51,16 @@ class CryptWipeTest : public vtest::CryptTest {
     vtest::CryptTest::SetUp();
     g_ours.clear();
     g_theirs.clear();
-    vi::SetCryptReleaseObserver(ObserveOurs);
-    vcrypt::internal::SetReleaseObserver(ObserveTheirs);
+    vi::SetCryptReleaseObserver(Observe<&g_ours>);
+    vcrypt::internal::SetReleaseObserver(Observe<&g_theirs>);
   }
   void TearDown() override {
     vi::SetCryptReleaseObserver(nullptr);
     vcrypt::internal::SetReleaseObserver(nullptr);
   }
-  // The sizes of the blocks this library released since the last call;
-  // every one must have been wiped.
-  static std::vector<size_t> OursReleased() {
-    std::lock_guard lock(g_mutex);
-    std::vector<size_t> sizes;
-    for (const Released &r : g_ours) {
-      EXPECT_TRUE(r.wiped) << "a block of " << r.size << " bytes";
-      sizes.push_back(r.size);
-    }
-    g_ours.clear();
-    return sizes;
-  }
+  static std::vector<size_t> OursReleased() { return Drain(g_ours, "a"); }
   static size_t TheirsReleased() {
-    std::lock_guard lock(g_mutex);
-    for (const Released &r : g_theirs) {
-      EXPECT_TRUE(r.wiped) << "a libvcrypt block of " << r.size << " bytes";
-    }
-    size_t n = g_theirs.size();
-    g_theirs.clear();
-    return n;
+    return Drain(g_theirs, "a libvcrypt").size();
   }
 };
 

@@ -4,8 +4,6 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include <thread>
-
 #include "crypt/crypt_internal.h"
 #include "crypt_test_support.h"
 
@@ -75,70 +73,49 @@ TEST_F(VDataCryptTest, SetupRefusesOtherNamesAndKeyLengthsAndLogsWhy) {
     Bytes key = vtest::RandomBytes(64, c.keyLength);
     auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
     VDataCryptContext out = sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithKey(c.algorithm, key.data(),
                                               c.keyLength, &out),
                 c.code);
     });
     EXPECT_EQ(out, sentinel);
-    EXPECT_EQ(log, std::vector<LogLine>{Error(c.line)});
+    EXPECT_EQ(log, vtest::Lines{Error(c.line)});
   }
 }
 
 TEST_F(VDataCryptTest, KeyOfEqualBytesWorksButIsLogged) {
   VDataCryptContext made = nullptr;
   Bytes zeros(24, '\0');
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(VDataCryptSetupContextWithKey("AES", zeros.data(), 24, &made), 0);
   });
   vtest::Context context(made);
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5011'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5011'")});
   Bytes back;
   EXPECT_EQ(vtest::Decrypt(made, vtest::Encrypt(made, "x"), &back), 0);
   EXPECT_EQ(back, "x");
 }
 
-struct TestDataCase {
-  std::string text;
-  int expected;
-};
-
 TEST_F(VDataCryptTest, TestDataAcceptsOnlyTheFramedForm) {
-  const TestDataCase kCases[] = {
-      {"@4:QUJD@", 1},
-      {"@8:QUJDRA==@", 1},
-      {"@04:QUJD@", 1},
-      {"@ 4:QUJD@", 1},  // blanks and a sign, as strtol reads them
-      {"@+4:QUJD@", 1},
-      {"@4:QQ==@", 1},
-      {"@0:@", 0},      // stated length 0
-      {"@4:QUJD", 0},   // no final "@"
-      {"4:QUJD@", 0},   // no first "@"
-      {"@5:QUJD@", 0},  // stated length differs from what is there
-      {"@3:QUJD@", 0},
-      {"@-4:QUJD@", 0},
-      {"@4 :QUJD@", 0},  // the number does not end at the colon
-      {"@4x:QUJD@", 0},
-      {"@:QUJD@", 0},
-      {"@x:QUJD@", 0},
-      {"@4;QUJD@", 0},  // no colon
-      {"@4:QU:D@", 0},  // not Base64
-      {"@4:QUJ=@", 0},  // non-canonical padding bits
-      {"@4:QU=D@", 0},
-      {"@4:QUJ\n@", 0},
-      {"@4:QUJD@@", 0},
-      {"@99999999999999999999999:QUJD@", 0},
-      {"@18446744073709551620:QUJD@", 0},
-      {"@", 0},
-      {"@@", 0},
-      {"", 0},
-      {"plain value", 0},
+  auto check = [](const char *text, int framed) {
+    EXPECT_EQ(VDataCryptTestData(text, strlen(text)), framed) << text;
   };
-  for (const TestDataCase &c : kCases) {
-    EXPECT_EQ(VDataCryptTestData(c.text.c_str(), c.text.size()), c.expected)
-        << c.text;
+  // Blanks and a sign before the length are read as strtol reads them.
+  for (const char *text : {"@4:QUJD@", "@8:QUJDRA==@", "@04:QUJD@", "@ 4:QUJD@",
+                           "@+4:QUJD@", "@4:QQ==@"}) {
+    check(text, 1);
   }
+  // No "@" at either end, a length of 0 or other than what is there, a
+  // number that does not end at the colon, no colon, not Base64 or
+  // non-canonical padding bits, a length beyond any text.
+  const char *const kRejected[] = {
+      "@0:@",      "@4:QUJD",   "4:QUJD@",   "@5:QUJD@", "@3:QUJD@",
+      "@-4:QUJD@", "@4 :QUJD@", "@4x:QUJD@", "@:QUJD@",  "@x:QUJD@",
+      "@4;QUJD@",  "@4:QU:D@",  "@4:QUJ=@",  "@4:QU=D@", "@4:QUJ\x0a@",
+      "@4:QUJD@@", "@",         "@@",        "",         "plain value"};
+  for (const char *text : kRejected) check(text, 0);
+  check("@99999999999999999999999:QUJD@", 0);
+  check("@18446744073709551620:QUJD@", 0);
   // Only `length` characters count, and NULs inside them are characters.
   EXPECT_EQ(VDataCryptTestData("@4:QUJD@ trailing", 8), 1);
   EXPECT_EQ(VDataCryptTestData("@4:QUJD@", 7), 0);
@@ -159,7 +136,7 @@ TEST_F(VDataCryptTest, PlainTextIsNotEncryptedAndOutputsStayUntouched) {
       char sentinel = 0;
       char *data = &sentinel;
       uint32_t length = 77;
-      std::vector<LogLine> log = LogOf([&] {
+      vtest::Lines log = LogOf([&] {
         EXPECT_EQ(VDataCryptDecrypt(context.get(), text, &data, &length),
                   VRC_CRYPT_NOT_ENCRYPTED);
       });
@@ -183,13 +160,12 @@ TEST_F(VDataCryptTest, WrongKeyFailsCbcPaddingAndGarblesCfb1) {
     text = vtest::Encrypt(cbc.get(), value);
   }
   Bytes back = "untouched";
-  std::vector<LogLine> log = LogOf([&] {
+  vtest::Lines log = LogOf([&] {
     EXPECT_EQ(vtest::Decrypt(wrongCbc.get(), text, &back),
               VTKCRYPT_E_DECRYPT_FAILED);
   });
   EXPECT_EQ(back, "untouched");
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Error("libvcrypt error: 'Unknown error -5008'")});
+  EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error -5008'")});
 
   vtest::Context cfb1 = vtest::MakeContext("AES", key);
   vtest::Context wrongCfb1 = vtest::MakeContext("AES_CFB1", other);
@@ -212,14 +188,13 @@ TEST_F(VDataCryptTest, EmptyAndOverlongDataAreRefusedWithTheirCodes) {
   for (const auto &c : kCases) {
     char sentinel = 0;
     char *text = &sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptEncrypt(context.get(), kData, c.length, &text),
                 c.code);
     });
     EXPECT_EQ(text, &sentinel);
-    EXPECT_EQ(log,
-              std::vector<LogLine>{Error("libvcrypt error: 'Unknown error " +
-                                         std::to_string(c.code) + "'")});
+    EXPECT_EQ(log, vtest::Lines{Error("libvcrypt error: 'Unknown error " +
+                                      std::to_string(c.code) + "'")});
   }
 }
 
@@ -248,9 +223,9 @@ TEST_F(VDataCryptTest, CryptoResultsMapToCodesAndLogLines) {
   };
   for (const MappingCase &c : kCases) {
     VRC code = 1;
-    std::vector<LogLine> log = LogOf([&] { code = vi::CryptResult(c.result); });
+    vtest::Lines log = LogOf([&] { code = vi::CryptResult(c.result); });
     EXPECT_EQ(code, c.code) << c.result;
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (!c.line.empty()) expected.push_back(Error(c.line));
     EXPECT_EQ(log, expected) << c.result;
   }
@@ -280,13 +255,13 @@ TEST_F(VDataCryptTest, Cfb1NamesLogTheFipsNoticeOnEveryUseInFipsModeOnly) {
       vtest::Context context =
           vtest::MakeContext(algorithm, vtest::RandomBytes(16, 6));
       Bytes back;
-      std::vector<LogLine> log = LogOf([&] {
+      vtest::Lines log = LogOf([&] {
         std::string text = vtest::Encrypt(context.get(), "value");
         EXPECT_EQ(vtest::Decrypt(context.get(), text, &back), 0);
         vtest::Encrypt(context.get(), "value");
       });
       EXPECT_EQ(back, "value");
-      std::vector<LogLine> expected;
+      vtest::Lines expected;
       if (flag == 1 && !vtest::IsCbc(algorithm)) expected.assign(3, kNotice);
       EXPECT_EQ(log, expected);
     }
@@ -297,29 +272,19 @@ TEST_F(VDataCryptTest, ThreadsShareOneContext) {
   Bytes key = vtest::RandomBytes(32, 9);
   for (const char *algorithm : {"AES", "AES_CBC"}) {
     vtest::Context context = vtest::MakeContext(algorithm, key);
-    std::vector<std::jthread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 4; ++t) {
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < 50; ++i) {
-          Bytes value = vtest::RandomBytes(1 + (t * 50 + i) % 97, t * 1000 + i);
-          char *text = nullptr;
-          char *data = nullptr;
-          uint32_t length = 0;
-          if (VDataCryptEncrypt(context.get(), value.data(),
-                                static_cast<uint32_t>(value.size()),
-                                &text) != 0 ||
-              VDataCryptDecrypt(context.get(), text, &data, &length) != 0 ||
-              Bytes(data, length) != value) {
-            ++failures;
-          }
-          VDataCryptFreeEncryptedData(nullptr, text);
-          VDataCryptFreeDecryptedData(nullptr, data);
-        }
-      });
-    }
-    threads.clear();
-    EXPECT_EQ(failures, 0) << algorithm;
+    auto roundTrip = [&](const Bytes &value) {
+      char *text = nullptr, *data = nullptr;
+      uint32_t length = 0;
+      bool ok =
+          VDataCryptEncrypt(context.get(), value.data(),
+                            static_cast<uint32_t>(value.size()), &text) == 0 &&
+          VDataCryptDecrypt(context.get(), text, &data, &length) == 0 &&
+          Bytes(data, length) == value;
+      VDataCryptFreeEncryptedData(nullptr, text);
+      VDataCryptFreeDecryptedData(nullptr, data);
+      return ok;
+    };
+    EXPECT_EQ(vtest::FailedRoundTripsInThreads(roundTrip), 0) << algorithm;
   }
 }
 

@@ -36,17 +36,17 @@ struct KeyFileCase {
   Bytes contents;
   VRC code;
   std::string line;  // the error line, "%s" for the path; "" for none
-  Bytes key;         // the key a good file gives
+  Bytes key = {};    // the key a good file gives
 };
 
 // What each contents gives: the code, the log line, and the key.
 std::vector<KeyFileCase> KeyFileCases() {
   Bytes k16 = AwkwardKey(16), k24 = AwkwardKey(24), k32 = AwkwardKey(32);
-  const std::string mismatch =
+  const std::string kLength =
       "Key file formatted incorrectly, length mismatch %s";
-  const std::string nonNumeric =
+  const std::string kNumeric =
       "Key file formatted incorrectly, non numeric characters in length: %s";
-  const std::string noColon =
+  const std::string kSeparator =
       "Key file formatted incorrectly, no separator found %s";
   return {
       {"exact", "128:" + k16, 0, "", k16},
@@ -55,30 +55,28 @@ std::vector<KeyFileCase> KeyFileCases() {
       {"192 bits", "192:" + k24, 0, "", k24},
       {"256 bits", "256:" + k32 + "\r\n", 0, "", k32},
       {"one byte short", "128:" + k16.substr(0, 15), VRC_CRYPT_KEY_LENGTH,
-       mismatch, ""},
-      {"nothing after", "128:", VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"zero bits", "0:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"seven bits", "7:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"letters first", "abc:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"colon first", ":" + k16, VRC_CRYPT_KEY_LENGTH, mismatch, ""},
+       kLength},
+      {"nothing after", "128:", VRC_CRYPT_KEY_LENGTH, kLength},
+      {"zero bits", "0:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"seven bits", "7:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"letters first", "abc:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"colon first", ":" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
       {"beyond any file", "99999999999999999999999:" + k16,
-       VRC_CRYPT_KEY_LENGTH, mismatch, ""},
-      {"2^32 + 128 bits", "4294967424:" + k16, VRC_CRYPT_KEY_LENGTH, mismatch,
-       ""},
-      {"letter in length", "12a:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric,
-       ""},
-      {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
-      {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
-      {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, nonNumeric, ""},
+       VRC_CRYPT_KEY_LENGTH, kLength},
+      {"2^32 + 128 bits", "4294967424:" + k16, VRC_CRYPT_KEY_LENGTH, kLength},
+      {"letter in length", "12a:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"blank first", " 128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"plus sign", "+128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
+      {"minus sign", "-128:" + k16, VRC_CRYPT_KEY_NOT_NUMERIC, kNumeric},
       {"NUL in length", Bytes("12\0008:", 5) + k16, VRC_CRYPT_KEY_NOT_NUMERIC,
-       nonNumeric, ""},
+       kNumeric},
       // A length the format allows but AES does not: the crypto library's.
       {"96 bits", "96:" + AwkwardKey(12), VTKCRYPT_E_KEY_LENGTH,
-       "libvcrypt error: 'Unknown error -5003'", ""},
-      {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR, noColon,
-       ""},
+       "libvcrypt error: 'Unknown error -5003'"},
+      {"no colon", "128" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
+       kSeparator},
       {"semicolon", "128;" + Bytes(16, 'k'), VRC_CRYPT_KEY_NO_SEPARATOR,
-       noColon, ""},
+       kSeparator},
   };
 }
 
@@ -89,11 +87,11 @@ TEST_F(VDataCryptKeyFileTest, EveryFormatGivesItsCodeLineAndKey) {
     std::string path = WriteFile("key" + std::to_string(n++), c.contents);
     auto sentinel = reinterpret_cast<VDataCryptContext>(0x1);
     VDataCryptContext out = sentinel;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithFile("AES_CBC", path.c_str(), &out),
                 c.code);
     });
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (size_t at = c.line.find("%s"); at != std::string::npos) {
       expected.push_back(Error(c.line.substr(0, at) + path));
     } else if (!c.line.empty()) {
@@ -127,7 +125,7 @@ TEST_F(VDataCryptKeyFileTest, KeyFileIsReadBeforeTheAlgorithmIsLookedUp) {
 }
 
 // Reads the file through the library: the code, and the bytes in *out.
-VRC ReadFile(const std::string &path, Bytes *out) {
+VRC LibraryRead(const std::string &path, Bytes *out) {
   char *data = nullptr;
   uint32_t length = 99;
   VRC rc = VDataCryptReadFile(path.c_str(), &data, &length);
@@ -147,14 +145,13 @@ TEST_F(VDataCryptKeyFileTest, ReadFileGivesEveryByteAndATerminator) {
     Bytes contents = vtest::RandomBytes(size, static_cast<uint32_t>(size));
     std::string path = WriteFile("data" + std::to_string(size), contents);
     Bytes back;
-    EXPECT_TRUE(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); }).empty());
+    EXPECT_TRUE(LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); }).empty());
     EXPECT_EQ(back, contents);
   }
 }
 
 struct FileFailureCase {
-  const char *name;
-  std::function<std::string(vtest::CryptTest *)> make;  // returns the path
+  std::string path;
   VRC code;
   std::string line;  // "%s" stands for the path
   bool counted;      // the status failed first, with its warning
@@ -162,33 +159,27 @@ struct FileFailureCase {
 
 TEST_F(VDataCryptKeyFileTest, FilesThatCannotBeReadGiveTheirCodeAndLine) {
   const std::string kOpen = "Could not open file %s for reading, Error: ";
-  std::vector<FileFailureCase> cases = {
-      {"missing", [](vtest::CryptTest *t) { return t->Path("none"); },
-       VRC_CRYPT_FILE_OPEN, kOpen + strerror(ENOENT), true},
-      {"directory",
-       [](vtest::CryptTest *t) {
-         std::string dir = t->Path("dir");
-         mkdir(dir.c_str(), 0700);
-         return dir;
-       },
-       VRC_CRYPT_FILE_OPEN, kOpen + strerror(EISDIR), false},
-      {"empty", [](vtest::CryptTest *t) { return t->WriteFile("empty", ""); },
-       VRC_CRYPT_FILE_EMPTY, "Attempt made to read data from empty file: %s",
-       false},
+  std::string dir = Path("dir");
+  mkdir(dir.c_str(), 0700);
+  const FileFailureCase cases[] = {
+      {Path("none"), VRC_CRYPT_FILE_OPEN, kOpen + strerror(ENOENT), true},
+      {dir, VRC_CRYPT_FILE_OPEN, kOpen + strerror(EISDIR), false},
+      {WriteFile("empty", ""), VRC_CRYPT_FILE_EMPTY,
+       "Attempt made to read data from empty file: %s", false},
   };
   for (const FileFailureCase &c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string path = c.make(this);
+    const std::string &path = c.path;
+    SCOPED_TRACE(path);
     std::string line = c.line;
     line.replace(line.find("%s"), 2, path);
-    std::vector<LogLine> expected;
+    vtest::Lines expected;
     if (c.counted) {
       expected.push_back(Warning("Failed to get file statistics on file " +
                                  path + ", trying to read as ascii."));
     }
     expected.push_back(Error(line));
     Bytes back;
-    EXPECT_EQ(LogOf([&] { EXPECT_EQ(ReadFile(path, &back), c.code); }),
+    EXPECT_EQ(LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), c.code); }),
               expected);
     // A key file read the same way fails the same way.
     VDataCryptContext out = nullptr;
@@ -208,13 +199,11 @@ TEST_F(VDataCryptKeyFileTest, WithoutFileStatusTheBytesAreCounted) {
   vtest::OsFault noStatus("stat", 1, EACCES, true);
   vtest::OsCallCounter opens("open");
   Bytes back;
-  std::vector<LogLine> log =
-      LogOf([&] { EXPECT_EQ(ReadFile(path, &back), 0); });
+  vtest::Lines log = LogOf([&] { EXPECT_EQ(LibraryRead(path, &back), 0); });
   EXPECT_EQ(back, contents);
   EXPECT_EQ(opens.calls(), 2u) << "once to count, once to read";
-  EXPECT_EQ(log, std::vector<LogLine>{
-                     Warning("Failed to get file statistics on file " + path +
-                             ", trying to read as ascii.")});
+  EXPECT_EQ(log, vtest::Lines{Warning("Failed to get file statistics on file " +
+                                      path + ", trying to read as ascii.")});
 }
 
 struct OsFailureCase {
@@ -241,8 +230,8 @@ TEST_F(VDataCryptKeyFileTest, FailingOpensAndReadsGiveTheOpenCode) {
     if (c.statFails) noStatus.emplace("stat", 1, EACCES, true);
     vtest::OsFault failing(c.op, c.nth, c.error);
     Bytes back;
-    std::vector<LogLine> log =
-        LogOf([&] { EXPECT_EQ(ReadFile(path, &back), VRC_CRYPT_FILE_OPEN); });
+    vtest::Lines log = LogOf(
+        [&] { EXPECT_EQ(LibraryRead(path, &back), VRC_CRYPT_FILE_OPEN); });
     EXPECT_TRUE(failing.fired());
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), Error("Could not open file " + path +
@@ -274,7 +263,7 @@ TEST_F(VDataCryptKeyFileTest, FileThatShrinksWhileReadIsShort) {
     g_shortFrom = counted ? 3 : 1;
     vtest::OsOverride<ReadFn> shrinking("read", ShrinkingRead);
     VDataCryptContext out = nullptr;
-    std::vector<LogLine> log = LogOf([&] {
+    vtest::Lines log = LogOf([&] {
       EXPECT_EQ(VDataCryptSetupContextWithFile("AES", path.c_str(), &out),
                 VRC_CRYPT_FILE_SHORT);
     });
