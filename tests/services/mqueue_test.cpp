@@ -11,6 +11,7 @@
 
 #include "services/services_test_support.h"
 #include "support/alloc_sweep.h"
+#include "support/os_fault.h"
 #include "threads/sync_internal.h"
 #include "vantrel/vmqueue.h"
 
@@ -27,10 +28,12 @@ VMsgQueue MakeQueue() {
   return q;
 }
 
-// Gets in put order, a waiting get woken by a put, and a destroy that
-// visits what is left, oldest first.
+// Gets in put order (without a system call while nobody sleeps), a
+// waiting get woken by a put, and a destroy that visits what is left,
+// oldest first.
 TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
   VMsgQueue q = MakeQueue();
+  vtest::OsCallCounter futex("futex");
   for (uintptr_t i = 1; i <= 3; i++) ASSERT_EQ(VMsgQueuePut(q, Msg(i)), 0);
   EXPECT_EQ(VMsgQueueNumItems(q), 3);
   void *m = nullptr;
@@ -46,6 +49,7 @@ TEST(VMsgQueueTest, DeliversInPutOrderWaitsForPutsAndDestroyVisitsTheRest) {
   EXPECT_EQ(VMsgQueueGet(q, &m, VMSGQUEUE_NOWAIT), EAGAIN);
   EXPECT_EQ(Num(m), 99u);
   EXPECT_EQ(VMsgQueueNumItems(q), 0);
+  EXPECT_EQ(futex.calls(), 0u);
 
   void *got = nullptr;
   std::thread consumer(
