@@ -7,7 +7,11 @@
 #ifndef VANTREL_SERVICES_LINK_QUEUE_H
 #define VANTREL_SERVICES_LINK_QUEUE_H
 
+#include <stdint.h>
+
 #include <atomic>
+
+#include "platform/thread.h"
 
 namespace vantrel::internal {
 
@@ -54,6 +58,35 @@ struct LinkQueue {
     if (next == nullptr) return nullptr;
     head = next;
     return first;
+  }
+
+  // The oldest node, for a taker that has claimed a counted one: adders
+  // count a node before linking it, so it may still be a few instructions
+  // away (more if its adder was preempted in between).
+  T *PopClaimed() {
+    T *node;
+    while ((node = Pop()) == nullptr) platform::ThreadYield();
+    return node;
+  }
+};
+
+// The takers' count of a queue whose adders count entries on a word of
+// their own, so that neither side changes a word the other changes for
+// every entry.  Used under the takers' lock.
+struct TakeCount {
+  std::atomic<uint32_t> taken;  // modulo 2^32; read by anyone
+  uint32_t seen;                // the adders' count as last read
+
+  // Claims an entry when the adders' count says one is there; added()
+  // reads that count, only once the last one read is used up, so a run of
+  // takes reads the adders' word once.
+  template <typename Added>
+  bool Claim(Added added) {
+    uint32_t count = taken.load(std::memory_order_relaxed);
+    if (seen == count) seen = added();
+    if (seen == count) return false;
+    taken.store(count + 1, std::memory_order_release);
+    return true;
   }
 };
 

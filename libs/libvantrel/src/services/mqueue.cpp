@@ -24,7 +24,6 @@
 #include "internal/alloc.h"
 #include "internal/scope.h"
 #include "platform/sync.h"
-#include "platform/thread.h"
 #include "threads/sync_internal.h"
 
 namespace vantrel::internal {
@@ -92,28 +91,15 @@ void Drain(VMsgQueueRecord *q, VVisitFunc visitor, void *argument) {
 }
 
 // Takes the oldest message into *out if one has been counted; `lock` is
-// held.  The takes after the take, or the takes unchanged when there was
-// nothing.
+// held.  *takes receives the take count as the call left it.
 bool TakeLocked(VMsgQueueRecord *q, void **out, uint32_t *takes) {
-  uint32_t taken = q->takes.load(std::memory_order_relaxed);
-  if (q->seen == taken) {
-    q->seen = PutsOf(q->state.load(std::memory_order_acquire));
-    if (q->seen == taken) {
-      *takes = taken;
-      return false;
-    }
-  }
-  Node *node = q->nodes.Pop();
-  // Counted nodes are linked a few instructions after their count (more
-  // if their producer was preempted between the two).
-  while (node == nullptr) {
-    platform::ThreadYield();
-    node = q->nodes.Pop();
-  }
+  bool claimed = q->takes.Claim(
+      [q] { return PutsOf(q->state.load(std::memory_order_acquire)); });
+  *takes = q->takes.taken.load(std::memory_order_relaxed);
+  if (!claimed) return false;
+  Node *node = q->nodes.PopClaimed();
   *out = node->message;
   q->spares.Add(&q->taken, node);
-  q->takes.store(taken + 1, std::memory_order_release);
-  *takes = taken + 1;
   return true;
 }
 
@@ -153,7 +139,7 @@ void AwaitPut(VMsgQueueRecord *q, uint32_t takes) {
       q->state.fetch_add(kOneSleeper, std::memory_order_acq_rel) + kOneSleeper;
   // A put from here on sees this sleeper.  Takes never pass puts, so equal
   // counts mean the queue was empty when this consumer registered.
-  if (PutsOf(state) == q->takes.load(std::memory_order_acquire)) {
+  if (PutsOf(state) == q->takes.taken.load(std::memory_order_acquire)) {
     platform::AddressWait(PutsWord(q), PutsOf(state), platform::kNoDeadline);
   }
   Unregister(q);
@@ -206,7 +192,7 @@ VRC QueueGet(VMsgQueue q, void **out, int mode) {
 // Messages counted and not yet taken.  Takes are read first: they never
 // pass the puts a consumer had seen, and this thread sees those too.
 int QueueCount(VMsgQueue q) {
-  uint32_t takes = q->takes.load(std::memory_order_acquire);
+  uint32_t takes = q->takes.taken.load(std::memory_order_acquire);
   uint32_t puts = PutsOf(q->state.load(std::memory_order_acquire));
   return static_cast<int>(puts - takes);
 }

@@ -24,11 +24,8 @@ struct VMsgQueueNode {
 // producer's last touch of the record.
 struct VMsgQueueRecord {
   VMutex lock;  // "MsgQueueAnon"
-  // Under `lock`: the put count last read from `state`, so that a run of
-  // gets reads the producers' word once, not once per message.
-  uint32_t seen;
-  // Messages taken (modulo 2^32); written under `lock`, read by anyone.
-  std::atomic<uint32_t> takes;
+  // Messages taken, under `lock`, against the put count in `state`.
+  vantrel::internal::TakeCount takes;
   // Nodes of taken messages, gathered under `lock` before being handed
   // back to producers for later puts.
   vantrel::internal::SpareStack<VMsgQueueNode, 256>::Batch taken;

@@ -105,10 +105,10 @@ class SpareStack {
   std::atomic<int32_t> count_{0};
   char apart_[64];  // from the fields consumers write
   std::atomic<bool> taking_{false};
-  T *taken_ = nullptr;     // while holding `taking_`
+  T *taken_ = nullptr;  // while holding `taking_`
   // Taken and still in `count_`; written while holding `taking_`.
   std::atomic<int32_t> uncounted_{0};
-  char after_[64];      // from whatever the owner places behind
+  char after_[64];  // from whatever the owner places behind
 };
 
 }  // namespace vantrel::internal

@@ -59,12 +59,19 @@ Record *PopFront(VThreadPoolJobList *list) {
   return record;
 }
 
+// Whether a sleeping worker may be chosen to wake: one sleeps and no
+// wake-up is on its way.
+bool SleeperToChoose(uint64_t sleepers) {
+  return static_cast<uint32_t>(sleepers) != 0 &&
+         (sleepers & kWakeInFlight) == 0;
+}
+
 // Wakes a sleeping worker unless none sleeps or a wake-up is on its way.
 // Called after an entry is counted; a worker about to sleep counts itself
 // first and then looks for entries, so one of the two sees the other.
 void WakeOne(VThreadPoolRecord *pool) {
   uint64_t state = pool->sleepers.load();
-  while (static_cast<uint32_t>(state) != 0 && (state & kWakeInFlight) == 0) {
+  while (SleeperToChoose(state)) {
     if (pool->sleepers.compare_exchange_weak(state,
                                              state - 1 + kWakeInFlight)) {
       VSemaphorePost(pool->wake);
@@ -82,31 +89,21 @@ void Counted(VThreadPoolRecord *pool) {
 // remain.  The sleepers' word is looked at first: it is rarely written,
 // while the count changes with every submission.
 void PassWake(VThreadPoolRecord *pool) {
-  uint64_t state = pool->sleepers.load();
-  if (static_cast<uint32_t>(state) == 0 || (state & kWakeInFlight) != 0) {
-    return;
+  if (SleeperToChoose(pool->sleepers.load()) && QueuedEntries(pool) > 0) {
+    WakeOne(pool);
   }
-  if (QueuedEntries(pool) > 0) WakeOne(pool);
 }
 
 using Spares = decltype(VThreadPoolRecord::spares);
 
-// The next entry, urgent first, or null when none is counted.  A counted
-// entry may be a few instructions from linked (its submitter was between
-// two steps); the wait for it is short.
+// The next entry, urgent first, or null when none is counted.
 Record *Dequeue(VThreadPoolRecord *pool) {
   MutexAcquire(pool->queueLock);
-  uint32_t taken = pool->taken.load(std::memory_order_relaxed);
-  if (pool->seen == taken) pool->seen = pool->counted.load();
   Record *record = nullptr;
-  if (pool->seen != taken) {
-    for (;;) {
-      record = PopFront(&pool->urgent);
-      if (record == nullptr) record = pool->jobs.Pop();
-      if (record != nullptr) break;
-      platform::ThreadYield();
-    }
-    pool->taken.store(taken + 1);
+  if (pool->taken.Claim([pool] { return pool->counted.load(); })) {
+    // Urgent entries are appended under this lock before they are counted.
+    record = PopFront(&pool->urgent);
+    if (record == nullptr) record = pool->jobs.PopClaimed();
   }
   MutexRelease(pool->queueLock);
   return record;

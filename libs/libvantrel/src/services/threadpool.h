@@ -20,7 +20,7 @@
 struct VThreadPoolJobRecord {
   // The next entry of a queue, or the next spare record.
   std::atomic<VThreadPoolJobRecord *> next;
-  int32_t kind;  // kJobKept, kJobReleased or kJobStop
+  int32_t kind;     // kJobKept, kJobReleased or kJobStop
   VSemaphore done;  // posted once the job has run or been cancelled
   char *name;       // may be null
   VThreadPoolRoutine routine;
@@ -53,7 +53,7 @@ struct VThreadPoolRecord {
   VMutex poolLock;   // "Threadpool lock"
   VMutex queueLock;  // "Threadpool Queue lock": taking from jobs, urgent
   VThreadPoolJobList urgent;  // immediate stop orders
-  VSemaphore wake;  // one unit per sleeping worker chosen to wake
+  VSemaphore wake;            // one unit per sleeping worker chosen to wake
   int32_t workers;
   // Apart from what workers read for every job: submitters change these
   // twice per job.
@@ -68,10 +68,8 @@ struct VThreadPoolRecord {
   // Read by both sides for every job, written only around sleeps.
   std::atomic<uint64_t> sleepers;
   char apart2[64];
-  // Under the queue lock: entries taken (read by anyone), and `counted` as
-  // last read, so that a run of takes reads the submitters' line once.
-  std::atomic<uint32_t> taken;
-  uint32_t seen;
+  // Entries taken, under the queue lock, against `counted`.
+  vantrel::internal::TakeCount taken;
   vantrel::internal::LinkQueue<VThreadPoolJobRecord> jobs;
   char apart3[64];
   // Records of released jobs, kept for later submissions.
@@ -87,7 +85,7 @@ inline constexpr int32_t kJobStop = -1;
 
 // Entries counted and not yet taken.
 inline int32_t QueuedEntries(const VThreadPoolRecord *pool) {
-  uint32_t taken = pool->taken.load();
+  uint32_t taken = pool->taken.taken.load();
   return static_cast<int32_t>(pool->counted.load() - taken);
 }
 
